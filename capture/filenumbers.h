@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+
+class KavroError;
+
+// The file layer: files by path, and open files by number. Failures throw
+// KavroError with the number the callers know (53 for a missing file).
+class FileNumbers
+{
+public:
+    FileNumbers() = default;
+    ~FileNumbers();
+    FileNumbers(const FileNumbers &) = delete;
+    FileNumbers &operator=(const FileNumbers &) = delete;
+
+    // Length of the file at path; 53 when there is none.
+    static qint64 FileLen(const QString &path);
+    // Deletes the file at path; 53 when there is none, 70 when it may not be
+    // deleted.
+    static void Kill(const QString &path);
+
+    // Opens path for appending under number (creating it when missing).
+    void openAppend(int number, const QString &path);
+    // Writes bytes to the open file number; they may wait in a buffer until
+    // the next flush.
+    void write(int number, QByteArrayView bytes)
+    {
+        Slot &s = slot(number);
+        s.buffer.append(bytes);
+        if (s.buffer.size() >= FlushAt)
+            flush(number);
+    }
+    // Hands everything written so far to the operating system.
+    void flush(int number);
+    // Flushes and closes; nothing when the number is not open. The file is
+    // closed even when the last flush fails, and then the failure is thrown.
+    void close(int number);
+    bool isOpen(int number) const;
+    QString path(int number) const;
+
+private:
+    static constexpr qsizetype FlushAt = 64 * 1024;
+    struct Slot
+    {
+        int fd = -1;
+        QString path;
+        QByteArray buffer;
+    };
+    Slot &slot(int number);
+    const Slot &slot(int number) const;
+
+    std::array<Slot, 256> m_slots;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+
+#include <array>
+
+// The line state of the receive view: ten line slots, the slot that receives
+// text, and whether the last unit ended a line. Received units are folded in
+// one at a time; the view shows slots 1 to 10 joined.
+//
+// Texts are Latin-1 bytes: one received byte, one character.
+class LineAssembler
+{
+public:
+    // A line that never ends keeps at least this many of its newest
+    // characters. The slot may grow to twice this before the oldest half is
+    // dropped, so dropping costs nothing per character.
+    static constexpr qsizetype KeepNewest = 8 * 1024;
+
+    // Slots 1 to 10 hold the lines; slot 0 is never used.
+    std::array<QByteArray, 11> RecvLines;
+    // The slot that receives text; 0 until the port is first opened.
+    qint16 RecvLineIdx = 0;
+    // The last unit ended a line.
+    bool LineEndSeen = false;
+
+    // Empties slots 1 to 10 (and forgets a line that scrolled out but is
+    // still on show).
+    void clearSlots();
+
+    // Folds one unit into the slots. Returns true when the unit refreshed the
+    // view (a text unit or a line break; a swallowed line end does not).
+    bool feed(QByteArrayView unit);
+
+    // The view text of the last refresh, as lines: after a scroll the view
+    // keeps showing the line that left slot 1 until the next refresh.
+    QList<QByteArray> shownLines() const;
+    // The same joined: what Empfang shows.
+    QByteArray shownText() const;
+
+private:
+    void appendText(QByteArrayView text);
+    void scroll();
+
+    QByteArray m_scrolledOut;
+    bool m_scrollPending = false;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+
+// What the window needs of a serial port: the operations of the component
+// `MSComm1`. Text mode throughout: one byte is one character (Latin-1).
+// Every refused operation throws KavroError.
+//
+// The device implementation sits on QSerialPort; tests use scripted stand-ins.
+class SerialPort : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual bool PortOpen() const = 0;
+    // true opens the port with the CommPort and Settings last given,
+    // false closes it (closing a closed port does nothing).
+    virtual void setPortOpen(bool open) = 0;
+
+    virtual qint16 CommPort() const = 0;
+    virtual void setCommPort(qint16 port) = 0;
+
+    virtual QString Settings() const = 0;
+    // "baud,parity,data,stop"; a text the port cannot use is refused.
+    virtual void setSettings(const QString &settings) = 0;
+
+    // Queues the whole text for sending; a character without a Latin-1 byte
+    // goes out as "?".
+    virtual void setOutput(const QString &text) = 0;
+
+    // Received characters waiting; 0 when none.
+    virtual qint16 InBufferCount() = 0;
+    // Takes the next received character out of the buffer and returns it as a
+    // text of length 1. The view stays valid until the next InBufferCount or
+    // Input call.
+    virtual QByteArrayView Input() = 0;
+
+Q_SIGNALS:
+    // Raised on the window's thread whenever received characters wait.
+    void OnComm();
+};
