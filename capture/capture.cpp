@@ -1,1 +1,130 @@
-// placeholder
+#include "capture.h"
+
+#include "commondialog.h"
+#include "errorreporter.h"
+#include "kavroerror.h"
+#include "messageboxes.h"
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+Capture::Capture(Form &form, CommonDialog &dialog, ErrorReporter &reporter)
+    : m_form(form), m_dialog(dialog), m_reporter(reporter)
+{
+}
+
+void Capture::StartRec_Click()
+{
+    try {
+        m_form.ProgressBar1->setValue(0);
+        if (m_form.RecActive != 0)
+            stopSequence();
+        else
+            startSequence();
+    } catch (const KavroError &) {
+        // A start that cannot complete ends quietly; what was done so far
+        // stays as it is.
+    }
+}
+
+void Capture::startSequence()
+{
+    m_dialog.CancelError = true;
+    m_dialog.DialogTitle = QStringLiteral("Aufzeichnungsdatei angeben");
+    m_dialog.DefaultExt = QStringLiteral("txt");
+    m_dialog.Filter = QStringLiteral("Kavro Textdatei (*.txt)|*.txt");
+    m_dialog.ShowOpen();
+    m_form.RecFileName = m_dialog.FileName;
+
+    // The length only tells whether the file is there: a new file needs no
+    // question.
+    bool exists = true;
+    try {
+        FileNumbers::FileLen(m_form.RecFileName);
+    } catch (const KavroError &e) {
+        if (e.number() != Err::FileNotFound)
+            throw;
+        exists = false;
+    }
+    if (exists) {
+        const QString question = QStringLiteral("Die Datei existiert bereits!") + QChar(13) +
+                                 QStringLiteral("Soll ") + m_form.RecFileName +
+                                 QStringLiteral(" überschrieben werden?");
+        if (m_form.boxes->show(question, QStringLiteral("Aufzeichnungsdatei"),
+                               MessageBoxes::YesNo, MessageBoxes::Question) ==
+            MessageBoxes::AnswerNo)
+            return;
+    }
+
+    m_form.Text1->setPlainText(m_form.RecFileName);
+    try {
+        FileNumbers::Kill(m_form.RecFileName);
+    } catch (const KavroError &e) {
+        if (e.number() != Err::FileNotFound)
+            throw;
+    }
+    m_files.openAppend(1, m_form.RecFileName);
+    m_form.StartRec->setText(QStringLiteral("Stopp"));
+    m_form.RecActive = -1;
+    m_form.Timer1->start();
+}
+
+void Capture::stopSequence()
+{
+    m_form.StartRec->setText(QStringLiteral("Start"));
+    m_form.RecActive = 0;
+    m_files.close(1);
+    m_form.Timer1->stop();
+}
+
+void Capture::Timer1_Timer()
+{
+    QProgressBar *bar = m_form.ProgressBar1;
+    if (bar->value() == 100)
+        bar->setValue(0);
+    bar->setValue(bar->value() + 1);
+}
+
+void Capture::write(QByteArrayView unit)
+{
+    try {
+        m_files.write(1, unit);
+    } catch (const KavroError &e) {
+        stopAfterFailure(e);
+    }
+}
+
+void Capture::endOfEvent()
+{
+    if (m_form.RecActive == 0 || !m_files.isOpen(1))
+        return;
+    try {
+        m_files.flush(1);
+    } catch (const KavroError &e) {
+        stopAfterFailure(e);
+    }
+}
+
+void Capture::stopAfterFailure(const KavroError &e) noexcept
+{
+    // Left alone, the failure would come back with every received character
+    // and the data would silently go missing. Stop as the operator's "Stopp"
+    // would, keep what reached the file, and say so once.
+    const QString path = m_files.path(1);
+    m_form.StartRec->setText(QStringLiteral("Start"));
+    m_form.RecActive = 0;
+    try {
+        m_files.close(1);
+    } catch (const KavroError &) {
+        // The same failure again; the file is closed all the same.
+    }
+    m_form.Timer1->stop();
+    m_form.ProgressBar1->setValue(0);
+    m_reporter.report(KavroError(
+        e.number(), QStringLiteral("Die Aufzeichnungsdatei „%1“ kann nicht weiter beschrieben werden: "
+                                   "%2. Die Aufzeichnung wurde beendet; die Datei enthält alles, "
+                                   "was bis dahin geschrieben werden konnte.")
+                        .arg(path, e.description())));
+}

@@ -1,1 +1,177 @@
-// placeholder
+#include "filenumbers.h"
+
+#include "kavroerror.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray nativePath(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// The numbered failure for a system error, described in German: the operator
+// reads this when a capture write fails.
+[[noreturn]] void raiseFor(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        raiseError(Err::PathNotFound);
+    case EACCES:
+    case EPERM:
+    case ETXTBSY:
+        raiseError(Err::PermissionDenied);
+    case EROFS:
+        raiseError(Err::PermissionDenied, QStringLiteral("Der Datenträger ist schreibgeschützt"));
+    case ENOSPC:
+        raiseError(Err::DiskFull, QStringLiteral("Auf dem Datenträger ist kein Platz mehr frei"));
+    case EDQUOT:
+        raiseError(Err::DiskFull, QStringLiteral("Das Speicherkontingent ist erschöpft"));
+    case EFBIG:
+        raiseError(Err::DiskFull,
+                   QStringLiteral("Die Datei hat die größte erlaubte Dateigröße erreicht"));
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+        raiseError(Err::DeviceIo, QStringLiteral("Ein-/Ausgabefehler des Datenträgers"));
+    default:
+        raiseError(Err::PathAccess,
+                   QStringLiteral("%1 (Systemfehler %2)").arg(errorDescription(Err::PathAccess)).arg(err));
+    }
+}
+
+} // namespace
+
+FileNumbers::~FileNumbers()
+{
+    for (int n = 0; n < int(m_slots.size()); ++n) {
+        try {
+            close(n);
+        } catch (...) {
+        }
+    }
+}
+
+qint64 FileNumbers::FileLen(const QString &path)
+{
+    struct stat st{};
+    if (::stat(nativePath(path).constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            raiseError(Err::FileNotFound);
+        raiseFor(errno);
+    }
+    return qint64(st.st_size);
+}
+
+void FileNumbers::Kill(const QString &path)
+{
+    const QByteArray native = nativePath(path);
+    struct stat st{};
+    if (::lstat(native.constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            raiseError(Err::FileNotFound);
+        raiseFor(errno);
+    }
+    // Only files are deleted: a folder or a device of that name is not a
+    // capture file, and removing it would be a disaster.
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        raiseError(Err::PathAccess,
+                   QStringLiteral("„%1“ ist keine gewöhnliche Datei").arg(path));
+    if (::unlink(native.constData()) != 0) {
+        if (errno == ENOENT)
+            raiseError(Err::FileNotFound);
+        raiseFor(errno);
+    }
+}
+
+FileNumbers::Slot &FileNumbers::slot(int number)
+{
+    if (number < 1 || number >= int(m_slots.size()))
+        raiseError(52, QStringLiteral("Dateiname oder -nummer falsch"));
+    return m_slots[size_t(number)];
+}
+
+const FileNumbers::Slot &FileNumbers::slot(int number) const
+{
+    return const_cast<FileNumbers *>(this)->slot(number);
+}
+
+void FileNumbers::openAppend(int number, const QString &path)
+{
+    Slot &s = slot(number);
+    if (s.fd >= 0)
+        raiseError(Err::FileAlreadyOpen);
+    const int fd = ::open(nativePath(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                          0666);
+    if (fd < 0)
+        raiseFor(errno);
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        raiseError(Err::PathAccess,
+                   QStringLiteral("„%1“ ist keine gewöhnliche Datei").arg(path));
+    }
+    s.fd = fd;
+    s.path = path;
+    s.buffer.clear();
+}
+
+void FileNumbers::flush(int number)
+{
+    Slot &s = slot(number);
+    if (s.fd < 0)
+        raiseError(52, QStringLiteral("Dateiname oder -nummer falsch"));
+    qsizetype done = 0;
+    while (done < s.buffer.size()) {
+        const ssize_t n = ::write(s.fd, s.buffer.constData() + done, size_t(s.buffer.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : ENOSPC;
+            // What did reach the file stays counted; the rest cannot be
+            // written and is dropped, so a later flush does not try again.
+            s.buffer.clear();
+            raiseFor(err);
+        }
+        done += n;
+    }
+    s.buffer.clear();
+}
+
+void FileNumbers::close(int number)
+{
+    Slot &s = slot(number);
+    if (s.fd < 0)
+        return;
+    const int fd = s.fd;
+    auto finish = [&] {
+        ::close(fd);
+        s.fd = -1;
+        s.buffer.clear();
+    };
+    try {
+        flush(number);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+bool FileNumbers::isOpen(int number) const
+{
+    return slot(number).fd >= 0;
+}
+
+QString FileNumbers::path(int number) const
+{
+    return slot(number).path;
+}
