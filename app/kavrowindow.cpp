@@ -1,1 +1,252 @@
-// placeholder
+#include "kavrowindow.h"
+
+#include "artwork.h"
+#include "commandbox.h"
+#include "deviceserialport.h"
+#include "handlers.h"
+#include "lamp.h"
+#include "qtcommondialog.h"
+#include "qtmessageboxes.h"
+#include "receiveview.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+
+// Positions in the control table are twips; 15 of them make one pixel.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+template <class W>
+W *place(W *w, const char *name, const QRect &geometry)
+{
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(geometry);
+    return w;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    return place(new QGroupBox(caption, parent), name, geometry);
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *b = place(new QPushButton(caption, parent), name, geometry);
+    // Enter presses the focused button, as operators know it from other
+    // programs (a plain QWidget window has no default button otherwise).
+    b->setAutoDefault(true);
+    return b;
+}
+
+QRadioButton *option(QWidget *parent, const char *name, const QString &caption, const QRect &geometry,
+                     bool selected = false)
+{
+    auto *o = place(new QRadioButton(caption, parent), name, geometry);
+    o->setChecked(selected);
+    return o;
+}
+
+QComboBox *combo(QWidget *parent, const char *name, const QStringList &items, const QString &text,
+                 const QRect &geometry)
+{
+    auto *c = place(new QComboBox(parent), name, geometry);
+    c->setEditable(true);
+    c->addItems(items);
+    c->setCurrentIndex(int(items.indexOf(text)));
+    // The operator may type any text and nothing touches it: no new list
+    // entries on Enter, no completion that would turn "1" into "115200".
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->setCompleter(nullptr);
+    return c;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *l = place(new QLabel(caption, parent), name, geometry);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+} // namespace
+
+QFont KavroWindow::designFont(int pixelSize, bool bold)
+{
+    // The layout was drawn for "MS Sans Serif"; Liberation Sans has the same
+    // widths as the Windows sans fonts and is what Debian ships.
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("Arial")});
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *dialog, QWidget *parent)
+    : QWidget(parent, Qt::Window),
+      m_ownBoxes(boxes ? nullptr : new QtMessageBoxes(this)),
+      m_ownDialog(dialog ? nullptr : new QtCommonDialog(this)),
+      m_reporter(boxes ? boxes : m_ownBoxes.get()),
+      m_capture(m_form, dialog ? *dialog : *m_ownDialog, m_reporter)
+{
+    setWindowTitle(QStringLiteral("T o l m  Kavro V1.00"));
+    setWindowIcon(kavroIcon());
+    setFont(designFont(11));
+    resize(665, 452);
+
+    m_form.MSComm1 = port ? port : new DeviceSerialPort(this);
+    m_form.MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    m_form.boxes = boxes ? boxes : m_ownBoxes.get();
+    m_form.capture = &m_capture;
+
+    buildControls();
+    setTabChain();
+    wireEvents();
+}
+
+KavroWindow::~KavroWindow() = default;
+
+void KavroWindow::buildControls()
+{
+    Form &f = m_form;
+
+    auto *Frame1 = frame(this, "Frame1", QStringLiteral("Aufzeichnung"), twips(4800, 3000, 5175, 2175));
+    f.ProgressBar1 = place(new QProgressBar(Frame1), "ProgressBar1", twips(240, 1800, 4695, 135));
+    f.ProgressBar1->setRange(0, 100);
+    f.ProgressBar1->setValue(0);
+    f.ProgressBar1->setTextVisible(false);
+
+    f.Text1 = place(new QPlainTextEdit(Frame1), "Text1", twips(240, 1080, 4695, 615));
+    f.Text1->setReadOnly(true);
+    f.Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    f.Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Shows the capture file's name; a click may select it, Tab never stops here.
+    f.Text1->setFocusPolicy(Qt::ClickFocus);
+    QPalette facePalette = f.Text1->palette();
+    facePalette.setColor(QPalette::Base, facePalette.color(QPalette::Window));
+    f.Text1->setPalette(facePalette);
+    f.Text1->setPlainText(QStringLiteral("Dateiname"));
+
+    f.StartRec = button(Frame1, "StartRec", QStringLiteral("Start"), twips(240, 360, 1455, 615));
+    f.StartRec->setFont(designFont(13, true));
+
+    f.Verbind = button(this, "Verbind", QStringLiteral("Öffnen"), twips(720, 360, 1335, 615));
+    f.Verbind->setFont(designFont(13, true));
+
+    auto *Frame4 = frame(this, "Frame4", QStringLiteral("Empfang"), twips(120, 3000, 4575, 3735));
+    f.Empfang = place(new ReceiveView(Frame4), "Empfang", twips(120, 240, 4335, 2895));
+    f.Empfang->setFont(designFont(13));
+    button(Frame4, "clear_empf", QStringLiteral("Inhalt löschen"), twips(3240, 3240, 1215, 375));
+
+    auto *Frame3 = frame(this, "Frame3", QStringLiteral("Befehlseingabe"), twips(120, 1320, 9855, 1455));
+    f.SendWin = place(new CommandBox(Frame3), "SendWin", twips(120, 240, 4335, 975));
+    auto *Frame2 = frame(Frame3, "Frame2", QStringLiteral("Abschlusszeichen"), twips(4560, 240, 3735, 975));
+    f.Option1 = option(Frame2, "Option1", QStringLiteral("kein Zeichen"), twips(120, 240, 1335, 255));
+    f.Option2 = option(Frame2, "Option2", QStringLiteral("nur CR"), twips(1560, 240, 855, 255), true);
+    f.Option3 = option(Frame2, "Option3", QStringLiteral("nur LF"), twips(1560, 480, 855, 255));
+    f.Option4 = option(Frame2, "Option4", QStringLiteral("CR / LF"), twips(2640, 240, 975, 255));
+    f.Option5 = option(Frame2, "Option5", QStringLiteral("LF / CR"), twips(2640, 480, 975, 255));
+    button(Frame3, "clear_send", QStringLiteral("Befehl löschen"), twips(8400, 840, 1215, 375));
+    button(Frame3, "send_win", QStringLiteral("Befehl senden"), twips(8400, 360, 1215, 375));
+
+    f.Timer1 = new QTimer(this);
+    f.Timer1->setObjectName(QStringLiteral("Timer1"));
+    f.Timer1->setInterval(50);
+
+    f.Frame5 = frame(this, "Frame5", QStringLiteral("COM-Port-Parameter"), twips(2160, 120, 7815, 975));
+    f.Baud = combo(f.Frame5, "Baud",
+                   {QStringLiteral("115200"), QStringLiteral("19200"), QStringLiteral("9600"),
+                    QStringLiteral("4800"), QStringLiteral("2400"), QStringLiteral("1200"),
+                    QStringLiteral("600"), QStringLiteral("300")},
+                   QStringLiteral("9600"), twips(1080, 480, 1095, 315));
+    QStringList ports;
+    for (int i = 1; i <= 10; ++i)
+        ports.append(QString::number(i));
+    f.Comport = combo(f.Frame5, "Comport", ports, QStringLiteral("1"), twips(120, 480, 855, 315));
+
+    auto *DataBits = frame(f.Frame5, "DataBits", QStringLiteral("Datenbits"), twips(2280, 240, 1095, 615));
+    f.sieben = option(DataBits, "sieben", QStringLiteral("7"), twips(120, 240, 375, 195));
+    f.acht = option(DataBits, "acht", QStringLiteral("8"), twips(600, 240, 375, 195), true);
+
+    auto *StopBits = frame(f.Frame5, "StopBits", QStringLiteral("Stoppbits"), twips(6600, 240, 1095, 615));
+    f.zwei = option(StopBits, "zwei", QStringLiteral("2"), twips(600, 240, 375, 195));
+    f.eins = option(StopBits, "eins", QStringLiteral("1"), twips(120, 240, 375, 195), true);
+
+    auto *Parity = frame(f.Frame5, "Parity", QStringLiteral("Parität"), twips(3480, 240, 3015, 615));
+    f.non = option(Parity, "non", QStringLiteral("keine"), twips(120, 240, 855, 195), true);
+    f.even = option(Parity, "even", QStringLiteral("gerade"), twips(960, 240, 975, 195));
+    f.odd = option(Parity, "odd", QStringLiteral("ungerade"), twips(1920, 240, 975, 195));
+
+    label(f.Frame5, "Label2", QStringLiteral("Baudrate"), twips(1080, 255, 1095, 255));
+    label(f.Frame5, "Label1", QStringLiteral("ComPort"), twips(120, 255, 735, 255));
+    label(this, "Label3", kavroNotice(), twips(4800, 6480, 5055, 255));
+
+    auto *Image1 = place(new QLabel(this), "Image1", twips(4800, 5280, 5085, 1035));
+    Image1->setPixmap(kavroLogo(Image1->size()));
+
+    f.Shape1 = place(new Lamp(this), "Shape1", twips(120, 480, 495, 375));
+}
+
+void KavroWindow::setTabChain()
+{
+    static const char *const order[] = {
+        "send_win", "clear_send", "Option5", "Option4", "Option3", "Option2", "Option1",
+        "SendWin", "clear_empf", "Empfang", "odd", "even", "non", "eins", "zwei", "acht",
+        "sieben", "Comport", "Baud", "Verbind", "StartRec",
+    };
+    QWidget *previous = nullptr;
+    for (const char *name : order) {
+        auto *w = findChild<QWidget *>(QLatin1String(name));
+        Q_ASSERT(w);
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
+    // Shown windows give the focus to this child first.
+    findChild<QWidget *>(QStringLiteral("send_win"))->setFocus();
+}
+
+void KavroWindow::wireEvents()
+{
+    // Every handler runs through the error reporter: a failure it does not
+    // trap ends it there and is shown once it is over.
+    auto onClick = [this](const char *name, auto handler) {
+        auto *b = findChild<QPushButton *>(QLatin1String(name));
+        Q_ASSERT(b);
+        connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
+    };
+    onClick("Verbind", [this] { Verbind_Click(m_form); });
+    onClick("send_win", [this] { send_win_Click(m_form); });
+    onClick("clear_send", [this] { clear_send_Click(m_form); });
+    onClick("clear_empf", [this] { clear_empf_Click(m_form); });
+    onClick("StartRec", [this] { m_capture.StartRec_Click(); });
+
+    connect(m_form.MSComm1, &SerialPort::OnComm, this,
+            [this] { m_reporter.run([this] { MSComm1_OnComm(m_form); }); });
+    connect(m_form.Timer1, &QTimer::timeout, this,
+            [this] { m_reporter.run([this] { m_capture.Timer1_Timer(); }); });
+}
+
+void KavroWindow::Form_Unload()
+{
+    SerialPort *port = m_form.MSComm1;
+    if (port->PortOpen())
+        port->setPortOpen(false);
+    m_capture.files().close(1);
+}
+
+void KavroWindow::closeEvent(QCloseEvent *event)
+{
+    m_reporter.run([this] { Form_Unload(); });
+    event->accept();
+}

@@ -1,1 +1,490 @@
-// placeholder
+#include "deviceserialport.h"
+
+#include "kavroerror.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPort>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+// Pseudo-terminal slaves (Unix 98 ptys) have these major numbers.
+constexpr unsigned PtySlaveMajorFirst = 136;
+constexpr unsigned PtySlaveMajorLast = 143;
+
+// The PID in a UUCP lock file: ten ASCII digits padded with blanks (what
+// most programs write, Qt's lock files included, whose first line is the
+// PID), or a 4-byte binary number (older programs). 0 when there is none.
+pid_t lockFilePid(const QByteArray &content)
+{
+    const QByteArray first = content.left(content.indexOf('\n')).trimmed();
+    if (!first.isEmpty()
+        && std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        bool ok = false;
+        const long pid = first.toLong(&ok);
+        return ok && pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? pid_t(pid) : 0;
+    }
+    // A binary PID never consists of digit characters only: that would need a
+    // value above 0x30303030, far beyond any PID the kernel hands out.
+    if (content.size() == 4) {
+        qint32 pid = 0;
+        std::memcpy(&pid, content.constData(), 4);
+        return pid > 0 ? pid_t(pid) : 0;
+    }
+    return 0;
+}
+
+bool processAlive(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Whether another living program has put a UUCP lock file on the device.
+// Programs name the file after the device path below /dev with '/' turned
+// into '_' (LCK..pts_3) or after its last part only (LCK..3); both are looked
+// for. A lock whose process has ended is stale and does not count, and our
+// own PID belongs to our own port (another instance is caught by the flock).
+bool lockedByOtherProgram(const QString &device)
+{
+    QStringList names;
+    if (device.startsWith(QLatin1String("/dev/")))
+        names.append(QStringLiteral("LCK..") + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
+    names.append(QStringLiteral("LCK..") + QFileInfo(device).fileName());
+    names.removeDuplicates();
+
+    for (const char *dir : {"/run/lock", "/var/lock"}) {
+        for (const QString &name : std::as_const(names)) {
+            QFile file(QLatin1String(dir) + QLatin1Char('/') + name);
+            if (!file.exists())
+                continue;
+            // A lock we may not even read was not left by us: better to call
+            // the port taken than to open it under another program's feet.
+            if (!file.open(QIODevice::ReadOnly))
+                return true;
+            const pid_t pid = lockFilePid(file.read(64));
+            if (pid > 0 && pid != ::getpid() && processAlive(pid))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+struct DeviceSerialPort::Private
+{
+    DeviceSerialPort *q;
+    QSerialPort *port;
+    std::optional<PortMap> map;
+
+    qint16 commPort = 1;
+    QString settingsText = QStringLiteral("9600,n,8,1");
+    LineSettings settings;
+
+    bool open = false;        // what PortOpen reports
+    bool lost = false;        // the device failed or vanished while open
+    int lostNumber = 0;       // what Output reports then
+    QString lostText;
+    bool writeFailed = false; // a write in the background failed
+    QString device;
+    int guard = -1;           // our own descriptor, holding the flock
+
+    // Received bytes taken from QSerialPort in one piece; Input hands them out
+    // one at a time without copying.
+    QByteArray chunk;
+    qsizetype pos = 0;
+    bool raiseQueued = false;
+
+    qsizetype waiting() const
+    {
+        qsizetype n = chunk.size() - pos;
+        if (port->isOpen())
+            n += qsizetype(port->bytesAvailable());
+        return n;
+    }
+
+    void releaseGuard()
+    {
+        if (guard >= 0) {
+            ::flock(guard, LOCK_UN);
+            ::close(guard);
+        }
+        guard = -1;
+    }
+
+    void closeAll()
+    {
+        if (port->isOpen())
+            port->close();
+        releaseGuard();
+        port->clearError();
+        open = false;
+        lost = false;
+        lostNumber = 0;
+        lostText.clear();
+        writeFailed = false;
+        device.clear();
+        chunk.clear();
+        pos = 0;
+    }
+
+    bool hungUp() const
+    {
+        if (guard < 0)
+            return true;
+        pollfd p{guard, 0, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+    }
+
+    bool isPseudoTerminal() const
+    {
+        struct stat st{};
+        if (guard < 0 || ::fstat(guard, &st) != 0 || !S_ISCHR(st.st_mode))
+            return false;
+        return major(st.st_rdev) >= PtySlaveMajorFirst && major(st.st_rdev) <= PtySlaveMajorLast;
+    }
+
+    bool applySettings(const LineSettings &s)
+    {
+        // 1.5 stop bits exist only with 5 data bits, where a UART sends them
+        // when told to use two; setSettings refuses all other combinations.
+        const QSerialPort::StopBits stop =
+            s.stopBits == QSerialPort::OneAndHalfStop ? QSerialPort::TwoStop : s.stopBits;
+        // A pseudo-terminal has no line: the kernel keeps it at 8 data bits
+        // without parity whatever is asked. The bytes pass all the same, so
+        // the character format is not held against it.
+        const bool lineless = isPseudoTerminal();
+        port->clearError();
+        bool ok = port->setBaudRate(s.baud) && port->setStopBits(stop)
+                  && port->setFlowControl(QSerialPort::NoFlowControl);
+        ok = (port->setDataBits(s.dataBits) || lineless) && ok;
+        ok = (port->setParity(s.parity) || lineless) && ok;
+        port->clearError();
+        return ok;
+    }
+
+    // The device failed or went away (a USB adapter pulled, the far end of a
+    // pseudo-terminal closed). It is given back to the system at once so that
+    // it can come back under its name; what was received stays readable and
+    // the port counts as open until it is closed.
+    void lose(int number, const QString &text)
+    {
+        if (lost)
+            return;
+        QByteArray rest = chunk.mid(pos);
+        if (port->isOpen()) {
+            rest.append(port->readAll());
+            port->close();
+        }
+        chunk = std::move(rest);
+        pos = 0;
+        releaseGuard();
+        lost = true;
+        lostNumber = number;
+        lostText = text;
+        port->clearError();
+        if (!chunk.isEmpty())
+            raiseLater();
+    }
+
+    void onError(QSerialPort::SerialPortError error)
+    {
+        if (!open || lost)
+            return;
+        switch (error) {
+        case QSerialPort::ResourceError:
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+            break;
+        default:
+            // Setters report through their results, which are checked where
+            // they are called.
+            return;
+        }
+        if (hungUp() || !QFileInfo::exists(device)) {
+            lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+        } else if (error == QSerialPort::ReadError) {
+            // Reading would fail again at once; stop before it turns into a loop.
+            lose(Err::PortIo, QStringLiteral("Lesefehler am Anschluss %1").arg(device));
+        } else if (error == QSerialPort::WriteError) {
+            writeFailed = true;
+        }
+        // A ResourceError of a device that is still there is a full output
+        // buffer (Qt reports EAGAIN so); the rest is sent when there is room.
+        port->clearError();
+    }
+
+    void onReadyRead()
+    {
+        Q_EMIT q->OnComm();
+        if (waiting() > 0)
+            raiseLater();
+    }
+
+    // The receive handler ended with characters still waiting (it failed, or
+    // a dialog of it was open). They get one more event; after that only a
+    // handler that keeps taking characters gets more, so a handler that fails
+    // on every call does not spin.
+    void raiseLater()
+    {
+        if (raiseQueued)
+            return;
+        raiseQueued = true;
+        QMetaObject::invokeMethod(
+            q,
+            [this] {
+                raiseQueued = false;
+                const qsizetype before = waiting();
+                if (before == 0)
+                    return;
+                Q_EMIT q->OnComm();
+                const qsizetype after = waiting();
+                if (after > 0 && after < before)
+                    raiseLater();
+            },
+            Qt::QueuedConnection);
+    }
+};
+
+DeviceSerialPort::DeviceSerialPort(QObject *parent)
+    : SerialPort(parent), d(new Private{this, new QSerialPort(this), {}})
+{
+    connect(d->port, &QSerialPort::readyRead, this, [this] { d->onReadyRead(); });
+    connect(d->port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { d->onError(error); });
+}
+
+DeviceSerialPort::~DeviceSerialPort()
+{
+    d->closeAll();
+    delete d->port;
+    delete d;
+}
+
+void DeviceSerialPort::setPortMap(const PortMap &map)
+{
+    d->map = map;
+}
+
+bool DeviceSerialPort::PortOpen() const
+{
+    return d->open;
+}
+
+void DeviceSerialPort::setPortOpen(bool open)
+{
+    if (!open) {
+        d->closeAll();
+        return;
+    }
+    if (d->open)
+        raiseError(Err::PortInUse, QStringLiteral("Anschluss bereits geöffnet: %1").arg(d->device));
+
+    const PortMap map = d->map ? *d->map : PortMap::system();
+    const QString device = map.device(d->commPort);
+    const QByteArray native = QFile::encodeName(device);
+
+    const auto inUse = [&] {
+        raiseError(Err::PortInUse,
+                   QStringLiteral("Anschluss bereits geöffnet: %1 gehört einem anderen Programm").arg(device));
+    };
+
+    if (lockedByOtherProgram(device))
+        inUse();
+
+    // Our own descriptor comes first: its errno tells the reasons apart that
+    // QSerialPort reports all as PermissionError, and its flock marks the port
+    // as taken for every program that asks (TIOCEXCL does not stop root).
+    const int guard = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (guard < 0) {
+        const int e = errno;
+        switch (e) {
+        case EBUSY:
+            inUse();
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            raiseError(Err::PortNotFound,
+                       QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
+        case EACCES:
+        case EPERM:
+            raiseError(Err::PortAccess,
+                       QStringLiteral("Zugriff auf den Anschluss %1 verweigert").arg(device));
+        default:
+            raiseError(Err::PortOpenFailed,
+                       QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
+                           .arg(device, QString::fromLocal8Bit(std::strerror(e))));
+        }
+    }
+    if (::flock(guard, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        ::close(guard);
+        if (e == EWOULDBLOCK)
+            inUse();
+        raiseError(Err::PortOpenFailed,
+                   QStringLiteral("Der Anschluss %1 kann nicht gesperrt werden (%2)")
+                       .arg(device, QString::fromLocal8Bit(std::strerror(e))));
+    }
+    d->guard = guard;
+
+    d->port->clearError();
+    d->port->setPortName(device);
+    if (!d->port->open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = d->port->error();
+        const QString reason = d->port->errorString();
+        d->releaseGuard();
+        d->port->clearError();
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            raiseError(Err::PortNotFound,
+                       QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
+        case QSerialPort::PermissionError:
+            // Our own open went through, so this is QSerialPort's lock file or
+            // a program that took the port in the meantime.
+            if (lockedByOtherProgram(device))
+                inUse();
+            raiseError(Err::PortAccess,
+                       QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)").arg(device, reason));
+        default:
+            raiseError(Err::PortOpenFailed,
+                       QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)").arg(device, reason));
+        }
+    }
+
+    if (!d->applySettings(d->settings)) {
+        d->port->close();
+        d->releaseGuard();
+        raiseError(Err::InvalidValue,
+                   QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
+                       .arg(d->settingsText, device));
+    }
+
+    // Whatever waited in the device from before belongs to nobody.
+    d->port->clear(QSerialPort::AllDirections);
+    d->chunk.clear();
+    d->pos = 0;
+    d->device = device;
+    d->open = true;
+}
+
+qint16 DeviceSerialPort::CommPort() const
+{
+    return d->commPort;
+}
+
+void DeviceSerialPort::setCommPort(qint16 port)
+{
+    if (port < 1)
+        raiseError(Err::PortNotFound,
+                   QStringLiteral("Ungültige Portnummer: Anschluss %1 existiert nicht").arg(port));
+    if (d->open)
+        raiseError(Err::InvalidValue,
+                   QStringLiteral("Ungültiger Eigenschaftswert: die Portnummer lässt sich nur bei "
+                                  "geschlossenem Anschluss ändern"));
+    d->commPort = port;
+}
+
+QString DeviceSerialPort::Settings() const
+{
+    return d->settingsText;
+}
+
+void DeviceSerialPort::setSettings(const QString &settings)
+{
+    const LineSettings parsed = LineSettings::parse(settings);
+    if (parsed.stopBits == QSerialPort::OneAndHalfStop && parsed.dataBits != QSerialPort::Data5)
+        raiseError(Err::InvalidValue,
+                   QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ (1,5 Stoppbits "
+                                  "nur mit 5 Datenbits)")
+                       .arg(settings));
+    // An open port takes new settings at once, as long as it still has its
+    // device; a refusal leaves the old ones in force.
+    if (d->open && !d->lost && !d->applySettings(parsed)) {
+        d->applySettings(d->settings);
+        raiseError(Err::InvalidValue,
+                   QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
+                       .arg(settings, d->device));
+    }
+    d->settings = parsed;
+    d->settingsText = settings;
+}
+
+void DeviceSerialPort::setOutput(const QString &text)
+{
+    if (!d->open)
+        raiseError(Err::PortNotOpen);
+    if (d->lost)
+        raiseError(d->lostNumber, d->lostText);
+    if (d->writeFailed) {
+        d->writeFailed = false;
+        raiseError(Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1").arg(d->device));
+    }
+    if (text.isEmpty())
+        return;
+
+    // One character, one byte. A character beyond Latin-1 (a surrogate pair
+    // included) becomes a single '?'.
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x100) {
+            bytes.append(char(c));
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        bytes.append('?');
+    }
+
+    d->port->clearError();
+    const qint64 queued = d->port->write(bytes);
+    if (queued == bytes.size())
+        d->port->flush(); // pushes what the device takes now; the rest follows
+    if (d->lost)
+        raiseError(d->lostNumber, d->lostText);
+    if (queued != bytes.size() || d->port->error() == QSerialPort::WriteError || d->writeFailed) {
+        d->writeFailed = false;
+        d->port->clearError();
+        raiseError(Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1").arg(d->device));
+    }
+    d->port->clearError();
+}
+
+qint16 DeviceSerialPort::InBufferCount()
+{
+    if (!d->open)
+        return 0;
+    return qint16(std::min<qsizetype>(d->waiting(), std::numeric_limits<qint16>::max()));
+}
+
+QByteArrayView DeviceSerialPort::Input()
+{
+    if (d->pos < d->chunk.size())
+        return QByteArrayView(d->chunk.constData() + d->pos++, 1);
+    if (!d->port->isOpen() || d->port->bytesAvailable() <= 0)
+        return {};
+    d->chunk = d->port->readAll();
+    d->pos = 0;
+    if (d->chunk.isEmpty())
+        return {};
+    return QByteArrayView(d->chunk.constData() + d->pos++, 1);
+}
+
+QString DeviceSerialPort::devicePath() const
+{
+    return d->device;
+}

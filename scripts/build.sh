@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds Kavro into build/ (or $KAVRO_BUILD).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${KAVRO_BUILD:-$here/build}
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --parallel "$(nproc)"
