@@ -48,7 +48,7 @@ void LineAssembler::appendText(QByteArrayView text)
 {
     QByteArray &line = RecvLines.at(RecvLineIdx);
     line.append(text);
-    if (line.size() > 2 * KeepNewest)
+    if (line.size() > MaxLine)
         line.remove(0, line.size() - KeepNewest);
 }
 

@@ -15,9 +15,11 @@ class LineAssembler
 {
 public:
     // A line that never ends keeps at least this many of its newest
-    // characters. The slot may grow to twice this before the oldest half is
-    // dropped, so dropping costs nothing per character.
+    // characters. The slot may grow by a quarter more before the oldest part
+    // is dropped, so dropping costs little per character; the bound keeps the
+    // view's layout of that line within about two milliseconds a frame.
     static constexpr qsizetype KeepNewest = 8 * 1024;
+    static constexpr qsizetype MaxLine = KeepNewest + KeepNewest / 4;
 
     // Slots 1 to 10 hold the lines; slot 0 is never used.
     std::array<QByteArray, 11> RecvLines;

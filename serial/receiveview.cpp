@@ -41,7 +41,9 @@ ReceiveView::ReceiveView(QWidget *parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // Like a terminal: wrap at the edge, anywhere. Wrapping at word boundaries
+    // costs time that grows with the square of a line without blanks.
+    setWordWrapMode(QTextOption::WrapAnywhere);
 
     m_frame.setSingleShot(true);
     m_frame.setInterval(16);
