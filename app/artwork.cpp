@@ -111,19 +111,22 @@ QImage kavroIconImage(int size)
     p.setBrush(g);
     p.drawRoundedRect(body, s * 0.2, s * 0.2);
 
-    // A bold square wave; at 16 pixels it is what stays readable.
+    // A bold square wave; at 16 pixels it is what stays readable. Whole pixel
+    // corners and an even pen width keep its edges sharp at small sizes.
+    const int pen = 2 * qMax(1, qRound(s / 20));
+    auto at = [s](qreal fraction) { return qreal(qRound(s * fraction)); };
     QPainterPath wave;
-    const qreal hi = s * 0.30;
-    const qreal lo = s * 0.62;
-    wave.moveTo(s * 0.12, lo);
-    wave.lineTo(s * 0.30, lo);
-    wave.lineTo(s * 0.30, hi);
-    wave.lineTo(s * 0.50, hi);
-    wave.lineTo(s * 0.50, lo);
-    wave.lineTo(s * 0.70, lo);
-    wave.lineTo(s * 0.70, hi);
-    wave.lineTo(s * 0.88, hi);
-    p.setPen(QPen(Qt::white, qMax(1.5, s / 10), Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    const qreal hi = at(0.30);
+    const qreal lo = at(0.62);
+    wave.moveTo(at(0.12), lo);
+    wave.lineTo(at(0.30), lo);
+    wave.lineTo(at(0.30), hi);
+    wave.lineTo(at(0.50), hi);
+    wave.lineTo(at(0.50), lo);
+    wave.lineTo(at(0.70), lo);
+    wave.lineTo(at(0.70), hi);
+    wave.lineTo(at(0.88), hi);
+    p.setPen(QPen(Qt::white, pen, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     p.setBrush(Qt::NoBrush);
     p.drawPath(wave);
 

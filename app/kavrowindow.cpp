@@ -9,17 +9,42 @@
 #include "qtmessageboxes.h"
 #include "receiveview.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleFactory>
 #include <QTimer>
 
 namespace {
+
+// The option buttons were laid out for a 13 pixel circle with a narrow gap
+// before the caption; Fusion's larger circle and gap would cut "7" and
+// "ungerade" in their boxes and clip the circle in the 13 pixel rows.
+class OptionStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int pixelMetric(PixelMetric metric, const QStyleOption *option,
+                    const QWidget *widget) const override
+    {
+        switch (metric) {
+        case PM_ExclusiveIndicatorWidth:
+        case PM_ExclusiveIndicatorHeight:
+            return 13;
+        case PM_RadioButtonLabelSpacing:
+            return 4;
+        default:
+            return QProxyStyle::pixelMetric(metric, option, widget);
+        }
+    }
+};
 
 // Positions in the control table are twips; 15 of them make one pixel.
 QRect twips(int left, int top, int width, int height)
@@ -53,6 +78,11 @@ QRadioButton *option(QWidget *parent, const char *name, const QString &caption, 
                      bool selected = false)
 {
     auto *o = place(new QRadioButton(caption, parent), name, geometry);
+    // One style for all option buttons of all windows, over the application's
+    // style (a widget does not own its style, so this one lives to the end).
+    static OptionStyle *const optionStyle =
+        new OptionStyle(QStyleFactory::create(QApplication::style()->name()));
+    o->setStyle(optionStyle);
     o->setChecked(selected);
     return o;
 }
@@ -211,6 +241,13 @@ void KavroWindow::setTabChain()
         if (previous)
             setTabOrder(previous, w);
         previous = w;
+    }
+    // Tab stops at one option button per group, the selected one; Qt moves
+    // that stop along as the selection changes, but at start every option
+    // button would still take it.
+    for (QRadioButton *o : findChildren<QRadioButton *>()) {
+        if (!o->isChecked())
+            o->setFocusPolicy(Qt::FocusPolicy(o->focusPolicy() & ~Qt::TabFocus));
     }
     // Shown windows give the focus to this child first.
     findChild<QWidget *>(QStringLiteral("send_win"))->setFocus();

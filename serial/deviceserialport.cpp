@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include <fcntl.h>
@@ -82,12 +83,20 @@ bool lockedByOtherProgram(const QString &device)
     return false;
 }
 
+[[noreturn]] void portInUse(const QString &device)
+{
+    raiseError(Err::PortInUse,
+               QStringLiteral("Anschluss bereits geöffnet: %1 gehört einem anderen Programm").arg(device));
+}
+
 } // namespace
 
 struct DeviceSerialPort::Private
 {
-    DeviceSerialPort *q;
-    QSerialPort *port;
+    explicit Private(DeviceSerialPort *owner) : q(owner), port(new QSerialPort(owner)) {}
+
+    DeviceSerialPort *const q;
+    QSerialPort *const port;
     std::optional<PortMap> map;
 
     qint16 commPort = 1;
@@ -260,7 +269,7 @@ struct DeviceSerialPort::Private
 };
 
 DeviceSerialPort::DeviceSerialPort(QObject *parent)
-    : SerialPort(parent), d(new Private{this, new QSerialPort(this), {}})
+    : SerialPort(parent), d(new Private(this))
 {
     connect(d->port, &QSerialPort::readyRead, this, [this] { d->onReadyRead(); });
     connect(d->port, &QSerialPort::errorOccurred, this,
@@ -297,13 +306,8 @@ void DeviceSerialPort::setPortOpen(bool open)
     const QString device = map.device(d->commPort);
     const QByteArray native = QFile::encodeName(device);
 
-    const auto inUse = [&] {
-        raiseError(Err::PortInUse,
-                   QStringLiteral("Anschluss bereits geöffnet: %1 gehört einem anderen Programm").arg(device));
-    };
-
     if (lockedByOtherProgram(device))
-        inUse();
+        portInUse(device);
 
     // Our own descriptor comes first: its errno tells the reasons apart that
     // QSerialPort reports all as PermissionError, and its flock marks the port
@@ -313,7 +317,7 @@ void DeviceSerialPort::setPortOpen(bool open)
         const int e = errno;
         switch (e) {
         case EBUSY:
-            inUse();
+            portInUse(device);
         case ENOENT:
         case ENODEV:
         case ENXIO:
@@ -333,7 +337,7 @@ void DeviceSerialPort::setPortOpen(bool open)
         const int e = errno;
         ::close(guard);
         if (e == EWOULDBLOCK)
-            inUse();
+            portInUse(device);
         raiseError(Err::PortOpenFailed,
                    QStringLiteral("Der Anschluss %1 kann nicht gesperrt werden (%2)")
                        .arg(device, QString::fromLocal8Bit(std::strerror(e))));
@@ -355,7 +359,7 @@ void DeviceSerialPort::setPortOpen(bool open)
             // Our own open went through, so this is QSerialPort's lock file or
             // a program that took the port in the meantime.
             if (lockedByOtherProgram(device))
-                inUse();
+                portInUse(device);
             raiseError(Err::PortAccess,
                        QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)").arg(device, reason));
         default:

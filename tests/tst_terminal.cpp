@@ -7,7 +7,9 @@
 #include "ptypair.h"
 #include "receiveview.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QFile>
 #include <QPushButton>
 #include <QComboBox>
@@ -139,7 +141,9 @@ void TestTerminal::enterInTheCommandBoxGoesOutAsCrLf()
     f->SendWin->setFocus();
     QTest::keyClicks(f->SendWin, "A");
     QTest::keyClick(f->SendWin, Qt::Key_Return);
-    QTest::keyClicks(f->SendWin, QString::fromUtf8("B\u00e4"));
+    QTest::keyClicks(f->SendWin, "B");
+    QKeyEvent umlaut(QEvent::KeyPress, Qt::Key_Adiaeresis, Qt::NoModifier, QString(QChar(0xe4)));
+    QApplication::sendEvent(f->SendWin, &umlaut);
     QTest::keyClick(f->SendWin, Qt::Key_Return);
     QCOMPARE(f->SendWin->text(), QString::fromUtf8("A\r\nB\u00e4\r\n"));
     window->findChild<QPushButton *>("send_win")->click();

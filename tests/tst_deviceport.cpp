@@ -1,0 +1,264 @@
+// The device port on pseudo-terminals made here; port 7 is linked to the
+// slave in a temporary config folder. No real serial port is touched.
+
+#include "deviceserialport.h"
+#include "kavroerror.h"
+#include "ptypair.h"
+
+#include <QScopeGuard>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+// The kernel's termios2 carries any rate as a number; <asm/termbits.h>,
+// which declares it, clashes with <termios.h>.
+struct Termios2
+{
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line, c_cc[19];
+    speed_t c_ispeed, c_ospeed;
+};
+
+template<typename F>
+static int errorOf(F f)
+{
+    try {
+        f();
+    } catch (const KavroError &e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// Whether this process still has a descriptor on the device.
+static bool holds(const QString &device)
+{
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+        if (fd.symLinkTarget().section(u' ', 0, 0) == device) // "/dev/pts/3 (deleted)"
+            return true;
+    return false;
+}
+
+class TestDevicePort : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_config;
+
+    void prepare(DeviceSerialPort &port, const QString &device, const QString &settings = "9600,n,8,1")
+    {
+        const QString link = PortMap::defaultLinkDir() + QStringLiteral("/com7");
+        QFile::remove(link);
+        QFile::link(device, link);
+        port.setPortMap(PortMap(PortMap::defaultLinkDir(), [] { return QStringList(); }));
+        port.setCommPort(7);
+        port.setSettings(settings);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+        QVERIFY(QDir().mkpath(PortMap::defaultLinkDir()));
+    }
+
+    void settingsReachDevice_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<uint>("baud");
+        QTest::addColumn<uint>("speedConstant"); // 0: a rate without one
+        QTest::addColumn<uint>("flags");         // of PARODD, CMSPAR, CSTOPB
+        QTest::newRow("9600,n,8,1") << "9600,n,8,1" << 9600u << uint(B9600) << 0u;
+        QTest::newRow("19200,e,7,2") << "19200,e,7,2" << 19200u << uint(B19200) << uint(CSTOPB);
+        QTest::newRow("250000,o,5,1.5") << "250000,o,5,1.5" << 250000u << 0u << uint(PARODD | CSTOPB);
+        QTest::newRow("115200,m,8,1") << "115200,m,8,1" << 115200u << uint(B115200) << uint(PARODD | CMSPAR);
+        QTest::newRow("12345,s,8,2") << "12345,s,8,2" << 12345u << 0u << uint(CMSPAR | CSTOPB);
+    }
+    void settingsReachDevice()
+    {
+        // The kernel keeps a pty at CS8 without PARENB whatever it is told, so
+        // data bits and parity enable cannot be seen here; the rest can.
+        QFETCH(QString, settings);
+        QFETCH(uint, baud);
+        QFETCH(uint, speedConstant);
+        QFETCH(uint, flags);
+        Pty pty;
+        DeviceSerialPort port;
+        prepare(port, pty.slavePath(), settings);
+        port.setPortOpen(true);
+        QCOMPARE(port.devicePath(), pty.slavePath());
+        QCOMPARE(port.Settings(), settings);
+        Termios2 t{};
+        QCOMPARE(ioctl(pty.slave(), _IOR('T', 0x2A, Termios2), &t), 0);
+        QCOMPARE(t.c_ospeed, baud);
+        QCOMPARE(t.c_ispeed, baud);
+        QCOMPARE(t.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), flags);
+        termios classic{};
+        tcgetattr(pty.slave(), &classic);
+        QVERIFY(!speedConstant || (cfgetospeed(&classic) == speedConstant && cfgetispeed(&classic) == speedConstant));
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("error");
+        QTest::newRow("second instance") << "second" << Err::PortInUse;
+        QTest::newRow("live lock, ASCII") << "lock ascii" << Err::PortInUse;
+        QTest::newRow("live lock, binary") << "lock binary" << Err::PortInUse;
+        QTest::newRow("live lock, short name") << "lock short" << Err::PortInUse;
+        QTest::newRow("stale lock is ignored") << "lock stale" << 0;
+        QTest::newRow("flock held elsewhere") << "flock" << Err::PortInUse;
+        QTest::newRow("dangling link") << "dangling" << Err::PortNotFound;
+        QTest::newRow("no such port") << "port 8" << Err::PortNotFound;
+        QTest::newRow("port 0") << "port 0" << Err::PortNotFound;
+        QTest::newRow("bad settings") << "settings 9600,n,9,1" << Err::InvalidValue;
+        QTest::newRow("1.5 stop bits need 5 data bits") << "settings 9600,n,8,1.5" << Err::InvalidValue;
+        QTest::newRow("output while closed") << "output" << Err::PortNotOpen;
+    }
+    void refused()
+    {
+        QFETCH(QString, situation);
+        QFETCH(int, error);
+        Pty pty;
+        const QString name = pty.slavePath().section(u'/', -1);
+        const QString lockFile = "/run/lock/LCK.." + (situation == "lock short" ? name : "pts_" + name);
+        int blocker = -1;
+        const auto cleanup = qScopeGuard([&] { QFile::remove(lockFile); ::close(blocker); });
+        DeviceSerialPort port, other;
+        prepare(other, pty.slavePath());
+        prepare(port, situation == "dangling" ? "/dev/pts/kavro-missing" : pty.slavePath());
+        if (situation == "second") {
+            other.setPortOpen(true);
+        } else if (situation.startsWith("lock")) {
+            pid_t pid = getppid();
+            if (situation == "lock stale" && (pid = fork()) == 0)
+                _exit(0); // a process that has ended
+            waitpid(pid, nullptr, 0);
+            QFile f(lockFile);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(situation == "lock binary" ? QByteArray(reinterpret_cast<const char *>(&pid), 4)
+                                               : QByteArray::number(pid).rightJustified(10, ' ') + '\n');
+        } else if (situation == "flock") {
+            blocker = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+            QCOMPARE(flock(blocker, LOCK_EX | LOCK_NB), 0);
+        }
+        QCOMPARE(errorOf([&] {
+                     if (situation.startsWith("port "))
+                         port.setCommPort(qint16(situation.mid(5).toInt()));
+                     if (situation.startsWith("settings "))
+                         port.setSettings(situation.mid(9));
+                     situation == "output" ? port.setOutput("x") : port.setPortOpen(true);
+                 }),
+                 error);
+        QCOMPARE(port.PortOpen(), error == 0);
+        if (error == Err::PortInUse) { // nothing stays held: with the obstacle gone it opens
+            other.setPortOpen(false);
+            QFile::remove(lockFile);
+            ::close(std::exchange(blocker, -1));
+            port.setPortOpen(true);
+        }
+    }
+
+    void bytesPassUnchanged_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("perEvent"); // what the receive handler takes per event; 0: all
+        QByteArray all;
+        for (int i = 0; i < 256; ++i)
+            all.append(char(i));
+        QTest::newRow("all byte values") << QString::fromLatin1(all) << all << 0;
+        QTest::newRow("handler takes one per event") << QString::fromLatin1(all) << all << 1;
+        QTest::newRow("no Latin-1 byte") << QStringLiteral(u"€ \U0001F600!") << QByteArray("? ?!") << 0;
+        QTest::newRow("empty") << QString() << QByteArray() << 0;
+        QTest::newRow("more than the pty holds") << QString(200000, u'\xff') << QByteArray(200000, '\xff') << 0;
+    }
+    void bytesPassUnchanged()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, perEvent);
+        Pty pty;
+        DeviceSerialPort port;
+        prepare(port, pty.slavePath());
+        port.setPortOpen(true);
+
+        port.setOutput(text);
+        port.setOutput(QStringLiteral("|")); // the end mark, so an empty text shows too
+        QByteArray out;
+        for (int round = 0; out.size() <= bytes.size() && round < 2000; ++round) {
+            QCoreApplication::processEvents(); // the rest of a long text goes out from here
+            out += pty.receive(1, 5);
+        }
+        QCOMPARE(out, bytes + '|');
+
+        QByteArray in;
+        connect(&port, &SerialPort::OnComm, this, [&] {
+            for (int n = 0; port.InBufferCount() > 0 && (perEvent == 0 || n < perEvent); ++n) {
+                const QByteArrayView unit = port.Input();
+                in += unit.size() == 1 ? unit : QByteArrayView("<not one byte>");
+            }
+        });
+        bool sent = false; // the far end writes from a thread: the pty holds less than this
+        std::thread farEnd([&] { sent = pty.send(bytes + '|'); });
+        QTRY_COMPARE_WITH_TIMEOUT(in.size(), bytes.size() + 1, 20000);
+        farEnd.join();
+        QVERIFY(sent);
+        QCOMPARE(in, bytes + '|');
+        QVERIFY(port.Input().isEmpty());
+    }
+
+    void farEndVanishes_data()
+    {
+        QTest::addColumn<QByteArray>("pending");
+        QTest::newRow("received bytes waiting") << QByteArray("ab\r\n");
+        QTest::newRow("nothing waiting") << QByteArray();
+    }
+    void farEndVanishes()
+    {
+        QFETCH(QByteArray, pending);
+        auto pty = std::make_unique<Pty>();
+        const QString slave = pty->slavePath();
+        DeviceSerialPort port;
+        prepare(port, slave);
+        port.setPortOpen(true);
+        QSignalSpy events(&port, &SerialPort::OnComm);
+        QVERIFY(pty->send(pending));
+        QVERIFY(pending.isEmpty() || events.wait(5000));
+        QSignalSpy failures(port.findChild<QSerialPort *>(), &QSerialPort::errorOccurred);
+
+        pty.reset();
+        QTRY_VERIFY(!holds(slave));
+        QTest::qWait(200);
+        QVERIFY2(failures.count() < 5, "the vanished device keeps failing: busy loop");
+        QVERIFY(port.PortOpen());
+        QCOMPARE(errorOf([&] { port.setOutput("x"); }), Err::PortGone);
+        QCOMPARE(errorOf([&] { port.setOutput("y"); }), Err::PortGone);
+        QByteArray got;
+        while (port.InBufferCount() > 0)
+            got += port.Input();
+        QCOMPARE(got, pending);
+
+        port.setPortOpen(false);
+        QVERIFY(!port.PortOpen());
+        pty = std::make_unique<Pty>();
+        prepare(port, pty->slavePath());
+        port.setPortOpen(true);
+        port.setOutput("ok");
+        QCOMPARE(pty->receive(2), QByteArray("ok"));
+    }
+};
+
+QTEST_MAIN(TestDevicePort)
+#include "tst_deviceport.moc"
