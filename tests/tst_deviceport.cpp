@@ -3,7 +3,7 @@
 
 #include "deviceserialport.h"
 #include "kavroerror.h"
-#include "ptypair.h"
+#include "farend.h"
 
 #include <QScopeGuard>
 #include <QSerialPort>
@@ -93,7 +93,7 @@ private Q_SLOTS:
         QFETCH(uint, baud);
         QFETCH(uint, speedConstant);
         QFETCH(uint, flags);
-        Pty pty;
+        FarEnd pty;
         DeviceSerialPort port;
         prepare(port, pty.slavePath(), settings);
         port.setPortOpen(true);
@@ -130,7 +130,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, situation);
         QFETCH(int, error);
-        Pty pty;
+        FarEnd pty;
         const QString name = pty.slavePath().section(u'/', -1);
         const QString lockFile = "/run/lock/LCK.." + (situation == "lock short" ? name : "pts_" + name);
         int blocker = -1;
@@ -189,7 +189,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
         QFETCH(int, perEvent);
-        Pty pty;
+        FarEnd pty;
         DeviceSerialPort port;
         prepare(port, pty.slavePath());
         port.setPortOpen(true);
@@ -228,7 +228,7 @@ private Q_SLOTS:
     void farEndVanishes()
     {
         QFETCH(QByteArray, pending);
-        auto pty = std::make_unique<Pty>();
+        auto pty = std::make_unique<FarEnd>();
         const QString slave = pty->slavePath();
         DeviceSerialPort port;
         prepare(port, slave);
@@ -252,7 +252,7 @@ private Q_SLOTS:
 
         port.setPortOpen(false);
         QVERIFY(!port.PortOpen());
-        pty = std::make_unique<Pty>();
+        pty = std::make_unique<FarEnd>();
         prepare(port, pty->slavePath());
         port.setPortOpen(true);
         port.setOutput("ok");

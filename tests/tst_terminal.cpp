@@ -4,7 +4,7 @@
 #include "form.h"
 #include "kavrowindow.h"
 #include "lamp.h"
-#include "ptypair.h"
+#include "farend.h"
 #include "receiveview.h"
 
 #include <QApplication>
@@ -37,7 +37,7 @@ private:
     void open();
 
     QTemporaryDir *links = nullptr;
-    Pty *pty = nullptr;
+    FarEnd *pty = nullptr;
     FakeBoxes boxes;
     FakeDialog dialog;
     KavroWindow *window = nullptr;
@@ -47,7 +47,7 @@ private:
 void TestTerminal::init()
 {
     links = new QTemporaryDir;
-    pty = new Pty;
+    pty = new FarEnd;
     QVERIFY(pty->isValid());
     QVERIFY(QFile::link(pty->slavePath(), links->filePath("com5")));
     boxes = FakeBoxes();

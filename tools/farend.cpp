@@ -1,4 +1,4 @@
-#include "ptypair.h"
+#include "farend.h"
 
 #include <QElapsedTimer>
 
@@ -9,7 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-Pty::Pty()
+FarEnd::FarEnd()
 {
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
@@ -27,13 +27,13 @@ Pty::Pty()
     fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 }
 
-Pty::~Pty()
+FarEnd::~FarEnd()
 {
     closeMaster();
     closeSlave();
 }
 
-bool Pty::send(QByteArrayView bytes)
+bool FarEnd::send(QByteArrayView bytes)
 {
     qsizetype done = 0;
     QElapsedTimer clock;
@@ -54,7 +54,7 @@ bool Pty::send(QByteArrayView bytes)
     return true;
 }
 
-QByteArray Pty::receive(qsizetype atLeast, int timeoutMs)
+QByteArray FarEnd::receive(qsizetype atLeast, int timeoutMs)
 {
     QByteArray got;
     QElapsedTimer clock;
@@ -71,14 +71,14 @@ QByteArray Pty::receive(qsizetype atLeast, int timeoutMs)
     return got;
 }
 
-void Pty::closeMaster()
+void FarEnd::closeMaster()
 {
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;
 }
 
-void Pty::closeSlave()
+void FarEnd::closeSlave()
 {
     if (m_slave >= 0)
         ::close(m_slave);

@@ -3,15 +3,15 @@
 #include <QByteArray>
 #include <QString>
 
-// A pseudo-terminal pair made by a test: the master is the far end, the slave's
+// A pseudo-terminal pair: the master is the far end of the line, the slave's
 // path is what a port number gets mapped to.
-class Pty
+class FarEnd
 {
 public:
-    Pty();
-    ~Pty();
-    Pty(const Pty &) = delete;
-    Pty &operator=(const Pty &) = delete;
+    FarEnd();
+    ~FarEnd();
+    FarEnd(const FarEnd &) = delete;
+    FarEnd &operator=(const FarEnd &) = delete;
 
     bool isValid() const { return m_master >= 0; }
     int master() const { return m_master; }
