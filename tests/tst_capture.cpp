@@ -72,10 +72,6 @@ private Q_SLOTS:
     void fileThatMayNotBeDeleted();
     void folderWhereNoFileMayBeCreated();
     void dialogIsSetUpAndKeepsTheName();
-    void recordsEveryUnitUnchanged_data();
-    void recordsEveryUnitUnchanged();
-    void onlyWhileRecording();
-    void unloadWhileRecordingLeavesACompleteFile();
     void failedWriteStopsOnceAndKeepsTheView();
     void activityBar();
 
@@ -267,63 +263,6 @@ void TestCapture::dialogIsSetUpAndKeepsTheName()
     }
     QCOMPARE(preselected, path("neu.txt"));
     QCOMPARE(real.FileName, path("neu.txt"));
-}
-
-void TestCapture::recordsEveryUnitUnchanged_data()
-{
-    QTest::addColumn<QList<QByteArray>>("chunks");
-
-    QByteArray all;
-    for (int b = 0; b < 256; ++b)
-        all += char(b);
-    QTest::newRow("A CR LF CR LF B") << QList<QByteArray>{"A\r\n\r\nB"};
-    QTest::newRow("CR CR, which the view pairs") << QList<QByteArray>{"\r", "\r"};
-    QTest::newRow("split between CR and LF") << QList<QByteArray>{"line\r", "\nnext\n", "\r"};
-    QTest::newRow("all 256 byte values") << QList<QByteArray>{all, all.right(7)};
-    QTest::newRow("larger than the write buffer")
-        << QList<QByteArray>{QByteArray(100'000, 'x') + all, QByteArray(70'000, '\0')};
-}
-
-void TestCapture::recordsEveryUnitUnchanged()
-{
-    QFETCH(QList<QByteArray>, chunks);
-    const QString file = path("cap.txt");
-    startOn(file);
-    QByteArray sent;
-    for (const QByteArray &chunk : chunks) {
-        port->receive(chunk);
-        sent += chunk;
-        // Flushed at the end of every receive event: a crash now loses nothing.
-        QCOMPARE(contentOf(file), sent);
-    }
-    f->StartRec->click();
-    QCOMPARE(contentOf(file), sent);
-}
-
-void TestCapture::onlyWhileRecording()
-{
-    const QString file = path("cap.txt");
-    port->receive("before\r\n");
-    startOn(file);
-    port->receive("during\r\n");
-    f->StartRec->click();
-    port->receive("after\r\n");
-    QCOMPARE(contentOf(file), QByteArray("during\r\n"));
-    QCOMPARE(f->Empfang->text(), QStringLiteral("before\r\nduring\r\nafter\r\n"));
-}
-
-void TestCapture::unloadWhileRecordingLeavesACompleteFile()
-{
-    const QString file = path("cap.txt");
-    startOn(file);
-    port->receive("one\r\ntwo");
-    window->close();
-    QCOMPARE(port->calls.last(), QStringLiteral("PortOpen=false"));
-    QVERIFY(!window->capture().files().isOpen(1));
-    QCOMPARE(contentOf(file), QByteArray("one\r\ntwo"));
-    // Unloading changes nothing the operator would see.
-    QCOMPARE(f->StartRec->text(), QStringLiteral("Stopp"));
-    QCOMPARE(f->RecActive, qint16(-1));
 }
 
 void TestCapture::failedWriteStopsOnceAndKeepsTheView()

@@ -32,11 +32,17 @@ private Q_SLOTS:
     void enterInTheCommandBoxGoesOutAsCrLf();
     void closedPortSendsNothing();
     void farEndVanishes();
+    void captureIsByteExact_data();
+    void captureIsByteExact();
+    void captureHoldsOnlyWhatArrivedWhileRecording();
+    void unloadWhileRecordingLeavesACompleteFile();
 
 private:
     void open();
+    QString startCapture();
+    QByteArray captured() const;
 
-    QTemporaryDir *links = nullptr;
+    QTemporaryDir *links = nullptr; // also holds the capture file
     FarEnd *pty = nullptr;
     FakeBoxes boxes;
     FakeDialog dialog;
@@ -201,6 +207,71 @@ void TestTerminal::farEndVanishes()
     QCOMPARE(boxes.shown.size(), 2);
     QCOMPARE(boxes.shown[1].text, QStringLiteral(" Com 5 existiert nicht!"));
     QCOMPARE(f->Verbind->text(), QStringLiteral("Öffnen"));
+}
+
+QString TestTerminal::startCapture()
+{
+    const QString file = links->filePath("capture.txt");
+    dialog.choices = {file};
+    window->findChild<QPushButton *>("StartRec")->click();
+    return f->RecActive == -1 ? file : QString();
+}
+
+QByteArray TestTerminal::captured() const
+{
+    QFile file(links->filePath("capture.txt"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void TestTerminal::captureIsByteExact_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    QTest::newRow("A CR LF CR LF B") << QList<QByteArray>{"A\r\n\r\nB"};
+    QTest::newRow("CR CR, which the view pairs") << QList<QByteArray>{"\r", "\r"};
+    QTest::newRow("all 256 byte values") << QList<QByteArray>{all, all};
+    QTest::newRow("more than the write buffer")
+        << QList<QByteArray>{QByteArray(100'000, '\0') + all, QByteArray(70'000, 'x')};
+}
+
+void TestTerminal::captureIsByteExact()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QVERIFY(!startCapture().isEmpty());
+    QByteArray sent;
+    for (const QByteArray &chunk : chunks) {
+        QVERIFY(pty->send(chunk));
+        sent += chunk;
+        // On disk at the end of every receive event: a crash loses nothing.
+        QTRY_COMPARE(captured(), sent);
+    }
+    window->findChild<QPushButton *>("StartRec")->click();
+    QCOMPARE(captured(), sent);
+}
+
+void TestTerminal::captureHoldsOnlyWhatArrivedWhileRecording()
+{
+    QVERIFY(pty->send("before\r\n"));
+    QTRY_COMPARE(f->Empfang->text(), QStringLiteral("before\r\n"));
+    QVERIFY(!startCapture().isEmpty());
+    QVERIFY(pty->send("during\r\n"));
+    QTRY_COMPARE(captured(), QByteArray("during\r\n"));
+    window->findChild<QPushButton *>("StartRec")->click();
+    QVERIFY(pty->send("after\r\n"));
+    QTRY_COMPARE(f->Empfang->text(), QStringLiteral("before\r\nduring\r\nafter\r\n"));
+    QCOMPARE(captured(), QByteArray("during\r\n"));
+}
+
+void TestTerminal::unloadWhileRecordingLeavesACompleteFile()
+{
+    QVERIFY(!startCapture().isEmpty());
+    QVERIFY(pty->send("one\r\ntwo"));
+    QTRY_COMPARE(f->Empfang->text(), QStringLiteral("one\r\ntwo"));
+    window->close();
+    QVERIFY(!f->MSComm1->PortOpen());
+    QCOMPARE(captured(), QByteArray("one\r\ntwo"));
 }
 
 QTEST_MAIN(TestTerminal)
