@@ -71,6 +71,7 @@ private Q_SLOTS:
     void start();
     void fileThatMayNotBeDeleted();
     void folderWhereNoFileMayBeCreated();
+    void aFolderIsNeverDeleted();
     void dialogIsSetUpAndKeepsTheName();
     void failedWriteStopsOnceAndKeepsTheView();
     void activityBar();
@@ -211,6 +212,19 @@ void TestCapture::folderWhereNoFileMayBeCreated()
     QVERIFY(!f->Timer1->isActive());
     QVERIFY(!QFile::exists(file));
     QVERIFY(!window->capture().files().isOpen(1));
+}
+
+void TestCapture::aFolderIsNeverDeleted()
+{
+    // The dialog may hand back a folder (or, for root, a device node); the
+    // start must not delete what is no capture file.
+    QVERIFY(QDir(dir->path()).mkdir("folder.txt"));
+    dialog.choices = {path("folder.txt")};
+    f->StartRec->click(); // asked, answered Yes
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY(QFileInfo(path("folder.txt")).isDir());
+    QCOMPARE(f->StartRec->text(), QStringLiteral("Start"));
+    QCOMPARE(f->RecActive, qint16(0));
 }
 
 void TestCapture::dialogIsSetUpAndKeepsTheName()
