@@ -11,6 +11,9 @@
 
 void prepareApplication(QApplication &app)
 {
+    // Desktops match the window to its installed entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavro.Kavro"));
+
     // One look everywhere, whatever desktop the program runs on.
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);

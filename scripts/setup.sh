@@ -10,7 +10,7 @@ packages=(
     desktop-file-utils appstream
 )
 if [ "${1:-}" = "--screenshot" ]; then
-    packages+=(xvfb xauth x11-apps imagemagick)
+    packages+=(xvfb xauth x11-apps imagemagick xdotool)
 fi
 
 missing=()
