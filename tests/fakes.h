@@ -1,7 +1,9 @@
 #pragma once
 
 #include "commondialog.h"
+#include "form.h"
 #include "kavroerror.h"
+#include "kavrowindow.h"
 #include "messageboxes.h"
 #include "serialport.h"
 
@@ -15,10 +17,8 @@ class FakePort : public SerialPort
 {
 public:
     QStringList calls;      // "CommPort=3", "Settings=9600,n,8,1", "PortOpen=true", ...
-    QString failOn;         // "CommPort", "Settings", "PortOpen=true", "PortOpen=false", "Output"
+    int failAt = -1;        // the call (counted from 0) that fails with failWith
     int failWith = 0;
-    QByteArray input;       // what the far end "sent" and is not read yet
-    QList<QByteArray> outputs;
 
     bool PortOpen() const override { return m_open; }
     void setPortOpen(bool open) override
@@ -26,48 +26,33 @@ public:
         step(open ? QStringLiteral("PortOpen=true") : QStringLiteral("PortOpen=false"));
         m_open = open;
     }
-    qint16 CommPort() const override { return m_port; }
-    void setCommPort(qint16 port) override
-    {
-        step(QStringLiteral("CommPort=%1").arg(port), QStringLiteral("CommPort"));
-        m_port = port;
-    }
-    QString Settings() const override { return m_settings; }
-    void setSettings(const QString &settings) override
-    {
-        step(QStringLiteral("Settings=") + settings, QStringLiteral("Settings"));
-        m_settings = settings;
-    }
-    void setOutput(const QString &text) override
-    {
-        step(QStringLiteral("Output"), QStringLiteral("Output"));
-        outputs.append(text.toLatin1());
-    }
-    qint16 InBufferCount() override { return qint16(qMin<qsizetype>(input.size() - m_pos, 32767)); }
+    qint16 CommPort() const override { return 0; } // the handlers only set these two
+    void setCommPort(qint16 port) override { step(QStringLiteral("CommPort=%1").arg(port)); }
+    QString Settings() const override { return {}; }
+    void setSettings(const QString &settings) override { step(QStringLiteral("Settings=") + settings); }
+    void setOutput(const QString &) override { step(QStringLiteral("Output")); }
+    qint16 InBufferCount() override { return qint16(qMin<qsizetype>(m_input.size() - m_pos, 32767)); }
     QByteArrayView Input() override
     {
-        if (m_pos >= input.size())
-            return {};
-        return QByteArrayView(input).sliced(m_pos++, 1);
+        return m_pos < m_input.size() ? QByteArrayView(m_input).sliced(m_pos++, 1) : QByteArrayView();
     }
     // The far end sends: the bytes wait, and the port raises its event.
     void receive(const QByteArray &bytes)
     {
-        input = input.mid(m_pos) + bytes;
+        m_input = m_input.mid(m_pos) + bytes;
         m_pos = 0;
         Q_EMIT OnComm();
     }
 
 private:
-    void step(const QString &call, const QString &kind = {})
+    void step(const QString &call)
     {
         calls.append(call);
-        if (!failOn.isEmpty() && (failOn == call || failOn == kind))
+        if (calls.size() - 1 == failAt)
             raiseError(failWith);
     }
     bool m_open = false;
-    qint16 m_port = 0;
-    QString m_settings;
+    QByteArray m_input;
     qsizetype m_pos = 0;
 };
 
@@ -75,19 +60,13 @@ private:
 class FakeBoxes : public MessageBoxes
 {
 public:
-    struct Shown
-    {
-        QString text;
-        QString title;
-        Buttons buttons;
-        Icon icon;
-    };
-    QList<Shown> shown;
+    QStringList shown;     // "title|icon|buttons|text" of each box
     QList<Answer> answers; // taken in order; Yes when none is left
 
     Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon) override
     {
-        shown.append({text, title, buttons, icon});
+        const char *icons[] = {"Information", "Question", "Critical"};
+        shown << QStringLiteral("%1|%2|%3|%4").arg(title, icons[icon], buttons == Ok ? "Ok" : "YesNo", text);
         if (buttons == Ok)
             return AnswerOk;
         return answers.isEmpty() ? AnswerYes : answers.takeFirst();
@@ -99,17 +78,9 @@ class FakeDialog : public CommonDialog
 {
 public:
     QStringList choices; // taken in order; an empty entry means cancel
-    int shownCount = 0;
-    QString lastTitle, lastDefaultExt, lastFilter;
-    bool lastCancelError = false;
 
     void ShowOpen() override
     {
-        ++shownCount;
-        lastTitle = DialogTitle;
-        lastDefaultExt = DefaultExt;
-        lastFilter = Filter;
-        lastCancelError = CancelError;
         const QString choice = choices.isEmpty() ? QString() : choices.takeFirst();
         if (choice.isEmpty()) {
             if (CancelError)
@@ -118,4 +89,21 @@ public:
         }
         FileName = choice;
     }
+};
+
+// The window on the given port, its boxes and (unless given another) its file
+// dialog answered by the test.
+struct Rig
+{
+    FakeBoxes boxes;
+    FakeDialog dialog;
+    KavroWindow window;
+    Form &f;
+    explicit Rig(SerialPort *port, CommonDialog *files = nullptr)
+        : window(port, &boxes, files ? files : &dialog), f(window.form())
+    {
+        port->setParent(&window);
+    }
+    template <class W = QWidget>
+    W *control(const QString &name) { return window.findChild<W *>(name); }
 };

@@ -1,17 +1,18 @@
-// The device port on pseudo-terminals made here; port 7 is linked to the
-// slave in a temporary config folder. No real serial port is touched.
+// The port layer: port numbers to devices, the settings texts, and the device
+// port on pseudo-terminals made here, linked as port 7 in a temporary folder.
+// No real serial port is touched. The far end vanishing is tested through the
+// window (tst_terminal).
 
 #include "deviceserialport.h"
 #include "kavroerror.h"
+#include "linesettings.h"
+#include "portmap.h"
 #include "farend.h"
 
 #include <QScopeGuard>
-#include <QSerialPort>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
 #include <thread>
 #include <utility>
 
@@ -31,6 +32,8 @@ struct Termios2
     speed_t c_ispeed, c_ospeed;
 };
 
+Q_DECLARE_METATYPE(LineSettings)
+
 template<typename F>
 static int errorOf(F f)
 {
@@ -42,57 +45,113 @@ static int errorOf(F f)
     return 0;
 }
 
-// Whether this process still has a descriptor on the device.
-static bool holds(const QString &device)
-{
-    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
-        if (fd.symLinkTarget().section(u' ', 0, 0) == device) // "/dev/pts/3 (deleted)"
-            return true;
-    return false;
-}
-
-class TestDevicePort : public QObject
+class TestPort : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_config;
+    QTemporaryDir m_links;
 
     void prepare(DeviceSerialPort &port, const QString &device, const QString &settings = "9600,n,8,1")
     {
-        const QString link = PortMap::defaultLinkDir() + QStringLiteral("/com7");
-        QFile::remove(link);
-        QFile::link(device, link);
-        port.setPortMap(PortMap(PortMap::defaultLinkDir(), [] { return QStringList(); }));
+        QFile::remove(m_links.filePath("com7"));
+        QFile::link(device, m_links.filePath("com7"));
+        port.setPortMap(PortMap(m_links.path(), [] { return QStringList(); }));
         port.setCommPort(7);
         port.setSettings(settings);
     }
 
 private Q_SLOTS:
-    void initTestCase()
+    void ordering()
     {
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-        QVERIFY(QDir().mkpath(PortMap::defaultLinkDir()));
+        const QStringList devices{"/dev/ttyAMA10", "/dev/ttyACM0", "/dev/ttyS10", "/dev/ttyUSB1", "/dev/ttyAMA9",
+                                  "/dev/ttyS", "/dev/ttyS2", "/dev/ttyUSB0"};
+        QCOMPARE(PortMap::ordered(devices),
+                 (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0",
+                              "/dev/ttyAMA9", "/dev/ttyAMA10", "/dev/ttyS"}));
+    }
+
+    void mapping_data()
+    {
+        QTest::addColumn<QString>("link"); // "n=device"; no device: dangling
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("expected"); // empty: error 8002
+        QTest::newRow("first") << "" << 1 << "ttyS2";
+        QTest::newRow("ttyS10 after ttyS2") << "" << 2 << "ttyS10";
+        QTest::newRow("last") << "" << 4 << "ttyACM0";
+        QTest::newRow("beyond the last") << "" << 5 << "";
+        QTest::newRow("zero") << "" << 0 << "";
+        QTest::newRow("negative") << "" << -1 << "";
+        QTest::newRow("link wins") << "1=ttyUSB0" << 1 << "ttyUSB0";
+        QTest::newRow("link number skipped") << "2=other" << 3 << "ttyS10";
+        QTest::newRow("linked device left out") << "9=ttyS10" << 2 << "ttyUSB0";
+        QTest::newRow("dangling link") << "2=" << 2 << "";
+        QTest::newRow("com01 is no link for 1") << "01=ttyUSB0" << 1 << "ttyS2";
+    }
+    void mapping()
+    {
+        QFETCH(QString, link);
+        QFETCH(int, port);
+        QFETCH(QString, expected);
+        // Empty files stand in for devices; ttyS2 is reported twice.
+        QTemporaryDir dir;
+        QStringList system;
+        for (const char *name : {"ttyACM0", "ttyS10", "ttyUSB0", "ttyS2", "ttyS2", "other"}) {
+            QFile(dir.filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
+            system.append(dir.filePath(QLatin1String(name)));
+        }
+        system.removeLast();
+        QDir().mkpath(dir.filePath(QStringLiteral("ports")));
+        const QString target = link.section(u'=', 1);
+        if (!link.isEmpty())
+            QVERIFY(QFile::link(dir.filePath(target.isEmpty() ? QStringLiteral("missing") : target),
+                                dir.filePath(QStringLiteral("ports/com") + link.section(u'=', 0, 0))));
+        const PortMap map(dir.filePath(QStringLiteral("ports")), [system] { return system; });
+        QString got;
+        QCOMPARE(errorOf([&] { got = map.device(qint16(port)); }), expected.isEmpty() ? Err::PortNotFound : 0);
+        QCOMPARE(got, expected.isEmpty() ? QString() : dir.filePath(expected));
+    }
+
+    void linkDirFromEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("xdg"); // "-": unset
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("set") << QByteArray("/tmp/x") << "/tmp/x/kavro/ports";
+        QTest::newRow("empty") << QByteArray() << QDir::homePath() + "/.config/kavro/ports";
+        QTest::newRow("unset") << QByteArray("-") << QDir::homePath() + "/.config/kavro/ports";
+    }
+    void linkDirFromEnvironment()
+    {
+        QFETCH(QByteArray, xdg);
+        QFETCH(QString, expected);
+        xdg == "-" ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", xdg);
+        QCOMPARE(PortMap::defaultLinkDir(), expected);
     }
 
     void settingsReachDevice_data()
     {
         QTest::addColumn<QString>("settings");
-        QTest::addColumn<uint>("baud");
+        QTest::addColumn<LineSettings>("parsed");
         QTest::addColumn<uint>("speedConstant"); // 0: a rate without one
         QTest::addColumn<uint>("flags");         // of PARODD, CMSPAR, CSTOPB
-        QTest::newRow("9600,n,8,1") << "9600,n,8,1" << 9600u << uint(B9600) << 0u;
-        QTest::newRow("19200,e,7,2") << "19200,e,7,2" << 19200u << uint(B19200) << uint(CSTOPB);
-        QTest::newRow("250000,o,5,1.5") << "250000,o,5,1.5" << 250000u << 0u << uint(PARODD | CSTOPB);
-        QTest::newRow("115200,m,8,1") << "115200,m,8,1" << 115200u << uint(B115200) << uint(PARODD | CMSPAR);
-        QTest::newRow("12345,s,8,2") << "12345,s,8,2" << 12345u << 0u << uint(CMSPAR | CSTOPB);
+        using P = QSerialPort;
+        auto row = [](const char *text, LineSettings parsed, uint speed, uint flags) {
+            QTest::newRow(text) << QString(text) << parsed << speed << flags;
+        };
+        row("9600,n,8,1", {9600, P::NoParity, P::Data8, P::OneStop}, B9600, 0);
+        row(" 9600 , n ,8, 1 ", {}, B9600, 0);
+        row("19200,e,7,2", {19200, P::EvenParity, P::Data7, P::TwoStop}, B19200, CSTOPB);
+        row("250000,o,5,1.5", {250000, P::OddParity, P::Data5, P::OneAndHalfStop}, 0, PARODD | CSTOPB);
+        row("300,m,6,1", {300, P::MarkParity, P::Data6, P::OneStop}, B300, PARODD | CMSPAR);
+        row("12345,S,8,2", {12345, P::SpaceParity, P::Data8, P::TwoStop}, 0, CMSPAR | CSTOPB);
     }
     void settingsReachDevice()
     {
         // The kernel keeps a pty at CS8 without PARENB whatever it is told, so
         // data bits and parity enable cannot be seen here; the rest can.
         QFETCH(QString, settings);
-        QFETCH(uint, baud);
+        QFETCH(LineSettings, parsed);
         QFETCH(uint, speedConstant);
         QFETCH(uint, flags);
+        QCOMPARE(LineSettings::parse(settings), parsed);
         FarEnd pty;
         DeviceSerialPort port;
         prepare(port, pty.slavePath(), settings);
@@ -101,8 +160,8 @@ private Q_SLOTS:
         QCOMPARE(port.Settings(), settings);
         Termios2 t{};
         QCOMPARE(ioctl(pty.slave(), _IOR('T', 0x2A, Termios2), &t), 0);
-        QCOMPARE(t.c_ospeed, baud);
-        QCOMPARE(t.c_ispeed, baud);
+        QCOMPARE(t.c_ospeed, uint(parsed.baud));
+        QCOMPARE(t.c_ispeed, uint(parsed.baud));
         QCOMPARE(t.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), flags);
         termios classic{};
         tcgetattr(pty.slave(), &classic);
@@ -121,9 +180,9 @@ private Q_SLOTS:
         QTest::newRow("flock held elsewhere") << "flock" << Err::PortInUse;
         QTest::newRow("dangling link") << "dangling" << Err::PortNotFound;
         QTest::newRow("no such port") << "port 8" << Err::PortNotFound;
-        QTest::newRow("port 0") << "port 0" << Err::PortNotFound;
-        QTest::newRow("bad settings") << "settings 9600,n,9,1" << Err::InvalidValue;
-        QTest::newRow("1.5 stop bits need 5 data bits") << "settings 9600,n,8,1.5" << Err::InvalidValue;
+        for (const char *bad : {"9600,,8,1", "", "0,n,8,1", "-9600,n,8,1", "4294967296,n,8,1", "abc", "9600,x,8,1",
+                                "9600,n,9,1", "9600,n,8,3", "9600,n,8,1,1", "9600,n,8,1.5"})
+            QTest::newRow(*bad ? bad : "empty settings") << QString("settings ") + bad << Err::InvalidValue;
         QTest::newRow("output while closed") << "output" << Err::PortNotOpen;
     }
     void refused()
@@ -181,7 +240,6 @@ private Q_SLOTS:
         QTest::newRow("all byte values") << QString::fromLatin1(all) << all << 0;
         QTest::newRow("handler takes one per event") << QString::fromLatin1(all) << all << 1;
         QTest::newRow("no Latin-1 byte") << QStringLiteral(u"€ \U0001F600!") << QByteArray("? ?!") << 0;
-        QTest::newRow("empty") << QString() << QByteArray() << 0;
         QTest::newRow("more than the pty holds") << QString(200000, u'\xff') << QByteArray(200000, '\xff') << 0;
     }
     void bytesPassUnchanged()
@@ -218,47 +276,7 @@ private Q_SLOTS:
         QCOMPARE(in, bytes + '|');
         QVERIFY(port.Input().isEmpty());
     }
-
-    void farEndVanishes_data()
-    {
-        QTest::addColumn<QByteArray>("pending");
-        QTest::newRow("received bytes waiting") << QByteArray("ab\r\n");
-        QTest::newRow("nothing waiting") << QByteArray();
-    }
-    void farEndVanishes()
-    {
-        QFETCH(QByteArray, pending);
-        auto pty = std::make_unique<FarEnd>();
-        const QString slave = pty->slavePath();
-        DeviceSerialPort port;
-        prepare(port, slave);
-        port.setPortOpen(true);
-        QSignalSpy events(&port, &SerialPort::OnComm);
-        QVERIFY(pty->send(pending));
-        QVERIFY(pending.isEmpty() || events.wait(5000));
-        QSignalSpy failures(port.findChild<QSerialPort *>(), &QSerialPort::errorOccurred);
-
-        pty.reset();
-        QTRY_VERIFY(!holds(slave));
-        QTest::qWait(200);
-        QVERIFY2(failures.count() < 5, "the vanished device keeps failing: busy loop");
-        QVERIFY(port.PortOpen());
-        QCOMPARE(errorOf([&] { port.setOutput("x"); }), Err::PortGone);
-        QCOMPARE(errorOf([&] { port.setOutput("y"); }), Err::PortGone);
-        QByteArray got;
-        while (port.InBufferCount() > 0)
-            got += port.Input();
-        QCOMPARE(got, pending);
-
-        port.setPortOpen(false);
-        QVERIFY(!port.PortOpen());
-        pty = std::make_unique<FarEnd>();
-        prepare(port, pty->slavePath());
-        port.setPortOpen(true);
-        port.setOutput("ok");
-        QCOMPARE(pty->receive(2), QByteArray("ok"));
-    }
 };
 
-QTEST_MAIN(TestDevicePort)
-#include "tst_deviceport.moc"
+QTEST_MAIN(TestPort)
+#include "tst_port.moc"
