@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,7 +123,22 @@ void FileNumbers::openAppend(int number, const QString &path)
     }
     s.fd = fd;
     s.path = path;
-    s.buffer.clear();
+    s.used = 0;
+}
+
+void FileNumbers::append(Slot &s, QByteArrayView bytes)
+{
+    if (bytes.size() > s.capacity - s.used) {
+        const qsizetype capacity = std::max(FlushAt, s.used + bytes.size());
+        std::unique_ptr<char[]> grown(new char[size_t(capacity)]);
+        if (s.used > 0)
+            std::memcpy(grown.get(), s.data.get(), size_t(s.used));
+        s.data = std::move(grown);
+        s.capacity = capacity;
+    }
+    if (!bytes.isEmpty())
+        std::memcpy(s.data.get() + s.used, bytes.data(), size_t(bytes.size()));
+    s.used += bytes.size();
 }
 
 void FileNumbers::flush(int number)
@@ -130,20 +147,20 @@ void FileNumbers::flush(int number)
     if (s.fd < 0)
         raiseError(52, QStringLiteral("Dateiname oder -nummer falsch"));
     qsizetype done = 0;
-    while (done < s.buffer.size()) {
-        const ssize_t n = ::write(s.fd, s.buffer.constData() + done, size_t(s.buffer.size() - done));
+    while (done < s.used) {
+        const ssize_t n = ::write(s.fd, s.data.get() + done, size_t(s.used - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             const int err = n < 0 ? errno : ENOSPC;
             // What did reach the file stays counted; the rest cannot be
             // written and is dropped, so a later flush does not try again.
-            s.buffer.clear();
+            s.used = 0;
             raiseFor(err);
         }
         done += n;
     }
-    s.buffer.clear();
+    s.used = 0;
 }
 
 void FileNumbers::close(int number)
@@ -155,7 +172,7 @@ void FileNumbers::close(int number)
     auto finish = [&] {
         ::close(fd);
         s.fd = -1;
-        s.buffer.clear();
+        s.used = 0;
     };
     try {
         flush(number);

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <array>
+#include <memory>
 
 class KavroError;
 
@@ -30,8 +31,13 @@ public:
     void write(int number, QByteArrayView bytes)
     {
         Slot &s = slot(number);
-        s.buffer.append(bytes);
-        if (s.buffer.size() >= FlushAt)
+        // The receive handler writes one byte at a time: a plain store, no
+        // call into QByteArray for every character.
+        if (bytes.size() == 1 && s.used < s.capacity)
+            s.data[s.used++] = bytes.front();
+        else
+            append(s, bytes);
+        if (s.used >= FlushAt)
             flush(number);
     }
     // Hands everything written so far to the operating system.
@@ -48,8 +54,13 @@ private:
     {
         int fd = -1;
         QString path;
-        QByteArray buffer;
+        // What waits for the next flush: `used` bytes of `capacity`. The
+        // memory stays from one flush to the next.
+        std::unique_ptr<char[]> data;
+        qsizetype used = 0;
+        qsizetype capacity = 0;
     };
+    static void append(Slot &s, QByteArrayView bytes);
     Slot &slot(int number);
     const Slot &slot(int number) const;
 

@@ -125,6 +125,22 @@ struct DeviceSerialPort::Private
         return n;
     }
 
+    // What QSerialPort holds that Input has not taken yet. Asking costs a
+    // handful of calls, which the receive handler would pay for every
+    // character. QSerialPort's buffer only grows while the event loop runs,
+    // and every raise of OnComm marks that it may have grown; once it was found
+    // empty, it stays empty until then.
+    bool portMayHold = true;
+    qsizetype portHolds()
+    {
+        if (!portMayHold)
+            return 0;
+        const qsizetype n = port->isOpen() ? qsizetype(port->bytesAvailable()) : 0;
+        if (n == 0)
+            portMayHold = false;
+        return n;
+    }
+
     void releaseGuard()
     {
         if (guard >= 0) {
@@ -238,6 +254,7 @@ struct DeviceSerialPort::Private
 
     void onReadyRead()
     {
+        portMayHold = true;
         Q_EMIT q->OnComm();
         if (waiting() > 0)
             raiseLater();
@@ -256,6 +273,7 @@ struct DeviceSerialPort::Private
             q,
             [this] {
                 raiseQueued = false;
+                portMayHold = true;
                 const qsizetype before = waiting();
                 if (before == 0)
                     return;
@@ -380,6 +398,7 @@ void DeviceSerialPort::setPortOpen(bool open)
     d->port->clear(QSerialPort::AllDirections);
     d->chunk.clear();
     d->pos = 0;
+    d->portMayHold = true;
     d->device = device;
     d->open = true;
 }
@@ -472,7 +491,8 @@ qint16 DeviceSerialPort::InBufferCount()
 {
     if (!d->open)
         return 0;
-    return qint16(std::min<qsizetype>(d->waiting(), std::numeric_limits<qint16>::max()));
+    const qsizetype n = d->chunk.size() - d->pos + d->portHolds();
+    return qint16(std::min<qsizetype>(n, std::numeric_limits<qint16>::max()));
 }
 
 QByteArrayView DeviceSerialPort::Input()

@@ -46,7 +46,10 @@ ReceiveView::ReceiveView(QWidget *parent) : QPlainTextEdit(parent)
     setWordWrapMode(QTextOption::WrapAnywhere);
 
     m_frame.setSingleShot(true);
-    m_frame.setInterval(16);
+    // Twenty pictures a second are more than anyone reads text at, and each
+    // one repaints the whole box; more often would cost a slow line's worth
+    // of CPU for nothing.
+    m_frame.setInterval(50);
     m_frame.setTimerType(Qt::PreciseTimer);
     connect(&m_frame, &QTimer::timeout, this, &ReceiveView::syncNow);
 }

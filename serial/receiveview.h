@@ -7,10 +7,10 @@
 
 // The receive box `Empfang`. Its text is a list of lines of Latin-1 bytes, each
 // complete line ending in CR LF; text() is exactly their join, written once per
-// receive event. Painting follows at most once per screen frame: the document
+// receive event. Painting follows at most twenty times a second: the document
 // behind the box is brought up to date by a short timer, changing only the
 // lines that changed, so a flood of receive events costs no layout work beyond
-// what the operator can see.
+// what the operator can follow.
 class ReceiveView : public QPlainTextEdit
 {
     Q_OBJECT
