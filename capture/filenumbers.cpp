@@ -64,8 +64,10 @@ FileNumbers::~FileNumbers()
 
 qint64 FileNumbers::FileLen(const QString &path)
 {
+    // The name itself counts, not what a link points to: a link whose
+    // target is gone is still there.
     struct stat st{};
-    if (::stat(nativePath(path).constData(), &st) != 0) {
+    if (::lstat(nativePath(path).constData(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             raiseError(Err::FileNotFound);
         raiseFor(errno);
@@ -82,9 +84,10 @@ void FileNumbers::Kill(const QString &path)
             raiseError(Err::FileNotFound);
         raiseFor(errno);
     }
-    // Only files are deleted: a folder or a device of that name is not a
-    // capture file, and removing it would be a disaster.
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+    // Only plain files are deleted. A folder, a device or a link of that name
+    // is not a capture file: removing a device node, or the link that pins a
+    // serial adapter to its port number, would be a disaster.
+    if (!S_ISREG(st.st_mode))
         raiseError(Err::PathAccess,
                    QStringLiteral("„%1“ ist keine gewöhnliche Datei").arg(path));
     if (::unlink(native.constData()) != 0) {

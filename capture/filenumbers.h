@@ -20,8 +20,8 @@ public:
 
     // Length of the file at path; 53 when there is none.
     static qint64 FileLen(const QString &path);
-    // Deletes the file at path; 53 when there is none, 70 when it may not be
-    // deleted.
+    // Deletes the plain file at path; 53 when there is none, 70 when it may
+    // not be deleted, 75 when it is no plain file (a link, folder or device).
     static void Kill(const QString &path);
 
     // Opens path for appending under number (creating it when missing).

@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -252,12 +253,14 @@ struct DeviceSerialPort::Private
         port->clearError();
     }
 
+    // OnComm is raised from the event loop, not from inside QSerialPort's
+    // readyRead: a message box that a handler opens would otherwise hold back
+    // every further readyRead until it is closed, and the view would stand
+    // still meanwhile.
     void onReadyRead()
     {
         portMayHold = true;
-        Q_EMIT q->OnComm();
-        if (waiting() > 0)
-            raiseLater();
+        raiseLater();
     }
 
     // The receive handler ended with characters still waiting (it failed, or
@@ -350,6 +353,13 @@ void DeviceSerialPort::setPortOpen(bool open)
                        QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
                            .arg(device, QString::fromLocal8Bit(std::strerror(e))));
         }
+    }
+    // Root opens a device despite its exclusive flag; the flag still says that
+    // another program holds the port.
+    int exclusive = 0;
+    if (::ioctl(guard, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        ::close(guard);
+        portInUse(device);
     }
     if (::flock(guard, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;

@@ -122,10 +122,8 @@ QString PortMap::device(qint16 n) const
         return target;
     }
 
-    // Numbers that links take, and the devices behind them: those devices
-    // keep the number of their link only, so one device has one number.
+    // Numbers that links take are skipped by the counting.
     QSet<qint16> taken;
-    QSet<QString> linked;
     const QDir dir(m_linkDir);
     const QFileInfoList entries =
         dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -139,9 +137,6 @@ QString PortMap::device(qint16 n) const
             || name != QStringLiteral("com") + QString::number(number))
             continue;
         taken.insert(qint16(number));
-        const QString target = entry.canonicalFilePath();
-        if (!target.isEmpty())
-            linked.insert(target);
     }
 
     const QStringList devices = ordered(m_systemPorts ? m_systemPorts() : QStringList());
@@ -149,7 +144,7 @@ QString PortMap::device(qint16 n) const
     int number = 0;
     for (const QString &device : devices) {
         const QString resolved = canonical(device);
-        if (linked.contains(resolved) || seen.contains(resolved))
+        if (seen.contains(resolved))
             continue;
         seen.insert(resolved);
         do

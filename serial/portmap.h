@@ -8,8 +8,7 @@
 // Port numbers to devices. Port n is the device the link `com<n>` in the link
 // folder points to, when that link exists; otherwise the n-th serial device the
 // system reports, ordered /dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, then the rest,
-// each family by its number, with numbers that links take skipped and devices
-// that links point to left out.
+// each family by its number, with numbers that links take skipped.
 class PortMap
 {
 public:

@@ -9,6 +9,8 @@
 
 #include <QByteArray>
 #include <QList>
+
+#include <functional>
 #include <QStringList>
 
 // A scripted port: records what the handlers do with it, fails where told,
@@ -62,11 +64,14 @@ class FakeBoxes : public MessageBoxes
 public:
     QStringList shown;     // "title|icon|buttons|text" of each box
     QList<Answer> answers; // taken in order; Yes when none is left
+    std::function<void()> whileShown; // runs as if the operator had the box open
 
     Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon) override
     {
         const char *icons[] = {"Information", "Question", "Critical"};
         shown << QStringLiteral("%1|%2|%3|%4").arg(title, icons[icon], buttons == Ok ? "Ok" : "YesNo", text);
+        if (whileShown)
+            whileShown();
         if (buttons == Ok)
             return AnswerOk;
         return answers.isEmpty() ? AnswerYes : answers.takeFirst();

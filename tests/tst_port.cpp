@@ -82,7 +82,7 @@ private Q_SLOTS:
         QTest::newRow("negative") << "" << -1 << "";
         QTest::newRow("link wins") << "1=ttyUSB0" << 1 << "ttyUSB0";
         QTest::newRow("link number skipped") << "2=other" << 3 << "ttyS10";
-        QTest::newRow("linked device left out") << "9=ttyS10" << 2 << "ttyUSB0";
+        QTest::newRow("linked device still counted") << "9=ttyS10" << 2 << "ttyS10";
         QTest::newRow("dangling link") << "2=" << 2 << "";
         QTest::newRow("com01 is no link for 1") << "01=ttyUSB0" << 1 << "ttyS2";
     }
@@ -178,6 +178,7 @@ private Q_SLOTS:
         QTest::newRow("live lock, short name") << "lock short" << Err::PortInUse;
         QTest::newRow("stale lock is ignored") << "lock stale" << 0;
         QTest::newRow("flock held elsewhere") << "flock" << Err::PortInUse;
+        QTest::newRow("exclusive flag, even for root") << "exclusive" << Err::PortInUse;
         QTest::newRow("dangling link") << "dangling" << Err::PortNotFound;
         QTest::newRow("no such port") << "port 8" << Err::PortNotFound;
         for (const char *bad : {"9600,,8,1", "", "0,n,8,1", "-9600,n,8,1", "4294967296,n,8,1", "abc", "9600,x,8,1",
@@ -208,6 +209,8 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(situation == "lock binary" ? QByteArray(reinterpret_cast<const char *>(&pid), 4)
                                                : QByteArray::number(pid).rightJustified(10, ' ') + '\n');
+        } else if (situation == "exclusive") {
+            QCOMPARE(::ioctl(pty.slave(), TIOCEXCL), 0);
         } else if (situation == "flock") {
             blocker = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
             QCOMPARE(flock(blocker, LOCK_EX | LOCK_NB), 0);
@@ -225,6 +228,7 @@ private Q_SLOTS:
             other.setPortOpen(false);
             QFile::remove(lockFile);
             ::close(std::exchange(blocker, -1));
+            ::ioctl(pty.slave(), TIOCNXCL);
             port.setPortOpen(true);
         }
     }

@@ -13,6 +13,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 // Whether this process still has a descriptor on the device.
 static bool holds(const QString &device)
 {
@@ -224,6 +227,44 @@ private Q_SLOTS:
         rig->window.close();
         QVERIFY(!f->MSComm1->PortOpen());
         QCOMPARE(captured(), QByteArray("one\r\ntwo"));
+    }
+
+    void failedWriteStopsOnceAndTheViewGoesOn()
+    {
+        QVERIFY(startCapture());
+        // A file that may grow no further, like a full disk.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        rlimit small = old;
+        small.rlim_cur = 1000;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &old); });
+        QByteArray sent;
+        for (int i = 0; i < 3000; ++i)
+            sent += char('a' + i % 26);
+        // While the operator reads the message, the line keeps talking and
+        // the view keeps showing it.
+        bool fedMeanwhile = false;
+        rig->boxes.whileShown = [&] {
+            fedMeanwhile = pty->send("more")
+                           && QTest::qWaitFor([&] { return f->Empfang->text().endsWith("more"); }, 3000);
+        };
+        QVERIFY(pty->send(sent));
+        QTRY_COMPARE(rig->boxes.shown.size(), 1);
+        QVERIFY(fedMeanwhile);
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 61: ")
+                     && rig->boxes.shown[0].contains(links->filePath("capture.txt")),
+                 qPrintable(rig->boxes.shown[0]));
+        QCOMPARE(f->RecActive, qint16(0));
+        QCOMPARE(f->StartRec->text(), QStringLiteral("Start"));
+        QVERIFY(!f->Timer1->isActive());
+        QCOMPARE(f->ProgressBar1->value(), 0);
+        QCOMPARE(f->Empfang->text(), QString::fromLatin1(sent + "more"));
+        QCOMPARE(captured(), sent.left(1000));
+        QVERIFY(pty->send("again"));
+        QTRY_VERIFY(f->Empfang->text().endsWith("again"));
+        QCOMPARE(rig->boxes.shown.size(), 1); // told once
     }
 };
 
