@@ -126,7 +126,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     : QWidget(parent, Qt::Window),
       m_ownBoxes(boxes ? nullptr : new QtMessageBoxes(this)),
       m_ownDialog(dialog ? nullptr : new QtCommonDialog(this)),
-      m_reporter(boxes ? boxes : m_ownBoxes.get()),
+      m_reporter(boxes ? boxes : m_ownBoxes.get(), this),
       m_capture(m_form, dialog ? *dialog : *m_ownDialog, m_reporter)
 {
     setWindowTitle(QStringLiteral("T o l m  Kavro V1.00"));
@@ -269,7 +269,10 @@ void KavroWindow::wireEvents()
     onClick("StartRec", [this] { m_capture.StartRec_Click(); });
 
     connect(m_form.MSComm1, &SerialPort::OnComm, this,
-            [this] { m_reporter.run([this] { MSComm1_OnComm(m_form); }); });
+            [this] {
+                m_reporter.run([this] { MSComm1_OnComm(m_form); },
+                               ErrorReporter::Show::FromEventLoop);
+            });
     connect(m_form.Timer1, &QTimer::timeout, this,
             [this] { m_reporter.run([this] { m_capture.Timer1_Timer(); }); });
 }

@@ -253,14 +253,12 @@ struct DeviceSerialPort::Private
         port->clearError();
     }
 
-    // OnComm is raised from the event loop, not from inside QSerialPort's
-    // readyRead: a message box that a handler opens would otherwise hold back
-    // every further readyRead until it is closed, and the view would stand
-    // still meanwhile.
     void onReadyRead()
     {
         portMayHold = true;
-        raiseLater();
+        Q_EMIT q->OnComm();
+        if (waiting() > 0)
+            raiseLater();
     }
 
     // The receive handler ended with characters still waiting (it failed, or

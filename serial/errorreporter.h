@@ -3,6 +3,7 @@
 #include "kavroerror.h"
 
 #include <QList>
+#include <QObject>
 
 class MessageBoxes;
 
@@ -14,10 +15,18 @@ class MessageBoxes;
 class ErrorReporter
 {
 public:
-    explicit ErrorReporter(MessageBoxes *boxes) : m_boxes(boxes) {}
+    // context: the object whose event loop shows deferred failures.
+    ErrorReporter(MessageBoxes *boxes, QObject *context) : m_boxes(boxes), m_context(context) {}
+
+    // When a failure is shown: right after the handler, or from the event
+    // loop once the signal that ran the handler has returned. The receive
+    // event wants the latter: a box opened inside the port's own signal
+    // would hold back the port's next signals, and the view would stand still
+    // while the operator reads the message.
+    enum class Show { AfterHandler, FromEventLoop };
 
     template <class Handler>
-    void run(Handler &&handler) noexcept
+    void run(Handler &&handler, Show show = Show::AfterHandler) noexcept
     {
         ++m_depth;
         try {
@@ -30,8 +39,12 @@ public:
             report(KavroError(51, QStringLiteral("Interner Fehler")));
         }
         --m_depth;
-        if (m_depth == 0)
-            showPending();
+        if (m_depth == 0 && !m_pending.isEmpty()) {
+            if (show == Show::AfterHandler)
+                showPending();
+            else
+                QMetaObject::invokeMethod(m_context, [this] { showPending(); }, Qt::QueuedConnection);
+        }
     }
 
     // Queues a failure; it is shown when the running handler has ended, so a
@@ -42,6 +55,7 @@ private:
     void showPending() noexcept;
 
     MessageBoxes *const m_boxes;
+    QObject *const m_context;
     QList<KavroError> m_pending;
     int m_depth = 0;
     bool m_showing = false;
