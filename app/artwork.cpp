@@ -12,16 +12,6 @@ const QColor Navy(0x0b, 0x25, 0x45);
 const QColor Teal(0x13, 0x80, 0x7a);
 const QColor Wave(0x9f, 0xf3, 0xe4);
 
-QFont brandFont(int pixelSize, bool bold)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setPixelSize(pixelSize);
-    f.setBold(bold);
-    return f;
-}
-
 // One character frame on the line, as a logic analyser would show it: idle
 // high, start bit low, eight data bits (0x4B, least significant first), stop bit
 // high. Returns the levels, one per bit cell.
@@ -77,7 +67,7 @@ QPixmap kavroLogo(QSize size)
 
     // The name.
     p.setPen(Qt::white);
-    p.setFont(brandFont(46, true));
+    p.setFont(designFont(46, true));
     p.drawText(QRectF(14, 0, 170, H), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Kavro"));
 
     // The wave: one character going out on the line.
@@ -89,7 +79,7 @@ QPixmap kavroLogo(QSize size)
 
     // The subtitle, right under the wave.
     p.setPen(QColor(0xdd, 0xf4, 0xf0));
-    p.setFont(brandFont(17, false));
+    p.setFont(designFont(17, false));
     p.drawText(QRectF(184, 44, W - 8 - 184, 24), Qt::AlignRight | Qt::AlignVCenter,
                QStringLiteral("Serielles Terminal"));
     return pix;
@@ -149,6 +139,16 @@ QIcon kavroIcon()
     icon.addPixmap(QPixmap::fromImage(kavroIconImage(16)));
     icon.addPixmap(QPixmap::fromImage(kavroIconImage(32)));
     return icon;
+}
+
+QFont designFont(int pixelSize, bool bold)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("Arial")});
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
 }
 
 QString kavroNotice()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
@@ -17,6 +18,11 @@ QImage kavroIconImage(int size);
 
 // The window icon with its 16 and 32 pixel images.
 QIcon kavroIcon();
+
+// The program's type face at a pixel size. The layout was drawn for
+// "MS Sans Serif"; Liberation Sans has the same widths as the Windows sans
+// fonts and is what Debian ships.
+QFont designFont(int pixelSize, bool bold = false);
 
 // The one-line notice under the logo.
 QString kavroNotice();

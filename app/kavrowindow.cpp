@@ -110,18 +110,6 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption, const Q
 
 } // namespace
 
-QFont KavroWindow::designFont(int pixelSize, bool bold)
-{
-    // The layout was drawn for "MS Sans Serif"; Liberation Sans has the same
-    // widths as the Windows sans fonts and is what Debian ships.
-    QFont f;
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                   QStringLiteral("Arial")});
-    f.setPixelSize(pixelSize);
-    f.setBold(bold);
-    return f;
-}
-
 KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *dialog, QWidget *parent)
     : QWidget(parent, Qt::Window),
       m_ownBoxes(boxes ? nullptr : new QtMessageBoxes(this)),

@@ -31,7 +31,6 @@ public:
 
     // The window's font at a pixel size. Pixel sizes keep the captions in
     // their fixed boxes whatever the screen's resolution.
-    static QFont designFont(int pixelSize, bool bold = false);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
