@@ -171,11 +171,14 @@ private Q_SLOTS:
         f->Verbind->click();
         QCOMPARE(f->Verbind->text(), QStringLiteral("Öffnen"));
         QVERIFY(!f->MSComm1->PortOpen());
+        // (The link goes too: the system may already have given the old name
+        // to another program's pseudo-terminal.)
+        QVERIFY(QFile::remove(links->filePath("com5")));
         f->Verbind->click();
         QCOMPARE(rig->boxes.shown.value(1), "Comportfehler|Information|Ok| Com 5 existiert nicht!");
         // ... until the adapter is back.
         FarEnd again;
-        QVERIFY(QFile::remove(links->filePath("com5")) && QFile::link(again.slavePath(), links->filePath("com5")));
+        QVERIFY(QFile::link(again.slavePath(), links->filePath("com5")));
         f->Verbind->click();
         f->SendWin->setText("ok");
         click("send_win");
