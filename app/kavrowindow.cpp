@@ -3,7 +3,6 @@
 #include "artwork.h"
 #include "commandbox.h"
 #include "deviceserialport.h"
-#include "handlers.h"
 #include "lamp.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
@@ -114,20 +113,21 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     : QWidget(parent, Qt::Window),
       m_ownBoxes(boxes ? nullptr : new QtMessageBoxes(this)),
       m_ownDialog(dialog ? nullptr : new QtCommonDialog(this)),
-      m_reporter(boxes ? boxes : m_ownBoxes.get(), this),
-      m_capture(m_form, dialog ? *dialog : *m_ownDialog, m_reporter)
+      m_boxes(boxes ? *boxes : *m_ownBoxes),
+      m_dialog(dialog ? *dialog : *m_ownDialog),
+      m_reporter(&m_boxes, this),
+      m_port(port ? port : new DeviceSerialPort(this))
 {
     setWindowTitle(QStringLiteral("T o l m  Kavro V1.00"));
     setWindowIcon(kavroIcon());
     setFont(designFont(11));
     resize(665, 452);
-
-    m_form.MSComm1 = port ? port : new DeviceSerialPort(this);
-    m_form.MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    m_form.boxes = boxes ? boxes : m_ownBoxes.get();
-    m_form.capture = &m_capture;
+    m_port->setObjectName(QStringLiteral("MSComm1"));
 
     buildControls();
+    m_capture = std::make_unique<Capture>(m_captureControls, m_dialog, m_boxes,
+                                          [this](const KavroError &e) { m_reporter.report(e); });
+    m_link = std::make_unique<SerialLink>(m_linkControls, *m_port, m_boxes, *m_capture);
     setTabChain();
     wireEvents();
 }
@@ -136,40 +136,42 @@ KavroWindow::~KavroWindow() = default;
 
 void KavroWindow::buildControls()
 {
-    Form &f = m_form;
+    LinkControls &f = m_linkControls;
+    CaptureControls &c = m_captureControls;
 
     auto *Frame1 = frame(this, "Frame1", QStringLiteral("Aufzeichnung"), twips(4800, 3000, 5175, 2175));
-    f.ProgressBar1 = place(new QProgressBar(Frame1), "ProgressBar1", twips(240, 1800, 4695, 135));
-    f.ProgressBar1->setRange(0, 100);
-    f.ProgressBar1->setValue(0);
-    f.ProgressBar1->setTextVisible(false);
+    c.ProgressBar1 = place(new QProgressBar(Frame1), "ProgressBar1", twips(240, 1800, 4695, 135));
+    c.ProgressBar1->setRange(0, 100);
+    c.ProgressBar1->setValue(0);
+    c.ProgressBar1->setTextVisible(false);
 
-    f.Text1 = place(new QPlainTextEdit(Frame1), "Text1", twips(240, 1080, 4695, 615));
-    f.Text1->setReadOnly(true);
-    f.Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    f.Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    c.Text1 = place(new QPlainTextEdit(Frame1), "Text1", twips(240, 1080, 4695, 615));
+    c.Text1->setReadOnly(true);
+    c.Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    c.Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Shows the capture file's name; a click may select it, Tab never stops here.
-    f.Text1->setFocusPolicy(Qt::ClickFocus);
-    QPalette facePalette = f.Text1->palette();
+    c.Text1->setFocusPolicy(Qt::ClickFocus);
+    QPalette facePalette = c.Text1->palette();
     facePalette.setColor(QPalette::Base, facePalette.color(QPalette::Window));
-    f.Text1->setPalette(facePalette);
-    f.Text1->setPlainText(QStringLiteral("Dateiname"));
+    c.Text1->setPalette(facePalette);
+    c.Text1->setPlainText(QStringLiteral("Dateiname"));
 
-    f.StartRec = button(Frame1, "StartRec", QStringLiteral("Start"), twips(240, 360, 1455, 615));
-    f.StartRec->setFont(designFont(13, true));
+    c.StartRec = button(Frame1, "StartRec", QStringLiteral("Start"), twips(240, 360, 1455, 615));
+    c.StartRec->setFont(designFont(13, true));
 
     f.Verbind = button(this, "Verbind", QStringLiteral("Öffnen"), twips(720, 360, 1335, 615));
     f.Verbind->setFont(designFont(13, true));
 
     auto *Frame4 = frame(this, "Frame4", QStringLiteral("Empfang"), twips(120, 3000, 4575, 3735));
-    f.Empfang = place(new ReceiveView(Frame4), "Empfang", twips(120, 240, 4335, 2895));
-    f.Empfang->setFont(designFont(13));
+    auto *Empfang = place(new ReceiveView(Frame4), "Empfang", twips(120, 240, 4335, 2895));
+    Empfang->setFont(designFont(13));
+    f.Empfang = Empfang;
     button(Frame4, "clear_empf", QStringLiteral("Inhalt löschen"), twips(3240, 3240, 1215, 375));
 
     auto *Frame3 = frame(this, "Frame3", QStringLiteral("Befehlseingabe"), twips(120, 1320, 9855, 1455));
     f.SendWin = place(new CommandBox(Frame3), "SendWin", twips(120, 240, 4335, 975));
     auto *Frame2 = frame(Frame3, "Frame2", QStringLiteral("Abschlusszeichen"), twips(4560, 240, 3735, 975));
-    f.Option1 = option(Frame2, "Option1", QStringLiteral("kein Zeichen"), twips(120, 240, 1335, 255));
+    option(Frame2, "Option1", QStringLiteral("kein Zeichen"), twips(120, 240, 1335, 255));
     f.Option2 = option(Frame2, "Option2", QStringLiteral("nur CR"), twips(1560, 240, 855, 255), true);
     f.Option3 = option(Frame2, "Option3", QStringLiteral("nur LF"), twips(1560, 480, 855, 255));
     f.Option4 = option(Frame2, "Option4", QStringLiteral("CR / LF"), twips(2640, 240, 975, 255));
@@ -177,9 +179,9 @@ void KavroWindow::buildControls()
     button(Frame3, "clear_send", QStringLiteral("Befehl löschen"), twips(8400, 840, 1215, 375));
     button(Frame3, "send_win", QStringLiteral("Befehl senden"), twips(8400, 360, 1215, 375));
 
-    f.Timer1 = new QTimer(this);
-    f.Timer1->setObjectName(QStringLiteral("Timer1"));
-    f.Timer1->setInterval(50);
+    c.Timer1 = new QTimer(this);
+    c.Timer1->setObjectName(QStringLiteral("Timer1"));
+    c.Timer1->setInterval(50);
 
     f.Frame5 = frame(this, "Frame5", QStringLiteral("COM-Port-Parameter"), twips(2160, 120, 7815, 975));
     f.Baud = combo(f.Frame5, "Baud",
@@ -250,27 +252,24 @@ void KavroWindow::wireEvents()
         Q_ASSERT(b);
         connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
     };
-    onClick("Verbind", [this] { Verbind_Click(m_form); });
-    onClick("send_win", [this] { send_win_Click(m_form); });
-    onClick("clear_send", [this] { clear_send_Click(m_form); });
-    onClick("clear_empf", [this] { clear_empf_Click(m_form); });
-    onClick("StartRec", [this] { m_capture.StartRec_Click(); });
+    onClick("Verbind", [this] { m_link->Verbind_Click(); });
+    onClick("send_win", [this] { m_link->send_win_Click(); });
+    onClick("clear_send", [this] { m_link->clear_send_Click(); });
+    onClick("clear_empf", [this] { m_link->clear_empf_Click(); });
+    onClick("StartRec", [this] { m_capture->StartRec_Click(); });
 
-    connect(m_form.MSComm1, &SerialPort::OnComm, this,
-            [this] {
-                m_reporter.run([this] { MSComm1_OnComm(m_form); },
-                               ErrorReporter::Show::FromEventLoop);
-            });
-    connect(m_form.Timer1, &QTimer::timeout, this,
-            [this] { m_reporter.run([this] { m_capture.Timer1_Timer(); }); });
+    connect(m_port, &SerialPort::OnComm, this, [this] {
+        m_reporter.run([this] { m_link->MSComm1_OnComm(); }, ErrorReporter::Show::FromEventLoop);
+    });
+    connect(m_captureControls.Timer1, &QTimer::timeout, this,
+            [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
 }
 
 void KavroWindow::Form_Unload()
 {
-    SerialPort *port = m_form.MSComm1;
-    if (port->PortOpen())
-        port->setPortOpen(false);
-    m_capture.files().close(1);
+    if (m_port->PortOpen())
+        m_port->setPortOpen(false);
+    m_capture->files().close(1);
 }
 
 void KavroWindow::closeEvent(QCloseEvent *event)

@@ -2,9 +2,8 @@
 
 #include "capture.h"
 #include "errorreporter.h"
-#include "form.h"
+#include "seriallink.h"
 
-#include <QFont>
 #include <QWidget>
 
 #include <memory>
@@ -14,9 +13,9 @@ class MessageBoxes;
 class SerialPort;
 
 // The terminal window. It builds every control at its design place and value,
-// owns the form-level state and the components, and wires the eight events to
-// their handlers. The port, the message boxes and the file dialog may be handed
-// in (tests do); otherwise the window makes the real ones.
+// owns the components and the handlers with their state, and wires the eight
+// events to the handlers. The port, the message boxes and the file dialog may
+// be handed in (tests do); otherwise the window makes the real ones.
 class KavroWindow : public QWidget
 {
     Q_OBJECT
@@ -25,12 +24,10 @@ public:
                          CommonDialog *dialog = nullptr, QWidget *parent = nullptr);
     ~KavroWindow() override;
 
-    Form &form() { return m_form; }
+    SerialPort &port() { return *m_port; }
+    SerialLink &link() { return *m_link; }
+    Capture &capture() { return *m_capture; }
     ErrorReporter &reporter() { return m_reporter; }
-    Capture &capture() { return m_capture; }
-
-    // The window's font at a pixel size. Pixel sizes keep the captions in
-    // their fixed boxes whatever the screen's resolution.
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -43,7 +40,12 @@ private:
 
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     std::unique_ptr<CommonDialog> m_ownDialog;
-    Form m_form;
+    MessageBoxes &m_boxes;
+    CommonDialog &m_dialog;
     ErrorReporter m_reporter;
-    Capture m_capture;
+    SerialPort *const m_port;
+    LinkControls m_linkControls;
+    CaptureControls m_captureControls;
+    std::unique_ptr<Capture> m_capture;
+    std::unique_ptr<SerialLink> m_link;
 };

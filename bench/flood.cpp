@@ -38,7 +38,6 @@
 #include "traffic.h"
 
 #include "commondialog.h"
-#include "form.h"
 #include "messageboxes.h"
 #include "serialport.h"
 
@@ -167,25 +166,24 @@ int windowMain(int argc, char **argv)
 
     ScriptedDialog dialog(capturePath);
     ScriptedBoxes boxes;
-    auto *port = new DeviceSerialPort;
-    port->setPortMap(PortMap(linkDir, [] { return QStringList(); }));
+    auto *port = new DeviceSerialPort({PortMap(linkDir, [] { return QStringList(); }), {}});
     KavroWindow window(port, &boxes, &dialog);
     port->setParent(&window);
     window.show();
-    Form &f = window.form();
+    auto *timer = window.findChild<QTimer *>(QStringLiteral("Timer1"));
 
-    f.Comport->setEditText(QStringLiteral("1"));
-    f.Baud->setEditText(QStringLiteral("115200"));
-    f.Verbind->click();
-    f.StartRec->click();
-    if (!f.MSComm1->PortOpen() || f.RecActive != -1) {
+    window.findChild<QComboBox *>(QStringLiteral("Comport"))->setEditText(QStringLiteral("1"));
+    window.findChild<QComboBox *>(QStringLiteral("Baud"))->setEditText(QStringLiteral("115200"));
+    window.findChild<QPushButton *>(QStringLiteral("Verbind"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("StartRec"))->click();
+    if (!port->PortOpen() || window.capture().recActive() != -1) {
         report({{"error", "start"}});
         return 1;
     }
 
     std::vector<double> ticks;
     ticks.reserve(1 << 16);
-    QObject::connect(f.Timer1, &QTimer::timeout, &app, [&] { ticks.push_back(now()); });
+    QObject::connect(timer, &QTimer::timeout, &app, [&] { ticks.push_back(now()); });
 
     double firstEvent = 0, firstCpu = 0;
     qint64 events = 0;
@@ -238,7 +236,7 @@ int windowMain(int argc, char **argv)
     };
     // Connected after the window's own handler, so this runs when the receive
     // event is over and the capture file has been flushed.
-    QObject::connect(f.MSComm1, &SerialPort::OnComm, &app, [&] {
+    QObject::connect(port, &SerialPort::OnComm, &app, [&] {
         if (events++ == 0) {
             firstEvent = now();
             firstCpu = cpuSeconds();

@@ -73,7 +73,7 @@ int main(int argc, char **argv)
         plain.resize(289, 193);
         plain.show();
         LineAssembler a;
-        a.RecvLineIdx = 1;
+        a.reset();
         s.prepare(a);
         view.setLines(a.shownLines());
         view.syncNow();
@@ -95,7 +95,7 @@ int main(int argc, char **argv)
         }
 
         LineAssembler b;
-        b.RecvLineIdx = 1;
+        b.reset();
         s.prepare(b);
         const int plainEvents = 200;
         t.start();

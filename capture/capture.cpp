@@ -1,7 +1,6 @@
 #include "capture.h"
 
 #include "commondialog.h"
-#include "errorreporter.h"
 #include "kavroerror.h"
 #include "messageboxes.h"
 
@@ -10,16 +9,17 @@
 #include <QPushButton>
 #include <QTimer>
 
-Capture::Capture(Form &form, CommonDialog &dialog, ErrorReporter &reporter)
-    : m_form(form), m_dialog(dialog), m_reporter(reporter)
+Capture::Capture(const CaptureControls &controls, CommonDialog &dialog, MessageBoxes &boxes,
+                 std::function<void(const KavroError &)> report)
+    : m_c(controls), m_dialog(dialog), m_boxes(boxes), m_report(std::move(report))
 {
 }
 
 void Capture::StartRec_Click()
 {
     try {
-        m_form.ProgressBar1->setValue(0);
-        if (m_form.RecActive != 0)
+        m_c.ProgressBar1->setValue(0);
+        if (m_recActive != 0)
             stopSequence();
         else
             startSequence();
@@ -36,13 +36,13 @@ void Capture::startSequence()
     m_dialog.DefaultExt = QStringLiteral("txt");
     m_dialog.Filter = QStringLiteral("Kavro Textdatei (*.txt)|*.txt");
     m_dialog.ShowOpen();
-    m_form.RecFileName = m_dialog.FileName;
+    m_recFileName = m_dialog.FileName;
 
     // The length only tells whether the file is there: a new file needs no
     // question.
     bool exists = true;
     try {
-        FileNumbers::FileLen(m_form.RecFileName);
+        FileNumbers::fileLength(m_recFileName);
     } catch (const KavroError &e) {
         if (e.number() != Err::FileNotFound)
             throw;
@@ -50,38 +50,38 @@ void Capture::startSequence()
     }
     if (exists) {
         const QString question = QStringLiteral("Die Datei existiert bereits!") + QChar(13) +
-                                 QStringLiteral("Soll ") + m_form.RecFileName +
+                                 QStringLiteral("Soll ") + m_recFileName +
                                  QStringLiteral(" überschrieben werden?");
-        if (m_form.boxes->show(question, QStringLiteral("Aufzeichnungsdatei"),
+        if (m_boxes.show(question, QStringLiteral("Aufzeichnungsdatei"),
                                MessageBoxes::YesNo, MessageBoxes::Question) ==
             MessageBoxes::AnswerNo)
             return;
     }
 
-    m_form.Text1->setPlainText(m_form.RecFileName);
+    m_c.Text1->setPlainText(m_recFileName);
     try {
-        FileNumbers::Kill(m_form.RecFileName);
+        FileNumbers::remove(m_recFileName);
     } catch (const KavroError &e) {
         if (e.number() != Err::FileNotFound)
             throw;
     }
-    m_files.openAppend(1, m_form.RecFileName);
-    m_form.StartRec->setText(QStringLiteral("Stopp"));
-    m_form.RecActive = -1;
-    m_form.Timer1->start();
+    m_files.openAppend(1, m_recFileName);
+    m_c.StartRec->setText(QStringLiteral("Stopp"));
+    m_recActive = -1;
+    m_c.Timer1->start();
 }
 
 void Capture::stopSequence()
 {
-    m_form.StartRec->setText(QStringLiteral("Start"));
-    m_form.RecActive = 0;
+    m_c.StartRec->setText(QStringLiteral("Start"));
+    m_recActive = 0;
     m_files.close(1);
-    m_form.Timer1->stop();
+    m_c.Timer1->stop();
 }
 
 void Capture::Timer1_Timer()
 {
-    QProgressBar *bar = m_form.ProgressBar1;
+    QProgressBar *bar = m_c.ProgressBar1;
     if (bar->value() == 100)
         bar->setValue(0);
     bar->setValue(bar->value() + 1);
@@ -89,6 +89,8 @@ void Capture::Timer1_Timer()
 
 void Capture::write(QByteArrayView unit)
 {
+    if (m_recActive == 0)
+        return;
     try {
         m_files.write(1, unit);
     } catch (const KavroError &e) {
@@ -98,7 +100,7 @@ void Capture::write(QByteArrayView unit)
 
 void Capture::endOfEvent()
 {
-    if (m_form.RecActive == 0 || !m_files.isOpen(1))
+    if (m_recActive == 0 || !m_files.isOpen(1))
         return;
     try {
         m_files.flush(1);
@@ -113,16 +115,16 @@ void Capture::stopAfterFailure(const KavroError &e) noexcept
     // and the data would silently go missing. Stop as the operator's "Stopp"
     // would, keep what reached the file, and say so once.
     const QString path = m_files.path(1);
-    m_form.StartRec->setText(QStringLiteral("Start"));
-    m_form.RecActive = 0;
+    m_c.StartRec->setText(QStringLiteral("Start"));
+    m_recActive = 0;
     try {
         m_files.close(1);
     } catch (const KavroError &) {
         // The same failure again; the file is closed all the same.
     }
-    m_form.Timer1->stop();
-    m_form.ProgressBar1->setValue(0);
-    m_reporter.report(KavroError(
+    m_c.Timer1->stop();
+    m_c.ProgressBar1->setValue(0);
+    m_report(KavroError(
         e.number(), QStringLiteral("Die Aufzeichnungsdatei „%1“ kann nicht weiter beschrieben werden: "
                                    "%2. Die Aufzeichnung wurde beendet; die Datei enthält alles, "
                                    "was bis dahin geschrieben werden konnte.")

@@ -1,28 +1,52 @@
 #pragma once
 
+#include "capturesink.h"
 #include "filenumbers.h"
-#include "form.h"
+
+#include <QString>
+
+#include <functional>
 
 class CommonDialog;
-class ErrorReporter;
+class KavroError;
+class MessageBoxes;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+// The capture's controls; the window fills them in.
+struct CaptureControls
+{
+    QPushButton *StartRec = nullptr;
+    QPlainTextEdit *Text1 = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QTimer *Timer1 = nullptr;
+};
 
 // Recording received units into the capture file (file number 1), and the
-// activity bar that runs meanwhile.
+// activity bar that runs meanwhile. The capture owns its state (RecActive,
+// RecFileName); the receive handler only hands it every unit.
 class Capture : public CaptureSink
 {
 public:
-    Capture(Form &form, CommonDialog &dialog, ErrorReporter &reporter);
+    // report: where a failure found outside any click (a write that fails)
+    // goes, to be shown once the running handler has ended.
+    Capture(const CaptureControls &controls, CommonDialog &dialog, MessageBoxes &boxes,
+            std::function<void(const KavroError &)> report);
 
-    // The click of StartRec: starts a capture, or stops the running one.
     void StartRec_Click();
-    // A tick of Timer1.
     void Timer1_Timer();
 
-    // The capture write; a write that fails stops the capture and tells the
-    // operator once.
+    // The capture write, while a capture runs; a write that fails stops the
+    // capture and is reported once.
     void write(QByteArrayView unit) override;
     void endOfEvent() override;
 
+    // -1 while a capture runs and file number 1 is open, else 0.
+    qint16 recActive() const { return m_recActive; }
+    // The path taken from the file dialog at the latest start.
+    const QString &recFileName() const { return m_recFileName; }
     FileNumbers &files() { return m_files; }
 
 private:
@@ -30,8 +54,11 @@ private:
     void stopSequence();
     void stopAfterFailure(const KavroError &e) noexcept;
 
-    Form &m_form;
+    const CaptureControls m_c;
     CommonDialog &m_dialog;
-    ErrorReporter &m_reporter;
+    MessageBoxes &m_boxes;
+    const std::function<void(const KavroError &)> m_report;
     FileNumbers m_files;
+    qint16 m_recActive = 0;
+    QString m_recFileName;
 };

@@ -19,37 +19,6 @@ QByteArray nativePath(const QString &path)
     return QFile::encodeName(path);
 }
 
-// The numbered failure for a system error, described in German: the operator
-// reads this when a capture write fails.
-[[noreturn]] void raiseFor(int err)
-{
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-        raiseError(Err::PathNotFound);
-    case EACCES:
-    case EPERM:
-    case ETXTBSY:
-        raiseError(Err::PermissionDenied);
-    case EROFS:
-        raiseError(Err::PermissionDenied, QStringLiteral("Der Datenträger ist schreibgeschützt"));
-    case ENOSPC:
-        raiseError(Err::DiskFull, QStringLiteral("Auf dem Datenträger ist kein Platz mehr frei"));
-    case EDQUOT:
-        raiseError(Err::DiskFull, QStringLiteral("Das Speicherkontingent ist erschöpft"));
-    case EFBIG:
-        raiseError(Err::DiskFull,
-                   QStringLiteral("Die Datei hat die größte erlaubte Dateigröße erreicht"));
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-        raiseError(Err::DeviceIo, QStringLiteral("Ein-/Ausgabefehler des Datenträgers"));
-    default:
-        raiseError(Err::PathAccess,
-                   QStringLiteral("%1 (Systemfehler %2)").arg(errorDescription(Err::PathAccess)).arg(err));
-    }
-}
-
 } // namespace
 
 FileNumbers::~FileNumbers()
@@ -62,7 +31,7 @@ FileNumbers::~FileNumbers()
     }
 }
 
-qint64 FileNumbers::FileLen(const QString &path)
+qint64 FileNumbers::fileLength(const QString &path)
 {
     // The name itself counts, not what a link points to: a link whose
     // target is gone is still there.
@@ -70,19 +39,19 @@ qint64 FileNumbers::FileLen(const QString &path)
     if (::lstat(nativePath(path).constData(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             raiseError(Err::FileNotFound);
-        raiseFor(errno);
+        raiseFileError(errno);
     }
     return qint64(st.st_size);
 }
 
-void FileNumbers::Kill(const QString &path)
+void FileNumbers::remove(const QString &path)
 {
     const QByteArray native = nativePath(path);
     struct stat st{};
     if (::lstat(native.constData(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             raiseError(Err::FileNotFound);
-        raiseFor(errno);
+        raiseFileError(errno);
     }
     // Only plain files are deleted. A folder, a device or a link of that name
     // is not a capture file: removing a device node, or the link that pins a
@@ -93,14 +62,14 @@ void FileNumbers::Kill(const QString &path)
     if (::unlink(native.constData()) != 0) {
         if (errno == ENOENT)
             raiseError(Err::FileNotFound);
-        raiseFor(errno);
+        raiseFileError(errno);
     }
 }
 
 FileNumbers::Slot &FileNumbers::slot(int number)
 {
     if (number < 1 || number >= int(m_slots.size()))
-        raiseError(52, QStringLiteral("Dateiname oder -nummer falsch"));
+        raiseError(Err::BadFileNumber);
     return m_slots[size_t(number)];
 }
 
@@ -117,7 +86,7 @@ void FileNumbers::openAppend(int number, const QString &path)
     const int fd = ::open(nativePath(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
                           0666);
     if (fd < 0)
-        raiseFor(errno);
+        raiseFileError(errno);
     struct stat st{};
     if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -148,7 +117,7 @@ void FileNumbers::flush(int number)
 {
     Slot &s = slot(number);
     if (s.fd < 0)
-        raiseError(52, QStringLiteral("Dateiname oder -nummer falsch"));
+        raiseError(Err::BadFileNumber);
     qsizetype done = 0;
     while (done < s.used) {
         const ssize_t n = ::write(s.fd, s.data.get() + done, size_t(s.used - done));
@@ -159,7 +128,7 @@ void FileNumbers::flush(int number)
             // What did reach the file stays counted; the rest cannot be
             // written and is dropped, so a later flush does not try again.
             s.used = 0;
-            raiseFor(err);
+            raiseFileError(err);
         }
         done += n;
     }

@@ -19,10 +19,10 @@ public:
     FileNumbers &operator=(const FileNumbers &) = delete;
 
     // Length of the file at path; 53 when there is none.
-    static qint64 FileLen(const QString &path);
+    static qint64 fileLength(const QString &path);
     // Deletes the plain file at path; 53 when there is none, 70 when it may
     // not be deleted, 75 when it is no plain file (a link, folder or device).
-    static void Kill(const QString &path);
+    static void remove(const QString &path);
 
     // Opens path for appending under number (creating it when missing).
     void openAppend(int number, const QString &path);

@@ -5,12 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <optional>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -59,7 +59,7 @@ bool processAlive(pid_t pid)
 // into '_' (LCK..pts_3) or after its last part only (LCK..3); both are looked
 // for. A lock whose process has ended is stale and does not count, and our
 // own PID belongs to our own port (another instance is caught by the flock).
-bool lockedByOtherProgram(const QString &device)
+bool lockedByOtherProgram(const QString &device, const QStringList &lockDirs)
 {
     QStringList names;
     if (device.startsWith(QLatin1String("/dev/")))
@@ -67,9 +67,9 @@ bool lockedByOtherProgram(const QString &device)
     names.append(QStringLiteral("LCK..") + QFileInfo(device).fileName());
     names.removeDuplicates();
 
-    for (const char *dir : {"/run/lock", "/var/lock"}) {
+    for (const QString &dir : lockDirs) {
         for (const QString &name : std::as_const(names)) {
-            QFile file(QLatin1String(dir) + QLatin1Char('/') + name);
+            QFile file(dir + QLatin1Char('/') + name);
             if (!file.exists())
                 continue;
             // A lock we may not even read was not left by us: better to call
@@ -86,19 +86,21 @@ bool lockedByOtherProgram(const QString &device)
 
 [[noreturn]] void portInUse(const QString &device)
 {
-    raiseError(Err::PortInUse,
-               QStringLiteral("Anschluss bereits geöffnet: %1 gehört einem anderen Programm").arg(device));
+    raisePortError(EBUSY, device);
 }
 
 } // namespace
 
 struct DeviceSerialPort::Private
 {
-    explicit Private(DeviceSerialPort *owner) : q(owner), port(new QSerialPort(owner)) {}
+    Private(DeviceSerialPort *owner, const Environment &environment)
+        : q(owner), port(new QSerialPort(owner)), env(environment)
+    {
+    }
 
     DeviceSerialPort *const q;
     QSerialPort *const port;
-    std::optional<PortMap> map;
+    const Environment env;
 
     qint16 commPort = 1;
     QString settingsText = QStringLiteral("9600,n,8,1");
@@ -185,10 +187,13 @@ struct DeviceSerialPort::Private
 
     bool applySettings(const LineSettings &s)
     {
-        // 1.5 stop bits exist only with 5 data bits, where a UART sends them
-        // when told to use two; setSettings refuses all other combinations.
+        // With five data bits a UART told to use two stop bits sends one and
+        // a half, and 1.5 comes only with five data bits.
         const QSerialPort::StopBits stop =
-            s.stopBits == QSerialPort::OneAndHalfStop ? QSerialPort::TwoStop : s.stopBits;
+            s.stopBits == LineSettings::StopBits::One ? QSerialPort::OneStop : QSerialPort::TwoStop;
+        static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                                       QSerialPort::OddParity, QSerialPort::MarkParity,
+                                                       QSerialPort::SpaceParity};
         // A pseudo-terminal has no line: the kernel keeps it at 8 data bits
         // without parity whatever is asked. The bytes pass all the same, so
         // the character format is not held against it.
@@ -196,8 +201,8 @@ struct DeviceSerialPort::Private
         port->clearError();
         bool ok = port->setBaudRate(s.baud) && port->setStopBits(stop)
                   && port->setFlowControl(QSerialPort::NoFlowControl);
-        ok = (port->setDataBits(s.dataBits) || lineless) && ok;
-        ok = (port->setParity(s.parity) || lineless) && ok;
+        ok = (port->setDataBits(QSerialPort::DataBits(s.dataBits)) || lineless) && ok;
+        ok = (port->setParity(parities[int(s.parity)]) || lineless) && ok;
         port->clearError();
         return ok;
     }
@@ -287,8 +292,23 @@ struct DeviceSerialPort::Private
     }
 };
 
-DeviceSerialPort::DeviceSerialPort(QObject *parent)
-    : SerialPort(parent), d(new Private(this))
+DeviceSerialPort::Environment DeviceSerialPort::system()
+{
+    return {PortMap(PortMap::defaultLinkDir(),
+                    [] {
+                        QStringList devices;
+                        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+                        for (const QSerialPortInfo &info : ports)
+                            devices.append(info.systemLocation());
+                        return devices;
+                    }),
+            {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")}};
+}
+
+DeviceSerialPort::DeviceSerialPort(QObject *parent) : DeviceSerialPort(system(), parent) {}
+
+DeviceSerialPort::DeviceSerialPort(const Environment &environment, QObject *parent)
+    : SerialPort(parent), d(new Private(this, environment))
 {
     connect(d->port, &QSerialPort::readyRead, this, [this] { d->onReadyRead(); });
     connect(d->port, &QSerialPort::errorOccurred, this,
@@ -300,11 +320,6 @@ DeviceSerialPort::~DeviceSerialPort()
     d->closeAll();
     delete d->port;
     delete d;
-}
-
-void DeviceSerialPort::setPortMap(const PortMap &map)
-{
-    d->map = map;
 }
 
 bool DeviceSerialPort::PortOpen() const
@@ -321,37 +336,18 @@ void DeviceSerialPort::setPortOpen(bool open)
     if (d->open)
         raiseError(Err::PortInUse, QStringLiteral("Anschluss bereits geöffnet: %1").arg(d->device));
 
-    const PortMap map = d->map ? *d->map : PortMap::system();
-    const QString device = map.device(d->commPort);
+    const QString device = d->env.map.device(d->commPort);
     const QByteArray native = QFile::encodeName(device);
 
-    if (lockedByOtherProgram(device))
+    if (lockedByOtherProgram(device, d->env.lockDirs))
         portInUse(device);
 
     // Our own descriptor comes first: its errno tells the reasons apart that
     // QSerialPort reports all as PermissionError, and its flock marks the port
     // as taken for every program that asks (TIOCEXCL does not stop root).
     const int guard = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (guard < 0) {
-        const int e = errno;
-        switch (e) {
-        case EBUSY:
-            portInUse(device);
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            raiseError(Err::PortNotFound,
-                       QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
-        case EACCES:
-        case EPERM:
-            raiseError(Err::PortAccess,
-                       QStringLiteral("Zugriff auf den Anschluss %1 verweigert").arg(device));
-        default:
-            raiseError(Err::PortOpenFailed,
-                       QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
-                           .arg(device, QString::fromLocal8Bit(std::strerror(e))));
-        }
-    }
+    if (guard < 0)
+        raisePortError(errno, device);
     // Root opens a device despite its exclusive flag; the flag still says that
     // another program holds the port.
     int exclusive = 0;
@@ -384,7 +380,7 @@ void DeviceSerialPort::setPortOpen(bool open)
         case QSerialPort::PermissionError:
             // Our own open went through, so this is QSerialPort's lock file or
             // a program that took the port in the meantime.
-            if (lockedByOtherProgram(device))
+            if (lockedByOtherProgram(device, d->env.lockDirs))
                 portInUse(device);
             raiseError(Err::PortAccess,
                        QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)").arg(device, reason));
@@ -418,9 +414,7 @@ qint16 DeviceSerialPort::CommPort() const
 
 void DeviceSerialPort::setCommPort(qint16 port)
 {
-    if (port < 1)
-        raiseError(Err::PortNotFound,
-                   QStringLiteral("Ungültige Portnummer: Anschluss %1 existiert nicht").arg(port));
+    PortMap::checkNumber(port);
     if (d->open)
         raiseError(Err::InvalidValue,
                    QStringLiteral("Ungültiger Eigenschaftswert: die Portnummer lässt sich nur bei "
@@ -436,11 +430,6 @@ QString DeviceSerialPort::Settings() const
 void DeviceSerialPort::setSettings(const QString &settings)
 {
     const LineSettings parsed = LineSettings::parse(settings);
-    if (parsed.stopBits == QSerialPort::OneAndHalfStop && parsed.dataBits != QSerialPort::Data5)
-        raiseError(Err::InvalidValue,
-                   QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ (1,5 Stoppbits "
-                                  "nur mit 5 Datenbits)")
-                       .arg(settings));
     // An open port takes new settings at once, as long as it still has its
     // device; a refusal leaves the old ones in force.
     if (d->open && !d->lost && !d->applySettings(parsed)) {
@@ -516,7 +505,7 @@ QByteArrayView DeviceSerialPort::Input()
     return QByteArrayView(d->chunk.constData() + d->pos++, 1);
 }
 
-QString DeviceSerialPort::devicePath() const
+QString DeviceSerialPort::DevicePath() const
 {
     return d->device;
 }

@@ -14,11 +14,20 @@ class DeviceSerialPort : public SerialPort
 {
     Q_OBJECT
 public:
-    explicit DeviceSerialPort(QObject *parent = nullptr);
-    ~DeviceSerialPort() override;
+    // Where the port looks: how numbers map to devices, and the folders where
+    // programs leave UUCP lock files.
+    struct Environment
+    {
+        PortMap map;
+        QStringList lockDirs;
+    };
+    // The machine's own: the link folder and the ports the system reports,
+    // and the system's lock folders.
+    static Environment system();
 
-    // How port numbers find their devices; PortMap::system() unless set.
-    void setPortMap(const PortMap &map);
+    explicit DeviceSerialPort(QObject *parent = nullptr);
+    DeviceSerialPort(const Environment &environment, QObject *parent = nullptr);
+    ~DeviceSerialPort() override;
 
     bool PortOpen() const override;
     void setPortOpen(bool open) override;
@@ -30,8 +39,8 @@ public:
     qint16 InBufferCount() override;
     QByteArrayView Input() override;
 
-    // The device path of the open port (empty while closed).
-    QString devicePath() const;
+    // The device of the open port (empty while closed).
+    QString DevicePath() const;
 
 private:
     // implementation details are the port layer's own

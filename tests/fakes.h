@@ -1,12 +1,15 @@
 #pragma once
 
 #include "commondialog.h"
-#include "form.h"
 #include "kavroerror.h"
+#include "commandbox.h"
 #include "kavrowindow.h"
+#include "lamp.h"
+#include "receiveview.h"
 #include "messageboxes.h"
 #include "serialport.h"
 
+#include <QtWidgets>
 #include <QByteArray>
 #include <QList>
 
@@ -97,18 +100,44 @@ public:
 };
 
 // The window on the given port, its boxes and (unless given another) its file
-// dialog answered by the test.
+// dialog answered by the test. Controls are found by their names, as the
+// operator finds them by their captions.
 struct Rig
 {
     FakeBoxes boxes;
     FakeDialog dialog;
     KavroWindow window;
-    Form &f;
+    // The controls the tests use most, by their names.
+    struct Controls
+    {
+        QPushButton *Verbind, *StartRec;
+        Lamp *Shape1;
+        QGroupBox *Frame5;
+        QComboBox *Comport, *Baud;
+        ReceiveView *Empfang;
+        CommandBox *SendWin;
+        QRadioButton *Option1, *Option2, *Option3;
+        QPlainTextEdit *Text1;
+        QProgressBar *ProgressBar1;
+        QTimer *Timer1;
+    } f;
+
     explicit Rig(SerialPort *port, CommonDialog *files = nullptr)
-        : window(port, &boxes, files ? files : &dialog), f(window.form())
+        : window(port, &boxes, files ? files : &dialog),
+          f{control<QPushButton>("Verbind"), control<QPushButton>("StartRec"), control<Lamp>("Shape1"),
+            control<QGroupBox>("Frame5"), control<QComboBox>("Comport"), control<QComboBox>("Baud"),
+            control<ReceiveView>("Empfang"), control<CommandBox>("SendWin"), control<QRadioButton>("Option1"),
+            control<QRadioButton>("Option2"), control<QRadioButton>("Option3"), control<QPlainTextEdit>("Text1"),
+            control<QProgressBar>("ProgressBar1"), window.findChild<QTimer *>("Timer1")}
     {
         port->setParent(&window);
     }
     template <class W = QWidget>
-    W *control(const QString &name) { return window.findChild<W *>(name); }
+    W *control(const QString &name)
+    {
+        W *w = window.findChild<W *>(name);
+        Q_ASSERT(w);
+        return w;
+    }
+    qint16 recActive() { return window.capture().recActive(); }
 };

@@ -18,7 +18,7 @@ class TestInstrument : public QObject
     Q_OBJECT
     QTemporaryDir links;
     QProcess instrument;
-    DeviceSerialPort port;
+    DeviceSerialPort port{{PortMap(links.path(), [] { return QStringList(); }), {links.path()}}};
 
     // What arrives, a little past the expected size, so that a surplus shows up too.
     QByteArray collect(qsizetype atLeast)
@@ -42,7 +42,6 @@ private Q_SLOTS:
         instrument.start(QStringLiteral(KAVRO_INSTRUMENT), {"--link-dir", links.path(), "--port", "4"});
         QByteArray said; // the lines may come in pieces
         QTRY_VERIFY((said += instrument.readAllStandardOutput()).contains("Port 4: "));
-        port.setPortMap(PortMap(links.path(), [] { return QStringList(); }));
         port.setCommPort(4);
         port.setPortOpen(true);
     }
@@ -88,5 +87,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestInstrument)
+QTEST_GUILESS_MAIN(TestInstrument)
 #include "tst_instrument.moc"

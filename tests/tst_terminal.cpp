@@ -31,14 +31,14 @@ class TestTerminal : public QObject
     QTemporaryDir *links = nullptr; // also holds the capture file
     FarEnd *pty = nullptr;
     std::unique_ptr<Rig> rig;
-    Form *f = nullptr;
+    Rig::Controls *f = nullptr;
 
     void click(const char *name) { rig->control<QPushButton>(name)->click(); }
     bool startCapture()
     {
         rig->dialog.choices = {links->filePath("capture.txt")};
         click("StartRec");
-        return f->RecActive == -1;
+        return rig->recActive() == -1;
     }
     QByteArray captured() const
     {
@@ -53,9 +53,8 @@ private Q_SLOTS:
         pty = new FarEnd;
         QVERIFY(pty->isValid());
         QVERIFY(QFile::link(pty->slavePath(), links->filePath("com5")));
-        auto *port = new DeviceSerialPort;
         // Only this test's own pseudo-terminal is reachable: no system ports.
-        port->setPortMap(PortMap(links->path(), [] { return QStringList(); }));
+        auto *port = new DeviceSerialPort({PortMap(links->path(), [] { return QStringList(); }), {links->path()}});
         rig = std::make_unique<Rig>(port);
         f = &rig->f;
         f->Comport->setEditText("5");
@@ -90,9 +89,12 @@ private Q_SLOTS:
     {
         QFETCH(QList<QByteArray>, chunks);
         QFETCH(QByteArray, view);
+        // Each chunk gets a receive event of its own: the next goes out once
+        // the port has raised its event for this one.
+        QSignalSpy events(&rig->window.port(), &SerialPort::OnComm);
         for (const QByteArray &chunk : chunks) {
             QVERIFY(pty->send(chunk));
-            QTest::qWait(10); // give each chunk a receive event of its own
+            QVERIFY(events.wait());
         }
         QTRY_COMPARE(f->Empfang->textBytes(), view);
         QVERIFY(rig->boxes.shown.isEmpty());
@@ -145,7 +147,7 @@ private Q_SLOTS:
         QVERIFY(pty->send("hello"));
         QTRY_COMPARE(f->Empfang->text(), QStringLiteral("hello"));
         const QString slave = pty->slavePath();
-        auto *device = f->MSComm1->findChild<QSerialPort *>();
+        auto *device = rig->window.port().findChild<QSerialPort *>();
         QVERIFY(device);
         QSignalSpy failures(device, &QSerialPort::errorOccurred);
         pty->closeSlave();
@@ -157,7 +159,7 @@ private Q_SLOTS:
         QTest::qWait(200);
         QVERIFY2(failures.count() < 5, "the vanished device keeps failing: busy loop");
         // ... but the window stays as the operator left it until "Schließen".
-        QVERIFY(f->MSComm1->PortOpen());
+        QVERIFY(rig->window.port().PortOpen());
         QCOMPARE(f->Shape1->FillColor(), 65280u);
         QCOMPARE(f->Empfang->text(), QStringLiteral("hello"));
 
@@ -170,7 +172,7 @@ private Q_SLOTS:
         // "Schließen" closes cleanly; the next "Öffnen" finds no device ...
         f->Verbind->click();
         QCOMPARE(f->Verbind->text(), QStringLiteral("Öffnen"));
-        QVERIFY(!f->MSComm1->PortOpen());
+        QVERIFY(!rig->window.port().PortOpen());
         // (The link goes too: the system may already have given the old name
         // to another program's pseudo-terminal.)
         QVERIFY(QFile::remove(links->filePath("com5")));
@@ -228,7 +230,7 @@ private Q_SLOTS:
         QVERIFY(pty->send("one\r\ntwo"));
         QTRY_VERIFY(f->Empfang->text().endsWith("after\r\none\r\ntwo"));
         rig->window.close();
-        QVERIFY(!f->MSComm1->PortOpen());
+        QVERIFY(!rig->window.port().PortOpen());
         QCOMPARE(captured(), QByteArray("one\r\ntwo"));
     }
 
@@ -236,13 +238,16 @@ private Q_SLOTS:
     {
         QVERIFY(startCapture());
         // A file that may grow no further, like a full disk.
-        std::signal(SIGXFSZ, SIG_IGN);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit old{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
         rlimit small = old;
         small.rlim_cur = 1000;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-        const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &old); });
+        const auto restore = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldHandler);
+        });
         QByteArray sent;
         for (int i = 0; i < 3000; ++i)
             sent += char('a' + i % 26);
@@ -259,7 +264,7 @@ private Q_SLOTS:
         QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 61: ")
                      && rig->boxes.shown[0].contains(links->filePath("capture.txt")),
                  qPrintable(rig->boxes.shown[0]));
-        QCOMPARE(f->RecActive, qint16(0));
+        QCOMPARE(rig->recActive(), qint16(0));
         QCOMPARE(f->StartRec->text(), QStringLiteral("Start"));
         QVERIFY(!f->Timer1->isActive());
         QCOMPARE(f->ProgressBar1->value(), 0);

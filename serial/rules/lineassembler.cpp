@@ -5,10 +5,23 @@ constexpr char CR = 13;
 constexpr char LF = 10;
 } // namespace
 
-void LineAssembler::clearSlots()
+void LineAssembler::reset()
 {
-    for (int i = 1; i <= 10; ++i)
-        RecvLines[i].clear();
+    emptySlots();
+    m_recvLineIdx = 1;
+    m_lineEndSeen = false;
+}
+
+void LineAssembler::clear()
+{
+    emptySlots();
+    m_recvLineIdx = 1;
+}
+
+void LineAssembler::emptySlots()
+{
+    for (size_t i = 1; i <= 10; ++i)
+        m_recvLines[i].clear();
     m_scrolledOut.clear();
     m_scrollPending = false;
 }
@@ -21,32 +34,32 @@ bool LineAssembler::feed(QByteArrayView unit)
     bool refreshed = false;
     const char first = unit.front();
     if (first == CR || first == LF) {
-        if (!LineEndSeen) {
-            LineEndSeen = true;
-            RecvLines.at(RecvLineIdx).append("\r\n", 2);
+        if (!m_lineEndSeen) {
+            m_lineEndSeen = true;
+            m_recvLines.at(size_t(m_recvLineIdx)).append("\r\n", 2);
             refreshed = true;
-            ++RecvLineIdx;
+            ++m_recvLineIdx;
         } else {
             // The second half of a line-end pair: swallowed, and the rule is
             // armed again.
-            LineEndSeen = false;
+            m_lineEndSeen = false;
         }
     } else {
         appendText(unit);
         refreshed = true;
-        LineEndSeen = false;
+        m_lineEndSeen = false;
     }
 
     if (refreshed)
         m_scrollPending = false;
-    if (RecvLineIdx == 11)
+    if (m_recvLineIdx == 11)
         scroll();
     return refreshed;
 }
 
 void LineAssembler::appendText(QByteArrayView text)
 {
-    QByteArray &line = RecvLines.at(RecvLineIdx);
+    QByteArray &line = m_recvLines.at(size_t(m_recvLineIdx));
     // A new line starts with room for a typical one, instead of growing
     // from nothing a few bytes at a time.
     if (line.capacity() == 0)
@@ -62,12 +75,12 @@ void LineAssembler::appendText(QByteArrayView text)
 
 void LineAssembler::scroll()
 {
-    m_scrolledOut = RecvLines[1];
+    m_scrolledOut = m_recvLines[1];
     m_scrollPending = true;
-    for (int i = 1; i <= 9; ++i)
-        RecvLines[i] = RecvLines[i + 1];
-    RecvLines[10].clear();
-    RecvLineIdx = 10;
+    for (size_t i = 1; i <= 9; ++i)
+        m_recvLines[i] = m_recvLines[i + 1];
+    m_recvLines[10].clear();
+    m_recvLineIdx = 10;
 }
 
 QList<QByteArray> LineAssembler::shownLines() const
@@ -76,9 +89,9 @@ QList<QByteArray> LineAssembler::shownLines() const
     lines.reserve(11);
     if (m_scrollPending)
         lines.append(m_scrolledOut);
-    for (int i = 1; i <= 10; ++i) {
-        if (!RecvLines[i].isEmpty())
-            lines.append(RecvLines[i]);
+    for (size_t i = 1; i <= 10; ++i) {
+        if (!m_recvLines[i].isEmpty())
+            lines.append(m_recvLines[i]);
     }
     return lines;
 }

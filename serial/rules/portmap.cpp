@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QSet>
 
 #include <algorithm>
@@ -67,17 +66,6 @@ PortMap::PortMap(QString linkDir, std::function<QStringList()> systemPorts)
 {
 }
 
-PortMap PortMap::system()
-{
-    return PortMap(defaultLinkDir(), [] {
-        QStringList devices;
-        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo &info : ports)
-            devices.append(info.systemLocation());
-        return devices;
-    });
-}
-
 QString PortMap::defaultLinkDir()
 {
     // Read afresh each time: the environment may change between calls (and
@@ -104,10 +92,15 @@ QStringList PortMap::ordered(QStringList devices)
     return devices;
 }
 
-QString PortMap::device(qint16 n) const
+void PortMap::checkNumber(qint16 n)
 {
     if (n < 1)
         noSuchPort(n);
+}
+
+QString PortMap::device(qint16 n) const
+{
+    checkNumber(n);
 
     const QFileInfo link(m_linkDir + QStringLiteral("/com") + QString::number(n));
     if (link.isSymLink() || link.exists()) {

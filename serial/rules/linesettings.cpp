@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QStringList>
 
+#include <limits>
+
 namespace {
 
 [[noreturn]] void refuse(const QString &text, const QString &why)
@@ -15,6 +17,12 @@ namespace {
 
 } // namespace
 
+QString LineSettings::compose(const QString &baud, const QString &parity, const QString &dataBits,
+                              const QString &stopBits)
+{
+    return baud + QLatin1Char(',') + parity + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBits;
+}
+
 LineSettings LineSettings::parse(const QString &text)
 {
     const QStringList fields = text.split(QLatin1Char(','));
@@ -22,7 +30,8 @@ LineSettings LineSettings::parse(const QString &text)
         refuse(text, QStringLiteral("vier Felder erwartet"));
 
     // Blanks around a field are forgiven: an operator who types " 9600" into
-    // the baud box means 9600.
+    // the baud box means 9600. Any positive rate passes here; the driver
+    // decides at opening.
     LineSettings s;
     const QString baud = fields[0].trimmed();
     bool ok = !baud.isEmpty();
@@ -34,48 +43,37 @@ LineSettings LineSettings::parse(const QString &text)
     s.baud = qint32(rate);
 
     const QString parity = fields[1].trimmed().toLower();
-    if (parity == QLatin1String("n"))
-        s.parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("e"))
-        s.parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("o"))
-        s.parity = QSerialPort::OddParity;
-    else if (parity == QLatin1String("m"))
-        s.parity = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("s"))
-        s.parity = QSerialPort::SpaceParity;
-    else
+    static const QString letters = QStringLiteral("neoms");
+    if (parity.size() != 1 || !letters.contains(parity))
         refuse(text, QStringLiteral("Parität"));
+    s.parity = Parity(letters.indexOf(parity));
 
     const QString data = fields[2].trimmed();
-    if (data == QLatin1String("5"))
-        s.dataBits = QSerialPort::Data5;
-    else if (data == QLatin1String("6"))
-        s.dataBits = QSerialPort::Data6;
-    else if (data == QLatin1String("7"))
-        s.dataBits = QSerialPort::Data7;
-    else if (data == QLatin1String("8"))
-        s.dataBits = QSerialPort::Data8;
-    else
+    if (data.size() != 1 || data.front() < QLatin1Char('5') || data.front() > QLatin1Char('8'))
         refuse(text, QStringLiteral("Datenbits"));
+    s.dataBits = data.front().unicode() - '0';
 
     const QString stop = fields[3].trimmed();
     if (stop == QLatin1String("1"))
-        s.stopBits = QSerialPort::OneStop;
+        s.stopBits = StopBits::One;
     else if (stop == QLatin1String("1.5"))
-        s.stopBits = QSerialPort::OneAndHalfStop;
+        s.stopBits = StopBits::OneAndHalf;
     else if (stop == QLatin1String("2"))
-        s.stopBits = QSerialPort::TwoStop;
+        s.stopBits = StopBits::Two;
     else
         refuse(text, QStringLiteral("Stoppbits"));
-
+    // A UART has one and a half stop bits only with five data bits.
+    if (s.stopBits == StopBits::OneAndHalf && s.dataBits != 5)
+        refuse(text, QStringLiteral("1,5 Stoppbits nur mit 5 Datenbits"));
     return s;
 }
 
 QDebug operator<<(QDebug dbg, const LineSettings &s)
 {
     QDebugStateSaver saver(dbg);
-    dbg.nospace() << "LineSettings(" << s.baud << ", " << s.parity << ", " << s.dataBits << ", "
-                  << s.stopBits << ')';
+    static const char *const parity[] = {"n", "e", "o", "m", "s"};
+    static const char *const stop[] = {"1", "1.5", "2"};
+    dbg.nospace() << "LineSettings(" << s.baud << ',' << parity[int(s.parity)] << ',' << s.dataBits
+                  << ',' << stop[int(s.stopBits)] << ')';
     return dbg;
 }

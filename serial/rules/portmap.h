@@ -14,10 +14,11 @@ class PortMap
 public:
     PortMap(QString linkDir, std::function<QStringList()> systemPorts);
 
-    // $XDG_CONFIG_HOME/kavro/ports (default ~/.config/kavro/ports) and the
-    // ports QSerialPortInfo reports.
-    static PortMap system();
+    // $XDG_CONFIG_HOME/kavro/ports, or ~/.config/kavro/ports.
     static QString defaultLinkDir();
+
+    // Port numbers start at 1; throws KavroError 8002 for any other.
+    static void checkNumber(qint16 n);
 
     // The device of port n; throws KavroError 8002 when there is none.
     QString device(qint16 n) const;

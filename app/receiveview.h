@@ -1,5 +1,7 @@
 #pragma once
 
+#include "seriallink.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPlainTextEdit>
@@ -11,7 +13,7 @@
 // behind the box is brought up to date by a short timer, changing only the
 // lines that changed, so a flood of receive events costs no layout work beyond
 // what the operator can follow.
-class ReceiveView : public QPlainTextEdit
+class ReceiveView : public QPlainTextEdit, public ReceiveControl
 {
     Q_OBJECT
 public:
@@ -21,9 +23,9 @@ public:
     QString text() const;
     QByteArray textBytes() const;
     // Empties the box.
-    void clearText();
+    void clearText() override;
     // Replaces the text by these lines (shared, not copied).
-    void setLines(const QList<QByteArray> &lines);
+    void setLines(const QList<QByteArray> &lines) override;
 
     // Brings the painted document up to date now instead of at the next frame.
     void syncNow();

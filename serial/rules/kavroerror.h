@@ -26,9 +26,11 @@ private:
 };
 
 namespace Err {
-// Numbers the operator or the traps care about.
+// Every number the program raises; errorDescription() has the German text of each.
 constexpr int Overflow = 6;           // a number outside the 16-bit range
 constexpr int TypeMismatch = 13;      // a text that is not a number
+constexpr int Internal = 51;          // a failure of the program itself
+constexpr int BadFileNumber = 52;     // a file number that is not in use
 constexpr int FileNotFound = 53;      // length or delete of a missing file
 constexpr int FileAlreadyOpen = 55;   // open under a number already in use
 constexpr int DeviceIo = 57;          // write to the medium failed
@@ -47,9 +49,15 @@ constexpr int PortGone = 8021;        // the device disappeared while open
 constexpr int PortOpenFailed = 8022;  // the device could not be opened for another reason
 } // namespace Err
 
-// German description of a known number.
+// German description of a number.
 QString errorDescription(int number);
 
 // Throws the numbered failure with its standard description, or with a more
 // precise one when given.
 [[noreturn]] void raiseError(int number, const QString &detail = {});
+
+// The numbered failure for a system error (errno) of a file operation: what
+// the operator reads when a capture file cannot be made or written.
+[[noreturn]] void raiseFileError(int err);
+// The same for opening the device of a port.
+[[noreturn]] void raisePortError(int err, const QString &device);

@@ -21,16 +21,11 @@ public:
     static constexpr qsizetype KeepNewest = 8 * 1024;
     static constexpr qsizetype MaxLine = KeepNewest + KeepNewest / 4;
 
-    // Slots 1 to 10 hold the lines; slot 0 is never used.
-    std::array<QByteArray, 11> RecvLines;
-    // The slot that receives text; 0 until the port is first opened.
-    qint16 RecvLineIdx = 0;
-    // The last unit ended a line.
-    bool LineEndSeen = false;
-
-    // Empties slots 1 to 10 (and forgets a line that scrolled out but is
-    // still on show).
-    void clearSlots();
+    // A new opening: the slots empty, text goes to slot 1, no line end seen.
+    void reset();
+    // The clear button: the same, except that whether the last unit ended a
+    // line is kept, so the second half of a line-end pair is still swallowed.
+    void clear();
 
     // Folds one unit into the slots. Returns true when the unit refreshed the
     // view (a text unit or a line break; a swallowed line end does not).
@@ -42,9 +37,21 @@ public:
     // The same joined: what Empfang shows.
     QByteArray shownText() const;
 
+    // RecvLines: slots 1 to 10 hold the lines; slot 0 is never used.
+    const QByteArray &recvLine(int slot) const { return m_recvLines.at(size_t(slot)); }
+    // RecvLineIdx: the slot that receives text; 0 until the port is first opened.
+    qint16 recvLineIdx() const { return m_recvLineIdx; }
+    // LineEndSeen: the last unit ended a line.
+    bool lineEndSeen() const { return m_lineEndSeen; }
+
 private:
     void appendText(QByteArrayView text);
     void scroll();
+    void emptySlots();
+
+    std::array<QByteArray, 11> m_recvLines;
+    qint16 m_recvLineIdx = 0;
+    bool m_lineEndSeen = false;
 
     QByteArray m_scrolledOut;
     bool m_scrollPending = false;

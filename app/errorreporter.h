@@ -34,9 +34,9 @@ public:
         } catch (const KavroError &e) {
             report(e);
         } catch (const std::exception &e) {
-            report(KavroError(51, QStringLiteral("Interner Fehler: %1").arg(QString::fromLocal8Bit(e.what()))));
+            report(KavroError(Err::Internal, QStringLiteral("Interner Fehler: %1").arg(QString::fromLocal8Bit(e.what()))));
         } catch (...) {
-            report(KavroError(51, QStringLiteral("Interner Fehler")));
+            report(KavroError(Err::Internal, errorDescription(Err::Internal)));
         }
         --m_depth;
         if (m_depth == 0 && !m_pending.isEmpty()) {

@@ -1,0 +1,252 @@
+// The rules without widgets: the receive view's line state (pairing line
+// ends, the ten-line view, the line bound), the command as it goes out, the
+// settings text, and port numbers to devices. Clearing the view is tested
+// through its button (tst_window).
+
+#include "commandtext.h"
+#include "kavroerror.h"
+#include "lineassembler.h"
+#include "linesettings.h"
+#include "portmap.h"
+
+#include <QDir>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+Q_DECLARE_METATYPE(LineSettings)
+
+template <typename F>
+static int errorOf(F f)
+{
+    try {
+        f();
+    } catch (const KavroError &e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// Units as the port hands them out: one byte each.
+static QList<QByteArray> bytes(const QByteArray &text)
+{
+    QList<QByteArray> units;
+    for (char c : text)
+        units.append(QByteArray(1, c));
+    return units;
+}
+
+// The state right after the port opened, fed with the units.
+static LineAssembler opened(const QList<QByteArray> &units = {})
+{
+    LineAssembler a;
+    a.reset();
+    for (const QByteArray &u : units)
+        a.feed(u);
+    return a;
+}
+
+class TestRules : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void pairing_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("units");
+        QTest::addColumn<QByteArray>("view");
+        QTest::addColumn<int>("idx");
+        QTest::addColumn<bool>("lineEndSeen");
+        QByteArray controls;
+        for (int b = 0; b < 256; ++b)
+            if (b != 13 && b != 10)
+                controls += char(b);
+        QTest::newRow("CR LF") << bytes("AB\r\nC") << QByteArray("AB\r\nC") << 2 << false;
+        QTest::newRow("LF CR") << bytes("A\n\rB") << QByteArray("A\r\nB") << 2 << false;
+        QTest::newRow("CR CR") << bytes("A\r\rB") << QByteArray("A\r\nB") << 2 << false;
+        QTest::newRow("LF LF") << bytes("A\n\nB") << QByteArray("A\r\nB") << 2 << false;
+        QTest::newRow("CR LF CR LF: an empty line") << bytes("A\r\n\r\nB") << QByteArray("A\r\n\r\nB") << 3 << false;
+        QTest::newRow("three line ends after text") << bytes("A\r\n\r") << QByteArray("A\r\n\r\n") << 3 << true;
+        QTest::newRow("text between line ends") << bytes("A\rB\nC") << QByteArray("A\r\nB\r\nC") << 3 << false;
+        QTest::newRow("CR first after opening") << bytes("\r") << QByteArray("\r\n") << 2 << true;
+        QTest::newRow("LF right after the first CR is swallowed") << bytes("\r\n") << QByteArray("\r\n") << 2 << false;
+        QTest::newRow("every other byte stays in its line") << bytes(controls) << controls << 1 << false;
+        QTest::newRow("multi-character text unit") << QList<QByteArray>{"AB", "CD"} << QByteArray("ABCD") << 1 << false;
+        QTest::newRow("line-end units drop their tail")
+            << QList<QByteArray>{"A", "\rXY", "\nZZ", "B"} << QByteArray("A\r\nB") << 2 << false;
+        QTest::newRow("empty unit changes nothing") << QList<QByteArray>{"A", "", "\r", ""} << QByteArray("A\r\n") << 2
+                                                    << true;
+    }
+    void pairing()
+    {
+        QFETCH(QList<QByteArray>, units);
+        QFETCH(QByteArray, view);
+        QFETCH(int, idx);
+        QFETCH(bool, lineEndSeen);
+        const LineAssembler a = opened(units);
+        QCOMPARE(a.shownText(), view);
+        QCOMPARE(int(a.recvLineIdx()), idx);
+        QCOMPARE(a.lineEndSeen(), lineEndSeen);
+    }
+
+    void tenLinesFillTheViewAndTheNextCharacterScrolls()
+    {
+        QByteArray ten;
+        for (int i = 1; i <= 10; ++i)
+            ten += "L" + QByteArray::number(i) + "\r\n";
+        LineAssembler a = opened(bytes(ten.chopped(1)));
+        QVERIFY(!a.feed("\n")); // the final LF is swallowed: no refresh
+        QCOMPARE(a.shownText(), ten); // still lines 1 to 10
+        QVERIFY(a.feed("x"));
+        QCOMPARE(a.shownText(), ten.mid(4) + "x"); // "L1" left the view
+        // Once full, CR LF pairs push empty lines in at the bottom.
+        for (const QByteArray &u : bytes("\r\n\r\n"))
+            a.feed(u);
+        QCOMPARE(a.shownText(), ten.mid(8) + "x\r\n\r\n");
+        // A swallowed line end keeps the view as it was; the next break scrolls.
+        LineAssembler b = opened(bytes("1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"));
+        QVERIFY(!b.feed("\r"));
+        QVERIFY(b.shownText().startsWith("1\r\n"));
+        QVERIFY(b.feed("\r"));
+        QVERIFY(b.shownText().startsWith("2\r\n") && b.shownText().endsWith("10\r\n\r\n"));
+    }
+
+    void endlessLineKeepsItsNewestCharacters()
+    {
+        LineAssembler a = opened(bytes("head\r\n"));
+        QByteArray sent;
+        for (int i = 0; i < 100'000; ++i) {
+            const char c = char('a' + i % 26);
+            sent += c;
+            a.feed(QByteArrayView(&c, 1));
+        }
+        const QByteArray &line = a.recvLine(2);
+        QVERIFY(line.size() >= LineAssembler::KeepNewest && line.size() <= LineAssembler::MaxLine);
+        QVERIFY(sent.endsWith(line));
+        a.feed("\r");
+        QVERIFY(a.shownText().startsWith("head\r\n"));
+        QVERIFY(a.shownText().endsWith(sent.right(LineAssembler::KeepNewest) + "\r\n"));
+    }
+
+    // Line ends at the command's end are stripped, the chosen terminator appended.
+    void stripAndTerminate_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<Terminator>("terminator");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("AT, CR") << "AT" << Terminator::Cr << "AT\r";
+        QTest::newRow("typed CR LF not doubled") << "AT\r\n" << Terminator::CrLf << "AT\r\n";
+        QTest::newRow("LF CR stripped, LF") << "AT\n\r" << Terminator::Lf << "AT\n";
+        QTest::newRow("CR CR LF LF stripped") << "AT\r\r\n\n" << Terminator::Cr << "AT\r";
+        QTest::newRow("inner line break kept") << "A\r\nB\r\n" << Terminator::Cr << "A\r\nB\r";
+        QTest::newRow("space before the line end kept, no terminator") << "AT \r\n" << Terminator::None << "AT ";
+        QTest::newRow("empty command, CR") << "" << Terminator::Cr << "\r";
+        QTest::newRow("only line ends, LF CR") << "\r\n\n\r" << Terminator::LfCr << "\n\r";
+        QTest::newRow("umlaut passes") << QString::fromUtf8("Grüße\r\n") << Terminator::CrLf
+                                       << QString::fromUtf8("Grüße\r\n");
+    }
+    void stripAndTerminate()
+    {
+        QFETCH(QString, command);
+        QFETCH(Terminator, terminator);
+        QFETCH(QString, sent);
+        QCOMPARE(commandToSend(command, terminator), sent);
+    }
+    void settingsText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<LineSettings>("parsed"); // baud 0: refused with 380
+        using P = LineSettings::Parity;
+        using S = LineSettings::StopBits;
+        QTest::newRow("start-up") << "9600,n,8,1" << LineSettings{9600, P::None, 8, S::One};
+        QTest::newRow("blanks around fields") << " 9600 , n ,8, 1 " << LineSettings{};
+        QTest::newRow("even, 7, 2") << "19200,e,7,2" << LineSettings{19200, P::Even, 7, S::Two};
+        QTest::newRow("1.5 with 5 data bits") << "250000,o,5,1.5" << LineSettings{250000, P::Odd, 5, S::OneAndHalf};
+        QTest::newRow("mark, upper-case space") << "300,M,6,1" << LineSettings{300, P::Mark, 6, S::One};
+        QTest::newRow("space") << "12345,S,8,2" << LineSettings{12345, P::Space, 8, S::Two};
+        for (const char *bad : {"9600,,8,1", "", "0,n,8,1", "-9600,n,8,1", "+9600,n,8,1", "4294967296,n,8,1",
+                                "abc", "9600,x,8,1", "9600,n,9,1", "9600,n,4,1", "9600,n,8,3", "9600,n,8,1,1",
+                                "9600,n,8,1.5", "9600,n,8,", "9600,no,8,1"})
+            QTest::newRow(*bad ? bad : "empty") << QString(bad) << LineSettings{0};
+    }
+    void settingsText()
+    {
+        QFETCH(QString, text);
+        QFETCH(LineSettings, parsed);
+        LineSettings got{0};
+        QCOMPARE(errorOf([&] { got = LineSettings::parse(text); }), parsed.baud ? 0 : Err::InvalidValue);
+        QCOMPARE(got, parsed);
+    }
+
+    void portOrder()
+    {
+        const QStringList devices{"/dev/ttyAMA10", "/dev/ttyACM0", "/dev/ttyS10", "/dev/ttyUSB1", "/dev/ttyAMA9",
+                                  "/dev/ttyS", "/dev/ttyS2", "/dev/ttyUSB0"};
+        QCOMPARE(PortMap::ordered(devices),
+                 (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0",
+                              "/dev/ttyAMA9", "/dev/ttyAMA10", "/dev/ttyS"}));
+    }
+
+    void portNumbers_data()
+    {
+        QTest::addColumn<QString>("link"); // "n=device"; no device: dangling
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("expected"); // empty: error 8002
+        QTest::newRow("first") << "" << 1 << "ttyS2";
+        QTest::newRow("ttyS10 after ttyS2") << "" << 2 << "ttyS10";
+        QTest::newRow("last") << "" << 4 << "ttyACM0";
+        QTest::newRow("beyond the last") << "" << 5 << "";
+        QTest::newRow("zero") << "" << 0 << "";
+        QTest::newRow("negative") << "" << -1 << "";
+        QTest::newRow("link wins") << "1=ttyUSB0" << 1 << "ttyUSB0";
+        QTest::newRow("link number skipped") << "2=other" << 3 << "ttyS10";
+        QTest::newRow("linked device still counted") << "9=ttyS10" << 2 << "ttyS10";
+        QTest::newRow("dangling link") << "2=" << 2 << "";
+        QTest::newRow("com01 is no link for 1") << "01=ttyUSB0" << 1 << "ttyS2";
+    }
+    void portNumbers()
+    {
+        QFETCH(QString, link);
+        QFETCH(int, port);
+        QFETCH(QString, expected);
+        // Empty files stand in for devices; ttyS2 is reported twice.
+        QTemporaryDir dir;
+        QStringList system;
+        for (const char *name : {"ttyACM0", "ttyS10", "ttyUSB0", "ttyS2", "ttyS2", "other"}) {
+            QFile(dir.filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
+            system.append(dir.filePath(QLatin1String(name)));
+        }
+        system.removeLast();
+        QDir().mkpath(dir.filePath(QStringLiteral("ports")));
+        const QString target = link.section(u'=', 1);
+        if (!link.isEmpty())
+            QVERIFY(QFile::link(dir.filePath(target.isEmpty() ? QStringLiteral("missing") : target),
+                                dir.filePath(QStringLiteral("ports/com") + link.section(u'=', 0, 0))));
+        const PortMap map(dir.filePath(QStringLiteral("ports")), [system] { return system; });
+        QString got;
+        QCOMPARE(errorOf([&] { got = map.device(qint16(port)); }), expected.isEmpty() ? Err::PortNotFound : 0);
+        QCOMPARE(got, expected.isEmpty() ? QString() : dir.filePath(expected));
+    }
+
+    void linkFolderFromEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("xdg"); // "-": unset
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("set") << QByteArray("/tmp/x") << "/tmp/x/kavro/ports";
+        QTest::newRow("empty") << QByteArray() << QDir::homePath() + "/.config/kavro/ports";
+        QTest::newRow("relative, which is invalid") << QByteArray("cfg") << QDir::homePath() + "/.config/kavro/ports";
+        QTest::newRow("unset") << QByteArray("-") << QDir::homePath() + "/.config/kavro/ports";
+    }
+    void linkFolderFromEnvironment()
+    {
+        QFETCH(QByteArray, xdg);
+        QFETCH(QString, expected);
+        const bool had = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { had ? qputenv("XDG_CONFIG_HOME", old) : qunsetenv("XDG_CONFIG_HOME"); });
+        xdg == "-" ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", xdg);
+        QCOMPARE(PortMap::defaultLinkDir(), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRules)
+#include "tst_rules.moc"
