@@ -261,6 +261,9 @@ void KavroWindow::wireEvents()
     connect(m_port, &SerialPort::OnComm, this, [this] {
         m_reporter.run([this] { m_link->MSComm1_OnComm(); }, ErrorReporter::Show::FromEventLoop);
     });
+    connect(m_port, &SerialPort::Failed, this, [this](const KavroError &e) {
+        m_reporter.run([&e] { throw e; }, ErrorReporter::Show::FromEventLoop);
+    });
     connect(m_captureControls.Timer1, &QTimer::timeout, this,
             [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
 }

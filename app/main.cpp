@@ -15,6 +15,7 @@ int main(int argc, char *argv[])
     prepareApplication(app);
 
     KavroWindow w;
+    closeOnTerminationSignals(&w);
     w.show();
     return app.exec();
 }

@@ -3,11 +3,17 @@
 #include "artwork.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QWidget>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QStyleFactory>
 #include <QTranslator>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 void prepareApplication(QApplication &app)
 {
@@ -34,4 +40,37 @@ void prepareApplication(QApplication &app)
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
 
     QApplication::setWindowIcon(kavroIcon());
+}
+
+namespace {
+
+// A signal handler may only write to a descriptor; the event loop reads the
+// other end and closes the window.
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+} // namespace
+
+void closeOnTerminationSignals(QWidget *window)
+{
+    if (signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char buffer[16];
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        window->close();
+    });
+    struct sigaction action{};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int s : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(s, &action, nullptr);
 }

@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-translations-l10n
     fonts-liberation
-    desktop-file-utils appstream
+    desktop-file-utils appstream clang-format
 )
 if [ "${1:-}" = "--screenshot" ]; then
     packages+=(xvfb xauth x11-apps imagemagick xdotool)

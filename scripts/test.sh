@@ -1,9 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Kavro and runs every test (headless).
+# Installs what is missing, checks the formatting, builds Kavro with every
+# warning an error and runs every test (headless); then builds the suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer and runs it once more.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${KAVRO_BUILD:-$here/build}
+sanitized=${KAVRO_SANITIZED_BUILD:-$here/build-sanitized}
 "$here/scripts/setup.sh"
+
+echo "== Formatting"
+cd "$here"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== Build and tests"
 "$here/scripts/build.sh"
-cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300)
+
+echo "== Build and tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S "$here" -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAVRO_SANITIZE=ON >/dev/null
+cmake --build "$sanitized" --parallel "$(nproc)"
+# Qt and fontconfig keep caches to the end of the process on purpose; the
+# suppressions name them so that a leak of our own still fails.
+(cd "$sanitized" && QT_QPA_PLATFORM=offscreen \
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    LSAN_OPTIONS=suppressions="$here/scripts/lsan.supp":print_suppressions=0 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --output-on-failure --timeout 600)

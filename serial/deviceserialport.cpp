@@ -1,7 +1,9 @@
 #include "deviceserialport.h"
 
+#include "codepage.h"
 #include "kavroerror.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
@@ -19,6 +21,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -84,6 +87,29 @@ bool lockedByOtherProgram(const QString &device, const QStringList &lockDirs)
     return false;
 }
 
+// Whether a descriptor other than ours (`own`) is open on the device, in this
+// process or any other the system lets us see.
+bool heldElsewhere(const QString &device, int own)
+{
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    const QString self = QString::number(::getpid());
+    const QFileInfoList processes = QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo &process : processes) {
+        bool isPid = false;
+        process.fileName().toInt(&isPid);
+        if (!isPid)
+            continue;
+        const QFileInfoList fds = QDir(process.filePath() + QStringLiteral("/fd")).entryInfoList(QDir::System);
+        for (const QFileInfo &fd : fds) {
+            if (fd.symLinkTarget() != resolved)
+                continue;
+            if (process.fileName() != self || fd.fileName().toInt() != own)
+                return true;
+        }
+    }
+    return false;
+}
+
 [[noreturn]] void portInUse(const QString &device)
 {
     raisePortError(EBUSY, device);
@@ -110,7 +136,8 @@ struct DeviceSerialPort::Private
     bool lost = false;        // the device failed or vanished while open
     int lostNumber = 0;       // what Output reports then
     QString lostText;
-    bool writeFailed = false; // a write in the background failed
+    bool writing = false;     // setOutput is handing bytes to QSerialPort
+    bool writeFailed = false; // ... and a write failed meanwhile
     QString device;
     int guard = -1;           // our own descriptor, holding the flock
 
@@ -251,7 +278,16 @@ struct DeviceSerialPort::Private
             // Reading would fail again at once; stop before it turns into a loop.
             lose(Err::PortIo, QStringLiteral("Lesefehler am Anschluss %1").arg(device));
         } else if (error == QSerialPort::WriteError) {
-            writeFailed = true;
+            // A failure of the command being handed over is that command's;
+            // one found while the rest of an earlier command went out in the
+            // background is told at once, and the next command goes out.
+            if (writing)
+                writeFailed = true;
+            else
+                Q_EMIT q->Failed(KavroError(
+                    Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1: ein gesendeter Befehl "
+                                                "ist nicht vollständig angekommen")
+                                     .arg(device)));
         }
         // A ResourceError of a device that is still there is a full output
         // buffer (Qt reports EAGAIN so); the rest is sent when there is room.
@@ -348,12 +384,20 @@ void DeviceSerialPort::setPortOpen(bool open)
     const int guard = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (guard < 0)
         raisePortError(errno, device);
-    // Root opens a device despite its exclusive flag; the flag still says that
-    // another program holds the port.
+    // Whatever waited in the device from before the opening belongs to
+    // nobody; what comes from now on is the operator's.
+    ::tcflush(guard, TCIOFLUSH);
+    // Root opens a device despite its exclusive flag; the flag says that
+    // another program holds the port, as long as one does. A flag nobody holds
+    // any more was left by a program that ended while the device lived on (a
+    // pseudo-terminal lives as long as its far end), and is taken down.
     int exclusive = 0;
     if (::ioctl(guard, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        ::close(guard);
-        portInUse(device);
+        if (heldElsewhere(device, guard)) {
+            ::close(guard);
+            portInUse(device);
+        }
+        ::ioctl(guard, TIOCNXCL);
     }
     if (::flock(guard, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
@@ -390,6 +434,13 @@ void DeviceSerialPort::setPortOpen(bool open)
         }
     }
 
+    // QSerialPort marks the device exclusive. On real hardware the mark goes
+    // with the last close, even when Kavro is killed; a pseudo-terminal would
+    // keep it for as long as its far end lives and refuse every later opening.
+    // There the flock and the lock file, which die with the process, do.
+    if (d->isPseudoTerminal())
+        ::ioctl(int(d->port->handle()), TIOCNXCL);
+
     if (!d->applySettings(d->settings)) {
         d->port->close();
         d->releaseGuard();
@@ -398,8 +449,6 @@ void DeviceSerialPort::setPortOpen(bool open)
                        .arg(d->settingsText, device));
     }
 
-    // Whatever waited in the device from before belongs to nobody.
-    d->port->clear(QSerialPort::AllDirections);
     d->chunk.clear();
     d->pos = 0;
     d->portMayHold = true;
@@ -448,32 +497,18 @@ void DeviceSerialPort::setOutput(const QString &text)
         raiseError(Err::PortNotOpen);
     if (d->lost)
         raiseError(d->lostNumber, d->lostText);
-    if (d->writeFailed) {
-        d->writeFailed = false;
-        raiseError(Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1").arg(d->device));
-    }
     if (text.isEmpty())
         return;
 
-    // One character, one byte. A character beyond Latin-1 (a surrogate pair
-    // included) becomes a single '?'.
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c < 0x100) {
-            bytes.append(char(c));
-            continue;
-        }
-        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i;
-        bytes.append('?');
-    }
+    const QByteArray bytes = bytesFromText(text);
 
     d->port->clearError();
+    d->writing = true;
+    d->writeFailed = false;
     const qint64 queued = d->port->write(bytes);
     if (queued == bytes.size())
         d->port->flush(); // pushes what the device takes now; the rest follows
+    d->writing = false;
     if (d->lost)
         raiseError(d->lostNumber, d->lostText);
     if (queued != bytes.size() || d->port->error() == QSerialPort::WriteError || d->writeFailed) {

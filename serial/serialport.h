@@ -1,11 +1,14 @@
 #pragma once
 
+#include "kavroerror.h"
+
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
 // What the window needs of a serial port: the operations of the component
-// `MSComm1`. Text mode throughout: one byte is one character (Latin-1).
+// `MSComm1`. Text mode throughout: one byte is one character (the code page
+// of codepage.h).
 // Every refused operation throws KavroError.
 //
 // The device implementation sits on QSerialPort; tests use scripted stand-ins.
@@ -27,8 +30,8 @@ public:
     // "baud,parity,data,stop"; a text the port cannot use is refused.
     virtual void setSettings(const QString &settings) = 0;
 
-    // Queues the whole text for sending; a character without a Latin-1 byte
-    // goes out as "?".
+    // Queues the whole text for sending, one byte per character; a character
+    // without a byte in the code page goes out as "?".
     virtual void setOutput(const QString &text) = 0;
 
     // Received characters waiting; 0 when none.
@@ -41,4 +44,7 @@ public:
 Q_SIGNALS:
     // Raised on the window's thread whenever received characters wait.
     void OnComm();
+    // A failure found outside any call (the rest of a long command that
+    // could not be written in the background).
+    void Failed(const KavroError &error);
 };

@@ -3,6 +3,7 @@
 // serial port is touched. The far end vanishing is tested through the window
 // (tst_terminal).
 
+#include "codepage.h"
 #include "deviceserialport.h"
 #include "kavroerror.h"
 #include "portmap.h"
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +32,15 @@ struct Termios2
     cc_t c_line, c_cc[19];
     speed_t c_ispeed, c_ospeed;
 };
+
+// Everything the port holds right now.
+static QByteArray drain(SerialPort &port)
+{
+    QByteArray in;
+    while (port.InBufferCount() > 0)
+        in += port.Input();
+    return in;
+}
 
 template<typename F>
 static int errorOf(F f)
@@ -172,9 +183,10 @@ private Q_SLOTS:
         QByteArray all;
         for (int i = 0; i < 256; ++i)
             all.append(char(i));
-        QTest::newRow("all byte values") << QString::fromLatin1(all) << all << 0;
-        QTest::newRow("handler takes one per event") << QString::fromLatin1(all) << all << 1;
-        QTest::newRow("no Latin-1 byte") << QStringLiteral(u"€ \U0001F600!") << QByteArray("? ?!") << 0;
+        QTest::newRow("all byte values") << textFromBytes(all) << all << 0;
+        QTest::newRow("handler takes one per event") << textFromBytes(all) << all << 1;
+        QTest::newRow("Windows-1252, and what it has not")
+            << QStringLiteral(u"„Grüße“ – 5 € \u0080\U0001F600!") << QByteArray("\x84Gr\xfc\xdf\x65\x93 \x96 5 \x80 ?" "?!") << 0;
         QTest::newRow("more than the pty holds") << QString(200000, u'\xff') << QByteArray(200000, '\xff') << 0;
     }
     void bytesPassUnchanged()
@@ -210,6 +222,55 @@ private Q_SLOTS:
         QVERIFY(sent);
         QCOMPARE(in, bytes + '|');
         QVERIFY(port.Input().isEmpty());
+    }
+
+    // A Kavro that ends in any way, even killed, leaves nothing behind that
+    // refuses the next one; a live holder is still refused.
+    void killedHolderLeavesThePortFree()
+    {
+        FarEnd pty;
+        DeviceSerialPort port(environment());
+        prepare(port, pty.slavePath());
+        int ready[2];
+        QCOMPARE(::pipe(ready), 0);
+        const pid_t holder = fork();
+        if (holder == 0) {
+            DeviceSerialPort held(environment());
+            held.setCommPort(7);
+            held.setPortOpen(true);
+            [[maybe_unused]] const auto n = ::write(ready[1], "x", 1);
+            ::pause();
+            _exit(0);
+        }
+        char c = 0;
+        QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+        ::close(ready[0]);
+        ::close(ready[1]);
+        QCOMPARE(errorOf([&] { port.setPortOpen(true); }), Err::PortInUse);
+        ::kill(holder, SIGKILL);
+        QCOMPARE(::waitpid(holder, nullptr, 0), holder);
+        QCOMPARE(errorOf([&] { port.setPortOpen(true); }), 0);
+    }
+
+    // What waited before the opening is dropped; what the device sends the
+    // moment the line is set up is the operator's.
+    void bytesRightAfterOpeningArrive()
+    {
+        FarEnd pty;
+        DeviceSerialPort port(environment());
+        prepare(port, pty.slavePath(), "57600,n,8,1");
+        QVERIFY(pty.send("stale"));
+        std::thread greeter([&] { // greets as soon as it sees the new speed
+            termios t{};
+            for (int i = 0; i < 5'000'000 && cfgetospeed(&t) != B57600; ++i)
+                tcgetattr(pty.master(), &t);
+            pty.send("hello");
+        });
+        port.setPortOpen(true);
+        greeter.join();
+        QByteArray in;
+        QTRY_VERIFY((in += drain(port)).size() >= 5);
+        QCOMPARE(in, QByteArray("hello"));
     }
 };
 

@@ -3,6 +3,7 @@
 // settings text, and port numbers to devices. Clearing the view is tested
 // through its button (tst_window).
 
+#include "codepage.h"
 #include "commandtext.h"
 #include "kavroerror.h"
 #include "lineassembler.h"
@@ -10,6 +11,7 @@
 #include "portmap.h"
 
 #include <QDir>
+#include <QSet>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -151,6 +153,22 @@ private Q_SLOTS:
         QFETCH(QString, sent);
         QCOMPARE(commandToSend(command, terminator), sent);
     }
+    // One byte, one character, both ways, for every byte; the typographic
+    // characters a German operator types have their bytes.
+    void codePage()
+    {
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all += char(b);
+        const QString text = textFromBytes(all);
+        QCOMPARE(text.size(), 256);
+        QCOMPARE(QSet<QChar>(text.begin(), text.end()).size(), 256);
+        QCOMPARE(bytesFromText(text), all);
+        QCOMPARE(text.mid(0x80, 5), QStringLiteral(u"€\u0081‚ƒ„"));
+        QCOMPARE(text.mid(0x93, 5), QStringLiteral(u"“”•–—"));
+        QCOMPARE(bytesFromText(u"\u00a0\u0080\u2028\U0001F600x"), QByteArray("\xa0???x"));
+    }
+
     void settingsText_data()
     {
         QTest::addColumn<QString>("text");

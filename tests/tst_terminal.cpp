@@ -7,6 +7,7 @@
 #include "fakes.h"
 #include "lamp.h"
 #include "receiveview.h"
+#include "startup.h"
 
 #include <QtWidgets>
 #include <QSerialPort>
@@ -273,6 +274,47 @@ private Q_SLOTS:
         QVERIFY(pty->send("again"));
         QTRY_VERIFY(f->Empfang->text().endsWith("again"));
         QCOMPARE(rig->boxes.shown.size(), 1); // told once
+    }
+
+    // A write that failed in the background is told when it happens, and the
+    // next command goes out as usual.
+    void backgroundWriteFailureIsToldOnce()
+    {
+        auto *device = rig->window.port().findChild<QSerialPort *>();
+        Q_EMIT device->errorOccurred(QSerialPort::WriteError);
+        QTRY_COMPARE(rig->boxes.shown.size(), 1);
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8020: "), qPrintable(rig->boxes.shown[0]));
+        f->SendWin->setText("AT");
+        click("send_win");
+        QCOMPARE(pty->receive(3, 1000), QByteArray("AT\r"));
+        QCOMPARE(rig->boxes.shown.size(), 1);
+    }
+
+    // A logout or a kill ends Kavro as closing the window does.
+    void terminationSignalsCloseTheWindow_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+    void terminationSignalsCloseTheWindow()
+    {
+        QFETCH(int, signal);
+        const auto restore = qScopeGuard([] {
+            for (const int s : {SIGTERM, SIGHUP, SIGINT})
+                std::signal(s, SIG_DFL);
+        });
+        closeOnTerminationSignals(&rig->window);
+        rig->window.show();
+        QVERIFY(startCapture());
+        QVERIFY(pty->send("one\r\ntwo"));
+        QTRY_COMPARE(captured(), QByteArray("one\r\ntwo"));
+        QCOMPARE(::raise(signal), 0);
+        QTRY_VERIFY(!rig->window.isVisible());
+        QVERIFY(!rig->window.port().PortOpen());
+        QVERIFY(!rig->window.capture().files().isOpen(1));
+        QCOMPARE(captured(), QByteArray("one\r\ntwo"));
     }
 };
 
