@@ -4,8 +4,11 @@
 
 #include <QPlainTextEdit>
 
-// The command box. Enter makes a line break, and a line break reads as CR LF in
-// text(), whatever the editor keeps inside; Tab moves the focus on.
+// The command box. Every character the operator types or pastes goes out as
+// it stands: a line break made with Enter (or Shift+Enter) reads as CR LF in
+// text(), while a CR or LF that came in a paste stays that very character.
+// Tab moves the focus on. Lines wrap anywhere, so a long command without
+// blanks costs time in proportion to its length, not to its square.
 class CommandBox : public QPlainTextEdit, public CommandControl
 {
     Q_OBJECT
@@ -14,4 +17,16 @@ public:
 
     QString text() const override;
     void setText(const QString &text) override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+    QMimeData *createMimeDataFromSelection() const override;
+
+private:
+    // Inserts text at the cursor, each CR LF pair as a line break of the box
+    // and each lone CR or LF as a marked break that reads back as itself.
+    static void insertExact(QTextCursor &cursor, const QString &text);
+    // The text between two positions of the document, as it goes out.
+    QString exactText(int from, int to) const;
 };

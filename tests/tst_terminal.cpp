@@ -128,19 +128,63 @@ private Q_SLOTS:
         QVERIFY(rig->boxes.shown.isEmpty());
     }
 
-    void enterInTheCommandBoxGoesOutAsCrLf()
+    // What the operator typed or pasted goes out exactly ("nur LF" appended):
+    // Enter and Shift+Enter make CR LF, a pasted CR or LF stays itself.
+    void commandGoesOutAsEntered_data()
     {
+        QTest::addColumn<QStringList>("steps"); // "type:…", "paste:…", "enter", "shift+enter"
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("Enter, Windows-1252 umlaut and quotes")
+            << QStringList{"type:A", "enter", "type:B\u00e4\u201e", "shift+enter", "type:C", "enter"}
+            << QByteArray("A\r\nB\xe4\x84\r\nC\n");
+        QTest::newRow("pasted lone LF") << QStringList{"paste:A\nB"} << QByteArray("A\nB\n");
+        QTest::newRow("pasted lone CR, then typed") << QStringList{"paste:A\rB", "type:C"} << QByteArray("A\rBC\n");
+        QTest::newRow("pasted LF CR and CR LF") << QStringList{"paste:1\n\r2\r\n3"} << QByteArray("1\n\r2\r\n3\n");
+        QTest::newRow("pasted line ends at the end are stripped") << QStringList{"paste:AT\r\r\n"}
+                                                                  << QByteArray("AT\n");
+    }
+    void commandGoesOutAsEntered()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QByteArray, sent);
         f->Option3->setChecked(true);
         f->SendWin->setFocus();
-        QTest::keyClicks(f->SendWin, "A");
-        QTest::keyClick(f->SendWin, Qt::Key_Return);
-        QTest::keyClicks(f->SendWin, "B");
-        QKeyEvent umlaut(QEvent::KeyPress, Qt::Key_Adiaeresis, Qt::NoModifier, QString(QChar(0xe4)));
-        QApplication::sendEvent(f->SendWin, &umlaut);
-        QTest::keyClick(f->SendWin, Qt::Key_Return);
-        QCOMPARE(f->SendWin->text(), QString::fromUtf8("A\r\nB\u00e4\r\n"));
+        for (const QString &step : steps) {
+            const QString arg = step.section(u':', 1);
+            if (step.startsWith("type:")) {
+                for (const QChar c : arg) { // as a keyboard delivers it
+                    QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+                    QApplication::sendEvent(f->SendWin, &key);
+                }
+            } else if (step.startsWith("paste:")) {
+                QApplication::clipboard()->setText(arg);
+                f->SendWin->paste();
+            } else {
+                QTest::keyClick(f->SendWin, Qt::Key_Return, step == "enter" ? Qt::NoModifier : Qt::ShiftModifier);
+            }
+        }
         click("send_win");
-        QCOMPARE(pty->receive(6, 1000), QByteArray("A\r\nB\xe4\n"));
+        QCOMPARE(pty->receive(sent.size() + 1, 1000), sent);
+    }
+
+    // A megabyte pasted without a blank or line break neither freezes the
+    // box nor changes on the way out (its cost is measured in bench/).
+    void longPasteGoesOut()
+    {
+        const QString line(1'000'000, u'x');
+        QApplication::clipboard()->setText(line);
+        f->SendWin->setFocus();
+        f->SendWin->paste();
+        QTest::keyClick(f->SendWin, Qt::Key_Y);
+        f->Option1->setChecked(true);
+        click("send_win");
+        QByteArray got;
+        QDeadlineTimer deadline(20000);
+        while (got.size() < 1'000'001 && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(); // the rest goes out from here
+            got += pty->receive(1, 5);
+        }
+        QCOMPARE(got, QByteArray(1'000'000, 'x') + 'y');
     }
 
     void farEndVanishes()
