@@ -17,19 +17,30 @@ Capture::Capture(const CaptureControls &controls, CommonDialog &dialog, MessageB
 
 void Capture::StartRec_Click()
 {
+    QString file; // the capture file this click works on, once it is known
+    const bool stopping = m_recActive != 0;
     try {
         m_c.ProgressBar1->setValue(0);
-        if (m_recActive != 0)
+        if (stopping) {
+            file = m_files.path(1);
             stopSequence();
-        else
-            startSequence();
-    } catch (const KavroError &) {
-        // A start that cannot complete ends quietly; what was done so far
-        // stays as it is.
+        } else {
+            startSequence(file);
+        }
+    } catch (const KavroError &e) {
+        // Cancelling the dialog ends a start without a word, and what was done
+        // so far stays as it is. A file that cannot be recorded into is told
+        // once: an operator who is told nothing believes the capture runs.
+        if (file.isEmpty())
+            return;
+        const QString what = stopping ? QStringLiteral("Die Aufzeichnungsdatei „%1“ konnte nicht "
+                                                       "vollständig geschrieben werden: %2.")
+                                      : QStringLiteral("Die Aufzeichnung kann nicht beginnen: „%1“: %2.");
+        m_report(KavroError(e.number(), what.arg(file, e.description())));
     }
 }
 
-void Capture::startSequence()
+void Capture::startSequence(QString &file)
 {
     m_dialog.CancelError = true;
     m_dialog.DialogTitle = QStringLiteral("Aufzeichnungsdatei angeben");
@@ -37,6 +48,7 @@ void Capture::startSequence()
     m_dialog.Filter = QStringLiteral("Kavro Textdatei (*.txt)|*.txt");
     m_dialog.ShowOpen();
     m_recFileName = m_dialog.FileName;
+    file = m_recFileName;
 
     // The length only tells whether the file is there: a new file needs no
     // question.
@@ -75,8 +87,10 @@ void Capture::stopSequence()
 {
     m_c.StartRec->setText(QStringLiteral("Start"));
     m_recActive = 0;
-    m_files.close(1);
+    // The bar stands still before the file is closed, so a close that fails
+    // cannot leave it running under "Start".
     m_c.Timer1->stop();
+    m_files.close(1);
 }
 
 void Capture::Timer1_Timer()
@@ -124,9 +138,10 @@ void Capture::stopAfterFailure(const KavroError &e) noexcept
     }
     m_c.Timer1->stop();
     m_c.ProgressBar1->setValue(0);
-    m_report(KavroError(
-        e.number(), QStringLiteral("Die Aufzeichnungsdatei „%1“ kann nicht weiter beschrieben werden: "
-                                   "%2. Die Aufzeichnung wurde beendet; die Datei enthält alles, "
-                                   "was bis dahin geschrieben werden konnte.")
-                        .arg(path, e.description())));
+    QString text = QStringLiteral("Die Aufzeichnungsdatei „%1“ kann nicht weiter beschrieben werden: "
+                                  "%2. Die Aufzeichnung wurde beendet.")
+                       .arg(path, e.description());
+    if (e.number() != Err::FileNotFound)
+        text += QStringLiteral(" Die Datei enthält alles, was bis dahin geschrieben werden konnte.");
+    m_report(KavroError(e.number(), text));
 }

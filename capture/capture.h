@@ -50,7 +50,7 @@ public:
     FileNumbers &files() { return m_files; }
 
 private:
-    void startSequence();
+    void startSequence(QString &file);
     void stopSequence();
     void stopAfterFailure(const KavroError &e) noexcept;
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,19 @@ namespace {
 QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
+}
+
+const QString NoPlainFile =
+    QStringLiteral("Das ist keine gewöhnliche Datei, sondern ein Ordner, eine Verknüpfung oder ein Gerät");
+
+// Whether the open file is still the one at its path: deleted or replaced
+// from outside, it takes everything written into it out of sight.
+bool stillThere(int fd, const QString &path)
+{
+    struct stat open{};
+    struct stat named{};
+    return ::fstat(fd, &open) == 0 && ::stat(nativePath(path).constData(), &named) == 0
+           && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 } // namespace
@@ -57,8 +71,16 @@ void FileNumbers::remove(const QString &path)
     // is not a capture file: removing a device node, or the link that pins a
     // serial adapter to its port number, would be a disaster.
     if (!S_ISREG(st.st_mode))
-        raiseError(Err::PathAccess,
-                   QStringLiteral("„%1“ ist keine gewöhnliche Datei").arg(path));
+        raiseError(Err::PathAccess, NoPlainFile);
+    // A file another capture records into is not taken from under it.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        ::close(fd);
+        if (busy)
+            raiseError(Err::PermissionDenied,
+                       QStringLiteral("Die Datei wird gerade von einem anderen Programm beschrieben"));
+    }
     if (::unlink(native.constData()) != 0) {
         if (errno == ENOENT)
             raiseError(Err::FileNotFound);
@@ -90,9 +112,11 @@ void FileNumbers::openAppend(int number, const QString &path)
     struct stat st{};
     if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
         ::close(fd);
-        raiseError(Err::PathAccess,
-                   QStringLiteral("„%1“ ist keine gewöhnliche Datei").arg(path));
+        raiseError(Err::PathAccess, NoPlainFile);
     }
+    // Marks the file as being written; a second Kavro asked to start on it
+    // says so instead of deleting it. Another program's lock does not stop us.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     s.fd = fd;
     s.path = path;
     s.used = 0;
@@ -132,7 +156,11 @@ void FileNumbers::flush(int number)
         }
         done += n;
     }
+    const bool wrote = s.used > 0;
     s.used = 0;
+    if (wrote && !stillThere(s.fd, s.path))
+        raiseError(Err::FileNotFound,
+                   QStringLiteral("Sie wurde während der Aufzeichnung gelöscht oder ersetzt"));
 }
 
 void FileNumbers::close(int number)

@@ -4,6 +4,7 @@
 // dialog, the activity bar; the Qt message box and the error reporter.
 
 #include "artwork.h"
+#include "filenumbers.h"
 #include "commandbox.h"
 #include "fakes.h"
 #include "lamp.h"
@@ -368,32 +369,39 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target"); // what the chosen name is
         QTest::addColumn<int>("answer");     // to the question; 0: the dialog is cancelled
         QTest::addColumn<bool>("asked");
-        QTest::addColumn<bool>("started");
-        QTest::newRow("new file, no question") << "new" << 6 << false << true;
-        QTest::newRow("existing file, Yes") << "file" << 6 << true << true;
-        QTest::newRow("existing file, No") << "file" << 7 << true << false;
-        QTest::newRow("existing empty file is asked about too") << "empty" << 6 << true << true;
-        QTest::newRow("cancel") << "file" << 0 << false << false;
-        QTest::newRow("file that may not be deleted") << "immutable file" << 6 << true << false;
-        QTest::newRow("folder where no file may be created") << "immutable folder" << 6 << false << false;
+        QTest::addColumn<int>("failure");    // told when the start fails on the file; -1: started
+        QTest::newRow("new file, no question") << "new" << 6 << false << -1;
+        QTest::newRow("existing file, Yes") << "file" << 6 << true << -1;
+        QTest::newRow("existing file, No") << "file" << 7 << true << 0;
+        QTest::newRow("existing empty file is asked about too") << "empty" << 6 << true << -1;
+        QTest::newRow("cancel") << "file" << 0 << false << 0;
+        QTest::newRow("file that may not be deleted") << "immutable file" << 6 << true << 70;
+        QTest::newRow("folder where no file may be created") << "immutable folder" << 6 << false << 70;
+        QTest::newRow("folder that does not exist") << "missing folder" << 6 << false << 76;
         // For root the dialog may hand back a device node; a named pipe stands in.
-        QTest::newRow("no plain file") << "fifo" << 6 << true << false;
-        QTest::newRow("a link is never deleted") << "link" << 6 << true << false;
+        QTest::newRow("no plain file") << "fifo" << 6 << true << 75;
+        QTest::newRow("a link is never deleted") << "link" << 6 << true << 75;
+        QTest::newRow("a file another capture writes") << "locked" << 6 << true << 70;
     }
     void start()
     {
         QFETCH(QString, target);
         QFETCH(int, answer);
         QFETCH(bool, asked);
-        QFETCH(bool, started);
+        QFETCH(int, failure);
         const QString name = path("log.txt");
         const QString file = target.endsWith("folder") ? name + "/new.txt" : name;
+        FileNumbers other;
         if (target == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0600), 0);
         else if (target == "link")
             QVERIFY(writeFile(path("real.txt"), "old") && QFile::link(path("real.txt"), name));
-        else if (target != "new")
-            QVERIFY(target.endsWith("folder") ? QDir().mkdir(name) : writeFile(name, target == "empty" ? "" : "old"));
+        else if (target == "immutable folder")
+            QVERIFY(QDir().mkdir(name));
+        else if (target != "new" && target != "missing folder")
+            QVERIFY(writeFile(name, target == "empty" ? "" : "old"));
+        if (target == "locked")
+            other.openAppend(1, name);
         if (target.startsWith("immutable") && !setImmutable(name, true))
             QSKIP("this file system has no immutable flag");
         const auto undo = qScopeGuard([&] { setImmutable(name, false); });
@@ -407,10 +415,21 @@ private Q_SLOTS:
         rig->boxes.answers = {MessageBoxes::Answer(answer)};
         f->StartRec->click();
         QCOMPARE(f->ProgressBar1->value(), 0);
-        const QString question = "Die Datei existiert bereits!\rSoll " + file + " überschrieben werden?";
-        QCOMPARE(rig->boxes.shown.join(""), asked ? "Aufzeichnungsdatei|Question|YesNo|" + question : "");
-        if (!started) {
-            QCOMPARE(state(name) + state(file), before); // nothing touched, no message
+        QStringList shown;
+        if (asked)
+            shown << "Aufzeichnungsdatei|Question|YesNo|Die Datei existiert bereits!\rSoll " + file
+                         + " überschrieben werden?";
+        if (failure > 0) // said once, with the file and the reason
+            QVERIFY2(rig->boxes.shown.size() == shown.size() + 1
+                         && rig->boxes.shown.last().startsWith(
+                             QString("Kavro|Critical|Ok|Fehler %1: Die Aufzeichnung kann nicht beginnen: „%2“: ")
+                                 .arg(failure)
+                                 .arg(file)),
+                     qPrintable(rig->boxes.shown.join('\n')));
+        else
+            QCOMPARE(rig->boxes.shown, shown);
+        if (failure >= 0) {
+            QCOMPARE(state(name) + state(file), before); // nothing touched
             QCOMPARE(QFileInfo(name).isSymLink(), target == "link");
             return checkStopped();
         }
@@ -421,6 +440,59 @@ private Q_SLOTS:
         QVERIFY(rig->window.capture().files().isOpen(1));
         f->StartRec->click(); // stop
         checkStopped();
+    }
+
+    // A capture file deleted or replaced from outside takes everything after
+    // it out of sight: told once at the next write, and the capture stops.
+    void captureFileTakenAway_data()
+    {
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("replaced by a new file") << true;
+    }
+    void captureFileTakenAway()
+    {
+        QFETCH(bool, replaced);
+        f->Verbind->click();
+        QVERIFY(startOn(path("cap.txt")));
+        port->receive("before");
+        QCOMPARE(contentOf(path("cap.txt")), QByteArray("before"));
+        QVERIFY(QFile::remove(path("cap.txt")));
+        if (replaced)
+            QVERIFY(writeFile(path("cap.txt"), "someone else's"));
+        port->receive("after");
+        QTRY_COMPARE(rig->boxes.shown.size(), 1); // shown once the receive event is over
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 53: Die Aufzeichnungsdatei „" + path("cap.txt")),
+                 qPrintable(rig->boxes.shown[0]));
+        checkStopped();
+        port->receive("more");
+        QCoreApplication::processEvents();
+        QCOMPARE(rig->boxes.shown.size(), 1);
+        QCOMPARE(contentOf(path("cap.txt")), replaced ? QByteArray("someone else's") : QByteArray("<missing>"));
+    }
+
+    // Stopping stops the bar before the file is closed; a close that fails
+    // is told and leaves nothing running.
+    void stopWhoseCloseFails()
+    {
+        QVERIFY(startOn(path("cap.txt")));
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        rlimit small = old;
+        small.rlim_cur = 10;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        const auto restore = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldHandler);
+        });
+        rig->window.capture().write("more than ten bytes, still in the buffer");
+        f->StartRec->click();
+        checkStopped();
+        QCOMPARE(f->ProgressBar1->value(), 0);
+        QCOMPARE(rig->boxes.shown.size(), 1);
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 61: Die Aufzeichnungsdatei „"),
+                 qPrintable(rig->boxes.shown[0]));
     }
 
     void realDialog()
