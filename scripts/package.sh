@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package: ./scripts/package.sh [FOLDER]
-# puts kavro_<version>-<revision>_<arch>.deb (with its .buildinfo and
-# .changes) into FOLDER, by default the folder above the project, and prints
+# puts kavro_<version>-<revision>_<arch>.deb (with its .buildinfo, .changes
+# and the debug symbols' package) into FOLDER, by default the folder above the project, and prints
 # the package's path. Works as root or not; installs the build tools first.
 #
 # The package is built the Debian way (dpkg-buildpackage, debhelper) from a
@@ -46,8 +46,11 @@ parallel="parallel=$(nproc)"
     exit 1
 }
 
+# Everything the .changes lists comes along (the debug symbols too), so that
+# lintian and other tools can check the build as a whole.
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
-base="kavro_${package_version}_${arch}"
+changes="$work/kavro_${package_version}_${arch}.changes"
 mkdir -p "$out"
-cp "$work/$base.deb" "$work/$base.buildinfo" "$work/$base.changes" "$out/"
-echo "$out/$base.deb"
+cp "$changes" "$out/"
+sed -n '/^Files:/,/^[^ ]/s/^ .* \([^ ]*\)$/\1/p' "$changes" | while read -r f; do cp "$work/$f" "$out/"; done
+echo "$out/kavro_${package_version}_${arch}.deb"
