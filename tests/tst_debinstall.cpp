@@ -6,8 +6,7 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,12 +35,14 @@ Result run(const QString &program, const QStringList &arguments, int timeoutMs =
         p.waitForFinished();
         return {-1, program + QStringLiteral(" hängt:\n") + QString::fromUtf8(p.readAll())};
     }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAll())};
 }
 
 bool installed()
 {
-    return run("dpkg-query", {"-W", "-f=${Status}", "kavro"}).output == QStringLiteral("install ok installed");
+    return run("dpkg-query", {"-W", "-f=${Status}", "kavro"}).output ==
+           QStringLiteral("install ok installed");
 }
 
 } // namespace
@@ -59,7 +60,8 @@ private Q_SLOTS:
         if (::geteuid() != 0)
             QSKIP("braucht root: installiert und entfernt das Paket mit apt");
         if (installed())
-            QSKIP("kavro ist auf dieser Maschine schon installiert; erst `apt remove kavro`, dann läuft der Test");
+            QSKIP("kavro ist auf dieser Maschine schon installiert; erst `apt remove kavro`, dann "
+                  "läuft der Test");
         const QDir dir(QStringLiteral(KAVRO_PACKAGE_DIR));
         const QStringList debs = dir.entryList({QStringLiteral("kavro_*.deb")}, QDir::Files);
         QVERIFY2(debs.size() == 1, qPrintable(dir.path() + ": " + debs.join(' ')));
@@ -69,8 +71,14 @@ private Q_SLOTS:
     void install()
     {
         // Every dependency is on the machine already (scripts/setup.sh), so
-        // apt need not and must not fetch anything.
-        const Result r = run("apt-get", {"install", "-y", "--no-download", "-o", "DPkg::Lock::Timeout=600", m_deb},
+        // apt need not and must not fetch anything: without any source of
+        // packages it cannot, and a missing dependency fails at once.
+        QTemporaryDir noSources;
+        QVERIFY(noSources.isValid());
+        const Result r = run("apt-get",
+                             {"install", "-y", "-o", "DPkg::Lock::Timeout=600", "-o",
+                              "Dir::Etc::SourceList=/dev/null", "-o",
+                              "Dir::Etc::SourceParts=" + noSources.path(), m_deb},
                              900000);
         m_installedHere = installed();
         QVERIFY2(r.code == 0 && m_installedHere, qPrintable(r.output));
@@ -84,12 +92,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("expected");
         QTest::newRow("PATH") << "sh" << QStringList{"-c", "command -v kavro"} << "/usr/bin/kavro";
-        QTest::newRow("man kavro") << "man" << QStringList{"-w", "kavro"} << "/usr/share/man/man1/kavro.1.gz";
-        QTest::newRow("man kavro-instrument")
-            << "man" << QStringList{"-w", "kavro-instrument"} << "/usr/share/man/man1/kavro-instrument.1.gz";
-        QTest::newRow("Menü") << "sh"
-                              << QStringList{"-c", "grep -h '^Name=' /usr/share/applications/io.github.kavro.Kavro.desktop"}
-                              << "Name=Kavro";
+        QTest::newRow("man kavro")
+            << "man" << QStringList{"-w", "kavro"} << "/usr/share/man/man1/kavro.1.gz";
+        QTest::newRow("man kavro-instrument") << "man" << QStringList{"-w", "kavro-instrument"}
+                                              << "/usr/share/man/man1/kavro-instrument.1.gz";
+        QTest::newRow("Menü")
+            << "sh"
+            << QStringList{"-c",
+                           "grep -h '^Name=' /usr/share/applications/io.github.kavro.Kavro.desktop"}
+            << "Name=Kavro";
     }
     void whereOperatorsLook()
     {
@@ -110,6 +121,10 @@ private Q_SLOTS:
         QProcess xvfb;
         xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
         QVERIFY2(xvfb.waitForStarted(), "Xvfb fehlt (scripts/setup.sh --test installiert es)");
+        const auto endXvfb = qScopeGuard([&] {
+            xvfb.terminate();
+            xvfb.waitForFinished(30000);
+        });
         QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() != QProcess::Running, 30000);
         const QString display = ':' + QString::fromLatin1(xvfb.readLine()).trimmed();
         QVERIFY2(display.size() > 1, "Xvfb startet nicht");
@@ -128,12 +143,14 @@ private Q_SLOTS:
 
         QProcess search;
         search.setProcessEnvironment(env);
-        search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^T o l m  Kavro V1\\.00$"});
+        search.start("xdotool",
+                     {"search", "--sync", "--onlyvisible", "--name", "^T o l m  Kavro V1\\.00$"});
         QVERIFY2(search.waitForStarted(), "xdotool fehlt (scripts/setup.sh --test installiert es)");
         const bool found = search.waitForFinished(60000);
         if (!found)
             search.kill();
-        const QString window = QString::fromLatin1(search.readAllStandardOutput()).section('\n', 0, 0);
+        const QString window =
+            QString::fromLatin1(search.readAllStandardOutput()).section('\n', 0, 0);
 
         QProcess owner;
         owner.setProcessEnvironment(env);
@@ -147,10 +164,9 @@ private Q_SLOTS:
             kavro.kill();
             kavro.waitForFinished();
         }
-        xvfb.terminate();
-        xvfb.waitForFinished(30000);
 
-        QVERIFY2(found && !window.isEmpty(), "das Fenster \"T o l m  Kavro V1.00\" erscheint nicht");
+        QVERIFY2(found && !window.isEmpty(),
+                 "das Fenster \"T o l m  Kavro V1.00\" erscheint nicht");
         QVERIFY(ownerKnown);
         QCOMPARE(owner.readAllStandardOutput().trimmed().toLongLong(), pid);
         QVERIFY2(ended, "kavro endet nicht auf SIGTERM");
@@ -161,12 +177,15 @@ private Q_SLOTS:
     void removeLeavesNothing()
     {
         QVERIFY(!m_files.isEmpty());
-        const Result r = run("apt-get", {"remove", "-y", "-o", "DPkg::Lock::Timeout=600", "kavro"}, 600000);
+        const Result r =
+            run("apt-get", {"remove", "-y", "-o", "DPkg::Lock::Timeout=600", "kavro"}, 600000);
         QVERIFY2(r.code == 0, qPrintable(r.output));
         QVERIFY(!installed());
         m_installedHere = false;
         QStringList left;
         for (const QString &path : std::as_const(m_files)) {
+            if (path == "/.") // dpkg's name for the root folder
+                continue;
             const QFileInfo info(path);
             if (!info.exists() && !info.isSymLink())
                 continue;
