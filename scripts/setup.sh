@@ -12,7 +12,7 @@ packages=(
 case "${1:-}" in
 --screenshot) packages+=(xvfb xauth x11-apps imagemagick xdotool) ;;
 --package) packages+=(debhelper dpkg-dev lintian) ;;
---test) packages+=(debhelper dpkg-dev lintian xvfb xdotool) ;;
+--test) packages+=(debhelper dpkg-dev lintian xvfb xdotool man-db) ;;
 esac
 
 missing=()
