@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package: ./scripts/package.sh [FOLDER]
-# puts kavro_<version>-<revision>_<arch>.deb (with its .buildinfo, .changes
-# and the debug symbols' package) into FOLDER, by default the folder above the project, and prints
+# puts kavro_<version>-<revision>_<arch>.deb (with its .buildinfo and
+# .changes) into FOLDER, by default the folder above the project, and prints
 # the package's path. Works as root or not; installs the build tools first.
 #
 # The package is built the Debian way (dpkg-buildpackage, debhelper) from a
@@ -38,16 +38,18 @@ else
     tar -C "$here" --exclude='./build*' --exclude=./.git --exclude='./obj-*' -cf - . | tar -C "$src" -xf -
 fi
 
-parallel="parallel=$(nproc)"
-(cd "$src" && DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-$parallel}" dpkg-buildpackage -us -uc -b) \
+# All cores, and no debug symbols' package that users would find beside the
+# program's; whoever sets DEB_BUILD_OPTIONS gets just those options.
+options="parallel=$(nproc) noautodbgsym"
+(cd "$src" && DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-$options}" dpkg-buildpackage -us -uc -b) \
     >"$work/build.log" 2>&1 || {
     tail -n 60 "$work/build.log" >&2
     echo "dpkg-buildpackage ist gescheitert (oben das Ende seiner Ausgabe)." >&2
     exit 1
 }
 
-# Everything the .changes lists comes along (the debug symbols too), so that
-# lintian and other tools can check the build as a whole.
+# Everything the .changes lists comes along, so that lintian and other tools
+# can check the build as a whole.
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
 changes="$work/kavro_${package_version}_${arch}.changes"
 mkdir -p "$out"
