@@ -1,5 +1,7 @@
 #include "artwork.h"
 
+#include "kavroversion.h"
+
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
@@ -153,5 +155,6 @@ QFont designFont(int pixelSize, bool bold)
 
 QString kavroNotice()
 {
-    return QStringLiteral("Kavro V1.00 \u2013 serielles Terminal \u2013 \u00a9 2026 die Kavro-Entwickler");
+    return QStringLiteral("Kavro V" KAVRO_NOTICE_VERSION
+                          " \u2013 serielles Terminal \u2013 \u00a9 2026 die Kavro-Entwickler");
 }

@@ -9,9 +9,11 @@ packages=(
     fonts-liberation
     desktop-file-utils appstream clang-format
 )
-if [ "${1:-}" = "--screenshot" ]; then
-    packages+=(xvfb xauth x11-apps imagemagick xdotool)
-fi
+case "${1:-}" in
+--screenshot) packages+=(xvfb xauth x11-apps imagemagick xdotool) ;;
+--package) packages+=(debhelper dpkg-dev lintian) ;;
+--test) packages+=(debhelper dpkg-dev lintian xvfb xdotool man-db) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
