@@ -261,6 +261,16 @@ void KavroWindow::wireEvents()
     connect(m_port, &SerialPort::OnComm, this, [this] {
         m_reporter.run([this] { m_link->MSComm1_OnComm(); }, ErrorReporter::Show::FromEventLoop);
     });
+    // A vanished device that is waited for has a look of its own: amber, and
+    // the lamp says what it waits for.
+    connect(m_port, &SerialPort::WaitingChanged, this, [this](bool waiting, const QString &about) {
+        auto *lamp = findChild<Lamp *>(QStringLiteral("Shape1"));
+        lamp->setToolTip(waiting ? about : QString());
+        if (waiting)
+            lamp->setFillColor(LampControl::Amber);
+        else if (m_port->PortOpen())
+            lamp->setFillColor(LampControl::Green);
+    });
     connect(m_port, &SerialPort::Failed, this, [this](const KavroError &e) {
         m_reporter.run([&e] { throw e; }, ErrorReporter::Show::FromEventLoop);
     });

@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -133,7 +135,12 @@ struct DeviceSerialPort::Private
     LineSettings settings;
 
     bool open = false;        // what PortOpen reports
-    bool lost = false;        // the device failed or vanished while open
+    bool lost = false;        // the device failed while open and is given up
+    bool absent = false;      // the device vanished while open and is waited for
+    QString linkPath;         // the com<n> link the device was found by, if any
+    QString absentAbout;      // what the lamp's tooltip says meanwhile
+    QFileSystemWatcher *watcher = nullptr;
+    QTimer *lookAgain = nullptr;
     int lostNumber = 0;       // what Output reports then
     QString lostText;
     bool writing = false;     // setOutput is handing bytes to QSerialPort
@@ -186,7 +193,11 @@ struct DeviceSerialPort::Private
             port->close();
         releaseGuard();
         port->clearError();
+        const bool wasAbsent = absent;
+        stopWatching();
         open = false;
+        absent = false;
+        linkPath.clear();
         lost = false;
         lostNumber = 0;
         lostText.clear();
@@ -194,6 +205,8 @@ struct DeviceSerialPort::Private
         device.clear();
         chunk.clear();
         pos = 0;
+        if (wasAbsent)
+            Q_EMIT q->WaitingChanged(false, {});
     }
 
     bool hungUp() const
@@ -240,7 +253,7 @@ struct DeviceSerialPort::Private
     // the port counts as open until it is closed.
     void lose(int number, const QString &text)
     {
-        if (lost)
+        if (lost || absent)
             return;
         QByteArray rest = chunk.mid(pos);
         if (port->isOpen()) {
@@ -250,17 +263,214 @@ struct DeviceSerialPort::Private
         chunk = std::move(rest);
         pos = 0;
         releaseGuard();
-        lost = true;
-        lostNumber = number;
-        lostText = text;
         port->clearError();
+        if (number == Err::PortGone) {
+            // The same device may well come back (a board reset, an adapter
+            // plugged in again): wait for it.
+            absent = true;
+            absentAbout = absentText();
+            startWatching();
+            Q_EMIT q->WaitingChanged(true, absentAbout);
+        } else {
+            lost = true;
+            lostNumber = number;
+            lostText = text;
+        }
         if (!chunk.isEmpty())
             raiseLater();
     }
 
+    // What the operator is told while the device is away.
+    QString absentText() const
+    {
+        const QString what = linkPath.isEmpty() ? device
+                                                : QStringLiteral("%1 (%2)").arg(linkPath, QFileInfo(linkPath).symLinkTarget());
+        return QStringLiteral("Das Gerät %1 ist nicht mehr da. Kavro wartet darauf und öffnet es wieder, "
+                              "sobald es zurück ist.")
+            .arg(what);
+    }
+
+    // The device waited for is the one the link points to now (a by-id link
+    // follows its adapter to whatever name it gets), else the same path.
+    QString returnedDevice() const
+    {
+        return linkPath.isEmpty() ? device : QFileInfo(linkPath).canonicalFilePath();
+    }
+
+    // Looking costs nothing while nothing changes: the folders where the
+    // device and its link appear are watched, with a slow look now and then
+    // for what no folder tells (another program letting go of the device,
+    // or the system granting access a moment after the device appeared).
+    void startWatching()
+    {
+        if (!watcher) {
+            watcher = new QFileSystemWatcher(q);
+            QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, q, [this] { lookSoon(); });
+            QObject::connect(watcher, &QFileSystemWatcher::fileChanged, q, [this] { lookSoon(); });
+            lookAgain = new QTimer(q);
+            lookAgain->setInterval(1000);
+            QObject::connect(lookAgain, &QTimer::timeout, q, [this] { tryReturn(); });
+        }
+        watchFolders();
+        lookAgain->start();
+    }
+
+    void watchFolders()
+    {
+        QStringList folders{QFileInfo(device).absolutePath(), QStringLiteral("/dev")};
+        if (!linkPath.isEmpty()) {
+            folders << QFileInfo(linkPath).absolutePath();
+            const QString target = QFileInfo(linkPath).symLinkTarget();
+            if (!target.isEmpty())
+                folders << QFileInfo(target).absolutePath();
+        }
+        folders.removeDuplicates();
+        for (const QString &folder : std::as_const(folders)) {
+            if (QFileInfo(folder).isDir() && !watcher->directories().contains(folder))
+                watcher->addPath(folder);
+        }
+    }
+
+    void stopWatching()
+    {
+        if (!watcher)
+            return;
+        lookAgain->stop();
+        const QStringList watched = watcher->directories() + watcher->files();
+        if (!watched.isEmpty())
+            watcher->removePaths(watched);
+    }
+
+    // A change in a watched folder: look now, and once more shortly, since
+    // the system finishes a new device (its access rights, its by-id link)
+    // a moment after it appears.
+    void lookSoon()
+    {
+        tryReturn();
+        if (absent)
+            QTimer::singleShot(200, q, [this] { tryReturn(); });
+    }
+
+    void tryReturn()
+    {
+        if (!absent)
+            return;
+        watchFolders();
+        const QString target = returnedDevice();
+        QString about = absentAbout;
+        if (!target.isEmpty() && QFileInfo::exists(target)) {
+            try {
+                openDevice(target, false);
+                device = target;
+                absent = false;
+                stopWatching();
+                portMayHold = true;
+                Q_EMIT q->WaitingChanged(false, {});
+                if (waiting() > 0)
+                    raiseLater();
+                return;
+            } catch (const KavroError &e) {
+                // Another program took it meanwhile: it is not taken from
+                // it; Kavro waits until it is free.
+                about = e.number() == Err::PortInUse
+                            ? QStringLiteral("Das Gerät %1 ist wieder da, aber ein anderes Programm hat es "
+                                             "geöffnet. Kavro wartet, bis es frei ist.")
+                                  .arg(target)
+                            : absentText();
+            }
+        } else {
+            about = absentText();
+        }
+        if (about != absentAbout) {
+            absentAbout = about;
+            Q_EMIT q->WaitingChanged(true, absentAbout);
+        }
+    }
+
+    // Opens the device with the settings in force; throws KavroError.
+    void openDevice(const QString &device, bool fresh)
+    {
+        const QByteArray native = QFile::encodeName(device);
+        if (lockedByOtherProgram(device, env.lockDirs))
+            portInUse(device);
+
+        // Our own descriptor comes first: its errno tells the reasons apart that
+        // QSerialPort reports all as PermissionError, and its flock marks the port
+        // as taken for every program that asks (TIOCEXCL does not stop root).
+        const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            raisePortError(errno, device);
+        // Whatever waited in the device from before the operator's opening
+        // belongs to nobody; what comes from now on is the operator's. A device
+        // that came back keeps what it sent since.
+        if (fresh)
+            ::tcflush(fd, TCIOFLUSH);
+        // Root opens a device despite its exclusive flag; the flag says that
+        // another program holds the port, as long as one does. A flag nobody holds
+        // any more was left by a program that ended while the device lived on (a
+        // pseudo-terminal lives as long as its far end), and is taken down.
+        int exclusive = 0;
+        if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+            if (heldElsewhere(device, fd)) {
+                ::close(fd);
+                portInUse(device);
+            }
+            ::ioctl(fd, TIOCNXCL);
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int e = errno;
+            ::close(fd);
+            if (e == EWOULDBLOCK)
+                portInUse(device);
+            raiseError(Err::PortOpenFailed,
+                       QStringLiteral("Der Anschluss %1 kann nicht gesperrt werden (%2)")
+                           .arg(device, QString::fromLocal8Bit(std::strerror(e))));
+        }
+        guard = fd;
+
+        port->clearError();
+        port->setPortName(device);
+        if (!port->open(QIODevice::ReadWrite)) {
+            const QSerialPort::SerialPortError error = port->error();
+            const QString reason = port->errorString();
+            releaseGuard();
+            port->clearError();
+            switch (error) {
+            case QSerialPort::DeviceNotFoundError:
+                raiseError(Err::PortNotFound,
+                           QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
+            case QSerialPort::PermissionError:
+                // Our own open went through, so this is QSerialPort's lock file or
+                // a program that took the port in the meantime.
+                if (lockedByOtherProgram(device, env.lockDirs))
+                    portInUse(device);
+                raiseError(Err::PortAccess,
+                           QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)").arg(device, reason));
+            default:
+                raiseError(Err::PortOpenFailed,
+                           QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)").arg(device, reason));
+            }
+        }
+
+        // QSerialPort marks the device exclusive. On real hardware the mark goes
+        // with the last close, even when Kavro is killed; a pseudo-terminal would
+        // keep it for as long as its far end lives and refuse every later opening.
+        // There the flock and the lock file, which die with the process, do.
+        if (isPseudoTerminal())
+            ::ioctl(int(port->handle()), TIOCNXCL);
+
+        if (!applySettings(settings)) {
+            port->close();
+            releaseGuard();
+            raiseError(Err::InvalidValue,
+                       QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
+                           .arg(settingsText, device));
+        }
+    }
+
     void onError(QSerialPort::SerialPortError error)
     {
-        if (!open || lost)
+        if (!open || lost || absent)
             return;
         switch (error) {
         case QSerialPort::ResourceError:
@@ -373,82 +583,9 @@ void DeviceSerialPort::setPortOpen(bool open)
         raiseError(Err::PortInUse, QStringLiteral("Anschluss bereits geöffnet: %1").arg(d->device));
 
     const QString device = d->env.map.device(d->commPort);
-    const QByteArray native = QFile::encodeName(device);
-
-    if (lockedByOtherProgram(device, d->env.lockDirs))
-        portInUse(device);
-
-    // Our own descriptor comes first: its errno tells the reasons apart that
-    // QSerialPort reports all as PermissionError, and its flock marks the port
-    // as taken for every program that asks (TIOCEXCL does not stop root).
-    const int guard = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (guard < 0)
-        raisePortError(errno, device);
-    // Whatever waited in the device from before the opening belongs to
-    // nobody; what comes from now on is the operator's.
-    ::tcflush(guard, TCIOFLUSH);
-    // Root opens a device despite its exclusive flag; the flag says that
-    // another program holds the port, as long as one does. A flag nobody holds
-    // any more was left by a program that ended while the device lived on (a
-    // pseudo-terminal lives as long as its far end), and is taken down.
-    int exclusive = 0;
-    if (::ioctl(guard, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        if (heldElsewhere(device, guard)) {
-            ::close(guard);
-            portInUse(device);
-        }
-        ::ioctl(guard, TIOCNXCL);
-    }
-    if (::flock(guard, LOCK_EX | LOCK_NB) != 0) {
-        const int e = errno;
-        ::close(guard);
-        if (e == EWOULDBLOCK)
-            portInUse(device);
-        raiseError(Err::PortOpenFailed,
-                   QStringLiteral("Der Anschluss %1 kann nicht gesperrt werden (%2)")
-                       .arg(device, QString::fromLocal8Bit(std::strerror(e))));
-    }
-    d->guard = guard;
-
-    d->port->clearError();
-    d->port->setPortName(device);
-    if (!d->port->open(QIODevice::ReadWrite)) {
-        const QSerialPort::SerialPortError error = d->port->error();
-        const QString reason = d->port->errorString();
-        d->releaseGuard();
-        d->port->clearError();
-        switch (error) {
-        case QSerialPort::DeviceNotFoundError:
-            raiseError(Err::PortNotFound,
-                       QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
-        case QSerialPort::PermissionError:
-            // Our own open went through, so this is QSerialPort's lock file or
-            // a program that took the port in the meantime.
-            if (lockedByOtherProgram(device, d->env.lockDirs))
-                portInUse(device);
-            raiseError(Err::PortAccess,
-                       QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)").arg(device, reason));
-        default:
-            raiseError(Err::PortOpenFailed,
-                       QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)").arg(device, reason));
-        }
-    }
-
-    // QSerialPort marks the device exclusive. On real hardware the mark goes
-    // with the last close, even when Kavro is killed; a pseudo-terminal would
-    // keep it for as long as its far end lives and refuse every later opening.
-    // There the flock and the lock file, which die with the process, do.
-    if (d->isPseudoTerminal())
-        ::ioctl(int(d->port->handle()), TIOCNXCL);
-
-    if (!d->applySettings(d->settings)) {
-        d->port->close();
-        d->releaseGuard();
-        raiseError(Err::InvalidValue,
-                   QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
-                       .arg(d->settingsText, device));
-    }
-
+    d->openDevice(device, true);
+    const QString link = d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->commPort);
+    d->linkPath = QFileInfo(link).isSymLink() ? link : QString();
     d->chunk.clear();
     d->pos = 0;
     d->portMayHold = true;
@@ -481,7 +618,7 @@ void DeviceSerialPort::setSettings(const QString &settings)
     const LineSettings parsed = LineSettings::parse(settings);
     // An open port takes new settings at once, as long as it still has its
     // device; a refusal leaves the old ones in force.
-    if (d->open && !d->lost && !d->applySettings(parsed)) {
+    if (d->open && !d->lost && !d->absent && !d->applySettings(parsed)) {
         d->applySettings(d->settings);
         raiseError(Err::InvalidValue,
                    QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
@@ -497,6 +634,10 @@ void DeviceSerialPort::setOutput(const QString &text)
         raiseError(Err::PortNotOpen);
     if (d->lost)
         raiseError(d->lostNumber, d->lostText);
+    // Nothing is kept for later: a stale command must not reach a board that
+    // has just been reset.
+    if (d->absent)
+        raiseError(Err::PortGone, d->absentAbout + QStringLiteral(" Der Befehl wurde nicht gesendet."));
     if (text.isEmpty())
         return;
 

@@ -22,6 +22,8 @@ public:
     // Fill colours as 0x00BBGGRR numbers.
     static constexpr quint32 Red = 255;
     static constexpr quint32 Green = 65280;
+    // The port is open, its device gone and waited for.
+    static constexpr quint32 Amber = 0x0080FF;
 
     virtual ~LampControl() = default;
     virtual void setFillColor(quint32 bgr) = 0;

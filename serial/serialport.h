@@ -47,4 +47,8 @@ Q_SIGNALS:
     // A failure found outside any call (the rest of a long command that
     // could not be written in the background).
     void Failed(const KavroError &error);
+    // The device of the open port went away and is waited for (true, with a
+    // German sentence that names it and says what keeps it away), or it is
+    // back (false).
+    void WaitingChanged(bool waiting, const QString &about);
 };
