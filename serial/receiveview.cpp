@@ -154,7 +154,9 @@ void ReceiveView::prepareFont()
             cell.glyph[cell.count] = glyphs[i];
             cell.dx[cell.count] = x;
             ++cell.count;
-            x += advances[i].x();
+            // Whole pixels: a glyph at a fractional place is rendered anew for
+            // each fraction instead of coming from the glyph cache.
+            x += std::round(advances[i].x());
         }
         return x;
     };
