@@ -12,6 +12,9 @@ packages=(
 if [ "${1:-}" = "--screenshot" ]; then
     packages+=(xvfb xauth x11-apps imagemagick xdotool)
 fi
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(xvfb xauth) # kavro-flood --x11 starts an Xvfb of its own
+fi
 
 missing=()
 for p in "${packages[@]}"; do
