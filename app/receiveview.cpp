@@ -1,13 +1,32 @@
 #include "receiveview.h"
 
+#include "codepage.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
+
+#include <cmath>
 
 namespace {
 
-// The document's blocks: the text split at its CR LF pairs. A text that ends
-// with CR LF has an empty last block, where the next line will appear.
+constexpr int Margin = 3; // between the frame and the text
+
+// The names of the control bytes 0 to 31, as in the ASCII table.
+constexpr const char *controlNames[32] = {
+    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US",
+};
+
+// The lines without their CR LF: the rows of the box start at these. A text
+// that ends with CR LF has an empty last block, where the next line appears.
 QList<QByteArray> blocksOf(const QList<QByteArray> &lines)
 {
     QList<QByteArray> blocks;
@@ -19,8 +38,12 @@ QList<QByteArray> blocksOf(const QList<QByteArray> &lines)
             const qsizetype at = line.indexOf("\r\n", from);
             if (at < 0)
                 break;
-            pending += QByteArrayView(line).sliced(from, at - from);
-            blocks.append(std::exchange(pending, {}));
+            if (from == 0 && pending.isEmpty()) {
+                blocks.append(line.first(at));
+            } else {
+                pending += QByteArrayView(line).sliced(from, at - from);
+                blocks.append(std::exchange(pending, {}));
+            }
             from = at + 2;
         }
         pending += QByteArrayView(line).sliced(from);
@@ -31,32 +54,28 @@ QList<QByteArray> blocksOf(const QList<QByteArray> &lines)
 
 } // namespace
 
-ReceiveView::ReceiveView(QWidget *parent) : QPlainTextEdit(parent)
+ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
 {
-    setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setFocusPolicy(Qt::StrongFocus);
-    setTabChangesFocus(true);
-    setUndoRedoEnabled(false);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    // Like a terminal: wrap at the edge, anywhere. Wrapping at word boundaries
-    // costs time that grows with the square of a line without blanks.
-    setWordWrapMode(QTextOption::WrapAnywhere);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    prepareFont();
 
     m_frame.setSingleShot(true);
-    // Twenty pictures a second are more than anyone reads text at, and each
-    // one repaints the whole box; more often would cost a slow line's worth
-    // of CPU for nothing.
+    // Twenty pictures a second are more than anyone reads text at; more often
+    // would cost a slow line's worth of CPU for nothing. A coarse timer lets
+    // the system wake the program for this together with the activity bar.
     m_frame.setInterval(50);
-    m_frame.setTimerType(Qt::PreciseTimer);
+    m_frame.setTimerType(Qt::CoarseTimer);
     connect(&m_frame, &QTimer::timeout, this, &ReceiveView::syncNow);
 }
 
 QString ReceiveView::text() const
 {
-    return QString::fromLatin1(textBytes());
+    return textFromBytes(textBytes());
 }
 
 QByteArray ReceiveView::textBytes() const
@@ -70,89 +89,530 @@ QByteArray ReceiveView::textBytes() const
 void ReceiveView::clearText()
 {
     m_lines.clear();
-    scheduleSync();
+    if (!m_frame.isActive())
+        m_frame.start();
 }
 
 void ReceiveView::setLines(const QList<QByteArray> &lines)
 {
     m_lines = lines;
-    scheduleSync();
-}
-
-void ReceiveView::scheduleSync()
-{
     if (!m_frame.isActive())
         m_frame.start();
 }
 
-QString ReceiveView::displayLine(const QByteArray &line)
+ReceiveView::Shown ReceiveView::shownAs(uchar byte)
 {
-    QString s = QString::fromLatin1(line);
-    for (QChar &c : s) {
-        const ushort u = c.unicode();
-        if (u < 0x20 && u != '\t')
-            c = QChar(0x2400 + u); // the Unicode control pictures
-        else if (u == 0x7f)
-            c = QChar(0x2421);
-        else if (u >= 0x80 && u < 0xa0)
-            c = QChar(0xfffd);
+    if (byte < 0x20)
+        return {QString::fromLatin1(controlNames[byte]), true};
+    if (byte == 0x7f)
+        return {QStringLiteral("DEL"), true};
+    const char16_t c = charFromByte(byte).unicode();
+    if (c >= 0x80 && c < 0xa0) // C1 controls have no common names: their code
+        return {QString::number(c, 16).toUpper(), true};
+    // Both look like nothing at all on the screen.
+    if (byte == 0xa0)
+        return {QStringLiteral("NBSP"), true};
+    if (byte == 0xad)
+        return {QStringLiteral("SHY"), true};
+    return {QString(QChar(c)), false};
+}
+
+void ReceiveView::prepareFont()
+{
+    const QFont main = font();
+    QFont small = main;
+    const qreal size = main.pixelSize() > 0 ? main.pixelSize() : QFontInfo(main).pixelSize();
+    small.setPixelSize(std::max(7, int(std::lround(size * 0.62))));
+    m_font = QRawFont::fromFont(main);
+    m_small = QRawFont::fromFont(small);
+
+    const QFontMetricsF metrics(main);
+    m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
+    m_ascent = std::round(metrics.ascent() + (m_lineHeight - metrics.height()) / 2);
+    const QFontMetricsF smallMetrics(small);
+    m_smallBaseline = std::round((m_lineHeight + smallMetrics.ascent() - smallMetrics.descent()) / 2);
+
+    auto glyphsOf = [](const QRawFont &font, const QString &text, Cell &cell) {
+        const QList<quint32> glyphs = font.glyphIndexesForString(text);
+        const QList<QPointF> advances = font.advancesForGlyphIndexes(glyphs);
+        qreal x = 0;
+        cell.count = 0;
+        for (qsizetype i = 0; i < glyphs.size() && i < qsizetype(cell.glyph.size()); ++i) {
+            if (glyphs[i] == 0)
+                return -1.0; // not in the font
+            cell.glyph[cell.count] = glyphs[i];
+            cell.dx[cell.count] = x;
+            ++cell.count;
+            // Whole pixels: a glyph at a fractional place is rendered anew for
+            // each fraction instead of coming from the glyph cache.
+            x += std::round(advances[i].x());
+        }
+        return x;
+    };
+    for (int b = 0; b < 256; ++b) {
+        Cell &cell = m_cells[b];
+        Shown shown = shownAs(uchar(b));
+        qreal width = -1;
+        if (!shown.boxed)
+            width = glyphsOf(m_font, shown.text, cell);
+        if (width < 0) {
+            // A character the font lacks would be one more empty box, alike
+            // for all of them: its code says which byte came.
+            if (!shown.boxed)
+                shown.text = QString::number(b, 16).toUpper();
+            shown.boxed = true;
+            width = glyphsOf(m_small, shown.text, cell);
+            for (qsizetype i = 0; i < cell.count; ++i)
+                cell.dx[i] += 3;
+            width = std::ceil(std::max<qreal>(width, 0) + 7);
+        }
+        cell.boxed = shown.boxed;
+        cell.width = width;
     }
-    return s;
+    m_layoutWidth = -1;
+}
+
+int ReceiveView::lineHeight() const
+{
+    return m_lineHeight;
+}
+
+int ReceiveView::textLeft() const
+{
+    return Margin;
+}
+
+int ReceiveView::firstRow() const
+{
+    return verticalScrollBar()->value();
+}
+
+QByteArrayView ReceiveView::rowBytes(const Row &row) const
+{
+    return QByteArrayView(m_blocks[row.block]).sliced(row.begin, row.end - row.begin);
+}
+
+void ReceiveView::layoutRows()
+{
+    const qreal width = std::max(1, viewport()->width() - 2 * Margin);
+    m_layoutWidth = viewport()->width();
+    m_rows.clear();
+    for (qsizetype b = 0; b < m_blocks.size(); ++b) {
+        const QByteArray &block = m_blocks[b];
+        const auto *bytes = reinterpret_cast<const uchar *>(block.constData());
+        qsizetype begin = 0;
+        qreal x = 0;
+        for (qsizetype i = 0; i < block.size(); ++i) {
+            const qreal w = m_cells[bytes[i]].width;
+            // Wrap anywhere, but never leave a row empty.
+            if (x + w > width && i > begin) {
+                m_rows.push_back({b, begin, i});
+                begin = i;
+                x = 0;
+            }
+            x += w;
+        }
+        m_rows.push_back({b, begin, block.size()});
+    }
+}
+
+void ReceiveView::updateScrollBar(bool toEnd)
+{
+    QScrollBar *bar = verticalScrollBar();
+    const int inSight = std::max(1, (viewport()->height() - Margin) / m_lineHeight);
+    const bool atEnd = bar->value() >= bar->maximum();
+    bar->setRange(0, std::max(0, int(m_rows.size()) - inSight));
+    bar->setPageStep(inSight);
+    bar->setSingleStep(1);
+    if (toEnd || atEnd)
+        bar->setValue(bar->maximum());
 }
 
 void ReceiveView::syncNow()
 {
     m_frame.stop();
-    const QList<QByteArray> target = blocksOf(m_lines);
+    QList<QByteArray> blocks = blocksOf(m_lines);
 
-    // Lines scroll out at the top and grow at the bottom: find how many of
-    // the shown blocks left at the top, with every later complete block
-    // unchanged; only the last shown block may have grown.
-    qsizetype drop = -1;
-    for (qsizetype d = 0; d < m_shown.size() && drop < 0; ++d) {
-        const qsizetype rest = m_shown.size() - d;
-        if (rest > target.size())
-            continue;
-        bool same = true;
-        for (qsizetype i = 0; same && i < rest - 1; ++i)
-            same = m_shown[d + i] == target[i];
-        if (same)
-            drop = d;
-    }
-
-    QTextDocument *doc = document();
-    QTextCursor cursor(doc);
-    cursor.beginEditBlock();
-    if (drop < 0) {
-        QStringList shown;
-        for (const QByteArray &b : target)
-            shown.append(displayLine(b));
-        doc->setPlainText(shown.join(QChar::ParagraphSeparator));
+    // The selection stays on its text while old lines leave at the top:
+    // find how many blocks left, every later complete block unchanged.
+    if (hasSelection()) {
+        qsizetype drop = -1;
+        for (qsizetype d = 0; d < m_blocks.size() && drop < 0; ++d) {
+            const qsizetype rest = m_blocks.size() - d;
+            bool same = rest <= blocks.size();
+            for (qsizetype i = 0; same && i < rest - 1; ++i)
+                same = m_blocks[d + i] == blocks[i];
+            if (same)
+                drop = d;
+        }
+        m_anchor.block -= drop < 0 ? m_blocks.size() : drop;
+        m_cursor.block -= drop < 0 ? m_blocks.size() : drop;
+        if (m_anchor.block < 0 || m_cursor.block < 0)
+            m_anchor = m_cursor = Pos{blocks.size() - 1, blocks.last().size()};
     } else {
-        if (drop > 0) {
-            cursor.movePosition(QTextCursor::Start);
-            cursor.setPosition(doc->findBlockByNumber(int(drop)).position(), QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
+        m_anchor = m_cursor = Pos{blocks.size() - 1, blocks.last().size()};
+    }
+
+    // What is painted now, to repaint only the rows that change.
+    QList<QByteArray> before = rowsInSight();
+    const int beforeFirst = firstRow();
+    m_blocks = std::move(blocks);
+    layoutRows();
+    m_syncing = true;
+    updateScrollBar(true);
+    m_syncing = false;
+    const QList<QByteArray> after = rowsInSight();
+
+    QRect changed;
+    if (beforeFirst != firstRow() && hasSelection()) {
+        changed = viewport()->rect(); // the selection moves with its rows
+    } else {
+        const qsizetype n = std::max(before.size(), after.size());
+        for (qsizetype i = 0; i < n; ++i) {
+            if (before.value(i) != after.value(i) || i >= after.size() || i >= before.size())
+                changed |= QRect(0, Margin + int(i) * m_lineHeight, viewport()->width(), m_lineHeight);
         }
-        const qsizetype common = m_shown.size() - drop;
-        const qsizetype last = common - 1;
-        if (m_shown[drop + last] != target[last]) {
-            const QTextBlock block = doc->findBlockByNumber(int(last));
-            cursor.setPosition(block.position());
-            cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
-            cursor.insertText(displayLine(target[last]));
-        }
-        if (target.size() > common) {
-            cursor.movePosition(QTextCursor::End);
-            for (qsizetype i = common; i < target.size(); ++i) {
-                cursor.insertBlock();
-                cursor.insertText(displayLine(target[i]));
+        if (hasFocus()) // the caret sits at the end of the newest text
+            changed |= QRect(0, Margin + int(std::max<qsizetype>(after.size() - 1, 0)) * m_lineHeight,
+                             viewport()->width(), m_lineHeight);
+    }
+    if (!changed.isEmpty())
+        viewport()->update(changed);
+}
+
+QList<QByteArray> ReceiveView::rowsInSight() const
+{
+    QList<QByteArray> rows;
+    if (m_rows.empty())
+        return rows;
+    const qsizetype first = std::min<qsizetype>(firstRow(), qsizetype(m_rows.size()) - 1);
+    const qsizetype last = std::min<qsizetype>(
+        qsizetype(m_rows.size()), first + (viewport()->height() - Margin + m_lineHeight - 1) / m_lineHeight);
+    for (qsizetype r = first; r < last; ++r)
+        rows.append(rowBytes(m_rows[size_t(r)]).toByteArray());
+    return rows;
+}
+
+qreal ReceiveView::xOf(const Row &row, qsizetype at) const
+{
+    qreal x = textLeft();
+    const QByteArray &block = m_blocks[row.block];
+    for (qsizetype i = row.begin; i < at && i < row.end; ++i)
+        x += m_cells[uchar(block[i])].width;
+    return x;
+}
+
+void ReceiveView::paintEvent(QPaintEvent *event)
+{
+    if (m_layoutWidth != viewport()->width()) {
+        layoutRows();
+        updateScrollBar(false);
+    }
+    QPainter painter(viewport());
+    const QPalette &pal = palette();
+    const QRect clip = event->rect();
+    const Pos from = std::min(m_anchor, m_cursor);
+    const Pos to = std::max(m_anchor, m_cursor);
+
+    // Glyphs gather in four runs, drawn at the end: plain and boxed, each
+    // normal and selected.
+    QList<quint32> glyphs[4];
+    QList<QPointF> places[4];
+    QList<QRectF> boxes[2];
+    QList<QRectF> selected;
+
+    const qsizetype first = firstRow();
+    for (qsizetype r = first; r < qsizetype(m_rows.size()); ++r) {
+        const int top = Margin + int(r - first) * m_lineHeight;
+        if (top >= viewport()->height())
+            break;
+        if (top + m_lineHeight <= clip.top() || top >= clip.bottom() + 1)
+            continue;
+        const Row &row = m_rows[size_t(r)];
+        const QByteArray &block = m_blocks[row.block];
+        qreal x = textLeft();
+        for (qsizetype i = row.begin; i < row.end; ++i) {
+            const Cell &cell = m_cells[uchar(block[i])];
+            const Pos here{row.block, i};
+            const bool sel = from <= here && here < to;
+            if (sel)
+                selected.append(QRectF(x, top, cell.width, m_lineHeight));
+            const int run = (cell.boxed ? 2 : 0) + (sel ? 1 : 0);
+            const qreal baseline = top + (cell.boxed ? m_smallBaseline : m_ascent);
+            for (int g = 0; g < cell.count; ++g) {
+                glyphs[run].append(cell.glyph[size_t(g)]);
+                places[run].append(QPointF(x + cell.dx[size_t(g)], baseline));
             }
+            if (cell.boxed)
+                boxes[sel ? 1 : 0].append(QRectF(x + 1.5, top + 1.5, cell.width - 3, m_lineHeight - 3));
+            x += cell.width;
+        }
+        // A selection across a line break shows as a little room after it.
+        if (row.end == block.size() && from <= Pos{row.block, row.end}
+            && Pos{row.block, row.end} < to)
+            selected.append(QRectF(x, top, 4, m_lineHeight));
+    }
+
+    for (const QRectF &r : std::as_const(selected))
+        painter.fillRect(r, pal.brush(QPalette::Highlight));
+    const QColor muted = pal.color(QPalette::PlaceholderText);
+    const QColor colours[4] = {pal.color(QPalette::Text), pal.color(QPalette::HighlightedText), muted,
+                               pal.color(QPalette::HighlightedText)};
+    for (int k = 0; k < 2; ++k) {
+        if (boxes[k].isEmpty())
+            continue;
+        painter.setPen(QPen(colours[2 + k], 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRects(boxes[k]);
+    }
+    for (int k = 0; k < 4; ++k) {
+        if (glyphs[k].isEmpty())
+            continue;
+        QGlyphRun run;
+        run.setRawFont(k < 2 ? m_font : m_small);
+        run.setGlyphIndexes(glyphs[k]);
+        run.setPositions(places[k]);
+        painter.setPen(colours[k]);
+        painter.drawGlyphRun(QPointF(0, 0), run);
+    }
+
+    if (hasFocus()) {
+        const qsizetype r = rowOf(m_cursor);
+        if (r >= first) {
+            const int top = Margin + int(r - first) * m_lineHeight;
+            const int x = int(xOf(m_rows[size_t(r)], m_cursor.at));
+            painter.fillRect(QRect(x, top, 1, m_lineHeight), pal.color(QPalette::Text));
         }
     }
-    cursor.endEditBlock();
-    m_shown = target;
+}
 
-    // The newest text stays in sight.
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+void ReceiveView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    layoutRows();
+    updateScrollBar(false);
+}
+
+void ReceiveView::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        prepareFont();
+        layoutRows();
+        updateScrollBar(false);
+        viewport()->update();
+    }
+}
+
+qsizetype ReceiveView::rowOf(const Pos &pos) const
+{
+    // Rows are few (a screenful and a bit): a walk from the end is enough.
+    for (qsizetype r = qsizetype(m_rows.size()) - 1; r >= 0; --r) {
+        const Row &row = m_rows[size_t(r)];
+        if (row.block == pos.block && row.begin <= pos.at)
+            return r;
+    }
+    return 0;
+}
+
+ReceiveView::Pos ReceiveView::hit(const QPoint &point) const
+{
+    if (m_rows.empty())
+        return {};
+    const qsizetype r = std::clamp<qsizetype>(
+        firstRow() + (point.y() - Margin) / m_lineHeight - (point.y() < Margin ? 1 : 0), 0,
+        qsizetype(m_rows.size()) - 1);
+    const Row &row = m_rows[size_t(r)];
+    const QByteArray &block = m_blocks[row.block];
+    qreal x = textLeft();
+    for (qsizetype i = row.begin; i < row.end; ++i) {
+        const qreal w = m_cells[uchar(block[i])].width;
+        if (point.x() < x + w / 2)
+            return {row.block, i};
+        x += w;
+    }
+    // Past the end of a wrapped row: before the first byte of the next one.
+    return {row.block, row.end};
+}
+
+void ReceiveView::moveCursor(const Pos &to, bool keepAnchor)
+{
+    m_cursor = to;
+    if (!keepAnchor)
+        m_anchor = to;
+    ensureVisible(to);
+    viewport()->update();
+}
+
+void ReceiveView::ensureVisible(const Pos &pos)
+{
+    const int r = int(rowOf(pos));
+    QScrollBar *bar = verticalScrollBar();
+    if (r < bar->value())
+        bar->setValue(r);
+    else if (r >= bar->value() + bar->pageStep())
+        bar->setValue(r - bar->pageStep() + 1);
+}
+
+void ReceiveView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(event);
+    m_wantedX = -1;
+    moveCursor(hit(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+}
+
+void ReceiveView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton))
+        return QAbstractScrollArea::mouseMoveEvent(event);
+    moveCursor(hit(event->position().toPoint()), true);
+}
+
+void ReceiveView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mouseDoubleClickEvent(event);
+    // A word: the run of bytes around the click that are neither blanks nor
+    // boxed names.
+    const Pos at = hit(event->position().toPoint());
+    const QByteArray &block = m_blocks[at.block];
+    auto inWord = [&](qsizetype i) {
+        return block[i] != ' ' && !m_cells[uchar(block[i])].boxed;
+    };
+    qsizetype begin = at.at, end = at.at;
+    while (begin > 0 && inWord(begin - 1))
+        --begin;
+    while (end < block.size() && inWord(end))
+        ++end;
+    m_anchor = {at.block, begin};
+    m_cursor = {at.block, end};
+    viewport()->update();
+}
+
+void ReceiveView::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::Copy)
+        return copy();
+    if (event == QKeySequence::SelectAll)
+        return selectAll();
+
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    Pos to = m_cursor;
+    const qsizetype r = rowOf(m_cursor);
+    const Row &row = m_rows[size_t(r)];
+    auto aimAt = [&](qsizetype target) {
+        if (m_wantedX < 0)
+            m_wantedX = xOf(row, m_cursor.at);
+        const qsizetype t = std::clamp<qsizetype>(target, 0, qsizetype(m_rows.size()) - 1);
+        const int y = Margin + int(t - firstRow()) * m_lineHeight + m_lineHeight / 2;
+        return hit(QPoint(int(m_wantedX), y));
+    };
+    switch (event->key()) {
+    case Qt::Key_Left:
+        if (to.at > 0)
+            --to.at;
+        else if (to.block > 0)
+            to = {to.block - 1, m_blocks[to.block - 1].size()};
+        break;
+    case Qt::Key_Right:
+        if (to.at < m_blocks[to.block].size())
+            ++to.at;
+        else if (to.block + 1 < m_blocks.size())
+            to = {to.block + 1, 0};
+        break;
+    case Qt::Key_Up:
+        to = aimAt(r - 1);
+        break;
+    case Qt::Key_Down:
+        to = aimAt(r + 1);
+        break;
+    case Qt::Key_PageUp:
+        to = aimAt(r - verticalScrollBar()->pageStep());
+        break;
+    case Qt::Key_PageDown:
+        to = aimAt(r + verticalScrollBar()->pageStep());
+        break;
+    case Qt::Key_Home:
+        to = ctrl ? Pos{} : Pos{row.block, row.begin};
+        break;
+    case Qt::Key_End:
+        to = ctrl ? Pos{m_blocks.size() - 1, m_blocks.last().size()} : Pos{row.block, row.end};
+        break;
+    default:
+        return QAbstractScrollArea::keyPressEvent(event);
+    }
+    const int key = event->key();
+    if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_PageUp && key != Qt::Key_PageDown)
+        m_wantedX = -1;
+    moveCursor(to, shift);
+}
+
+void ReceiveView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    QAction *copyAction = menu.addAction(QStringLiteral("Kopieren"), this, &ReceiveView::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(hasSelection());
+    menu.addSeparator();
+    QAction *all = menu.addAction(QStringLiteral("Alles auswählen"), this, &ReceiveView::selectAll);
+    all->setShortcut(QKeySequence::SelectAll);
+    menu.exec(event->globalPos());
+}
+
+void ReceiveView::scrollContentsBy(int, int)
+{
+    if (!m_syncing)
+        viewport()->update();
+}
+
+void ReceiveView::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ReceiveView::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+QString ReceiveView::selectedText() const
+{
+    const Pos from = std::min(m_anchor, m_cursor);
+    const Pos to = std::max(m_anchor, m_cursor);
+    QString text;
+    for (qsizetype b = from.block; b <= to.block && b < m_blocks.size(); ++b) {
+        const QByteArray &block = m_blocks[b];
+        const qsizetype begin = b == from.block ? from.at : 0;
+        const qsizetype end = b == to.block ? to.at : block.size();
+        for (qsizetype i = begin; i < end; ++i) {
+            const uchar byte = uchar(block[i]);
+            const Shown shown = shownAs(byte);
+            if (byte == '\t')
+                text += QLatin1Char('\t');
+            else if (shown.boxed && byte != 0xa0 && byte != 0xad)
+                text += QLatin1Char('<') + shown.text + QLatin1Char('>');
+            else
+                text += charFromByte(byte);
+        }
+        if (b != to.block)
+            text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+void ReceiveView::selectAll()
+{
+    m_anchor = {};
+    m_cursor = {m_blocks.size() - 1, m_blocks.last().size()};
+    viewport()->update();
+}
+
+void ReceiveView::copy() const
+{
+    if (hasSelection())
+        QApplication::clipboard()->setText(selectedText());
 }

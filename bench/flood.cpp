@@ -2,7 +2,7 @@
 // offscreen, with its port on a pseudo-terminal and a capture running, while
 // the far end sends as fast as the line takes it.
 //
-//   build/bench/kavro-flood [--bytes N] [--repeat R] [--pace-seconds S] [--seed S]
+//   build/bench/kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] [--seed S]
 //
 // For each of three kinds of traffic (62-byte CR LF lines, one line that never
 // ends, random binary bytes; tools/traffic.h makes them) it measures
@@ -24,6 +24,11 @@
 // Nothing but the benchmark's own pseudo-terminal is opened: port 1 is a link
 // to it in a temporary config folder and the system's ports are not listed.
 // Figures are printed with the targets beside them; nothing is asserted.
+//
+// --x11 runs the window on an X server instead of offscreen, where painting
+// costs almost nothing: on the display in DISPLAY, or on an Xvfb of its own
+// when none is given. The X server's CPU share is then printed beside the
+// window's, since painting that moves work into the server saves nothing.
 //
 // For looking into one case, --only takes a comma-separated choice of base,
 // lines, endless, binary, pace, and --profile-with a command the window's
@@ -47,6 +52,7 @@
 #include <QFile>
 #include <QMap>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -101,6 +107,22 @@ qint64 fileSize(const QByteArray &path)
 {
     struct stat st{};
     return ::stat(path.constData(), &st) == 0 ? qint64(st.st_size) : -1;
+}
+
+// CPU seconds a process has taken so far, user and system, from
+// /proc/<pid>/stat; negative when it cannot be read.
+double processCpuSeconds(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // The command name in parentheses may hold blanks; the fields counted
+    // from after its closing parenthesis start with the state (field 3).
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // The report of a child: one line "key=value key=value ...", on its stdout.
@@ -159,7 +181,6 @@ int windowMain(int argc, char **argv)
     const QByteArray captureNative = QFile::encodeName(capturePath);
     const qint64 expected = QByteArray(argv[4]).toLongLong();
 
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     prepareApplication(app);
@@ -369,6 +390,73 @@ struct Child
 
 // A command the window's process runs under (--profile-with), or nothing.
 QList<QByteArray> windowWrapper;
+// The X display the window runs on (--x11), or empty for offscreen, and the
+// X server's process when it is known.
+QByteArray xDisplay;
+pid_t xServer = -1;
+
+// The process serving the display ":N": one whose program name starts with
+// X and that was given ":N" on its command line. Enough for Xvfb, Xorg and
+// Xwayland; -1 when there is none to see (another user's, or remote).
+pid_t findXServer(const QByteArray &display)
+{
+    QByteArray number = display.mid(display.indexOf(':'));
+    if (const qsizetype dot = number.indexOf('.'); dot > 0)
+        number.truncate(dot); // ":1.0" is screen 0 of display 1
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> words = cmdline.readAll().split('\0');
+        const QByteArray program = words.value(0).mid(words.value(0).lastIndexOf('/') + 1);
+        if (program.startsWith('X') && words.contains(number))
+            return pid.toInt();
+    }
+    return -1;
+}
+
+// Starts an Xvfb of its own, which picks a free display and tells it; returns
+// the display, or empty when it did not start.
+QByteArray startXvfb()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 3);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDERR_FILENO);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                 static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return {};
+    }
+    QByteArray number;
+    pollfd p{fds[0], POLLIN, 0};
+    const double until = now() + 10;
+    while (!number.endsWith('\n') && now() < until) {
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        char c;
+        if (::read(fds[0], &c, 1) != 1)
+            break;
+        number += c;
+    }
+    ::close(fds[0]);
+    if (!number.endsWith('\n')) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+        return {};
+    }
+    xServer = pid;
+    return ':' + number.trimmed();
+}
 
 Child start(const QList<QByteArray> &args, const QByteArray &xdgConfig, const QByteArray &runtime)
 {
@@ -395,7 +483,12 @@ Child start(const QList<QByteArray> &args, const QByteArray &xdgConfig, const QB
         ::dup2(fds[1], STDOUT_FILENO); // dup2 drops O_CLOEXEC
         ::setenv("XDG_CONFIG_HOME", xdgConfig.constData(), 1);
         ::setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (xDisplay.isEmpty() || args.first() != "--window") {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        } else {
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            ::setenv("DISPLAY", xDisplay.constData(), 1);
+        }
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
@@ -510,6 +603,7 @@ struct Run
     double maxGap = 0;
     qint64 events = 0;
     qint64 boxes = 0;
+    double xShare = -1; // the X server's CPU seconds per second meanwhile
     Check check;
 };
 
@@ -550,8 +644,13 @@ Run runOnce(bool window, Traffic::Kind kind, quint64 seed, qint64 n, double rate
     r.readyMb = ready->value("peak_mb").toDouble();
 
     Traffic traffic(kind, seed);
+    const double xStart = now();
+    const double xCpuStart = xServer > 0 ? processCpuSeconds(xServer) : -1;
     const double first = send(pty.master(), traffic, n, rate, child);
     auto result = first < 0 ? std::nullopt : child.next(StallSeconds + 30);
+    const double xCpuEnd = xServer > 0 ? processCpuSeconds(xServer) : -1;
+    if (window && xCpuStart >= 0 && xCpuEnd >= 0)
+        r.xShare = (xCpuEnd - xCpuStart) / (now() - xStart);
     child.end();
     if (first < 0 || !result || result->contains("error")) {
         r.error = first < 0 ? QStringLiteral("the line stopped taking bytes")
@@ -594,6 +693,7 @@ struct Summary
     double cpuPerByte = 0;    // of the fastest run, seconds
     double bytesPerEvent = 0; // of the fastest run: what one receive event took in
     std::vector<double> cpuShares; // CPU seconds per second, of every run
+    std::vector<double> xShares;   // the X server's, of every run
     double worstTicks = -1;   // percent of the expected ticks
     double worstGap = 0;      // seconds
     double peakMb = 0;
@@ -614,6 +714,8 @@ struct Summary
                                 : "differs @" + QByteArray::number(r.check.firstDifference);
         }
         cpuShares.push_back(r.childSeconds > 0 ? r.cpu / r.childSeconds : 0);
+        if (r.xShare >= 0)
+            xShares.push_back(r.xShare);
         if (bestSeconds == 0 || r.seconds < bestSeconds) {
             bestSeconds = r.seconds;
             cpuPerByte = r.cpu / double(n);
@@ -627,14 +729,15 @@ struct Summary
         boxes += r.boxes;
     }
     bool measured() const { return runs > failed; }
-    double medianCpuShare() const
+    static double median(std::vector<double> v)
     {
-        if (cpuShares.empty())
-            return 0;
-        std::vector<double> v = cpuShares;
+        if (v.empty())
+            return -1;
         std::sort(v.begin(), v.end());
         return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
     }
+    double medianCpuShare() const { return std::max(median(cpuShares), 0.0); }
+    double medianXShare() const { return median(xShares); }
     double rate(qint64 n) const { return measured() ? double(n) / bestSeconds / 1e6 : 0; }
     QByteArray capture() const
     {
@@ -653,9 +756,12 @@ int driverMain(int argc, char **argv)
     quint64 seed = 1;
     int repeat = 3;
     QList<QByteArray> only{"base", "lines", "endless", "binary", "pace"};
+    bool x11 = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray a = argv[i];
-        if (a == "--bytes" && i + 1 < argc)
+        if (a == "--x11")
+            x11 = true;
+        else if (a == "--bytes" && i + 1 < argc)
             n = QByteArray(argv[++i]).toLongLong();
         else if (a == "--pace-seconds" && i + 1 < argc)
             paceSeconds = QByteArray(argv[++i]).toDouble();
@@ -668,7 +774,7 @@ int driverMain(int argc, char **argv)
         else if (a == "--profile-with" && i + 1 < argc)
             windowWrapper = QByteArray(argv[++i]).simplified().split(' ');
         else {
-            std::fprintf(stderr, "usage: kavro-flood [--bytes N] [--repeat R] [--pace-seconds S] "
+            std::fprintf(stderr, "usage: kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] "
                                  "[--seed S] [--only base,lines,endless,binary,pace] "
                                  "[--profile-with COMMAND]\n");
             return 2;
@@ -680,9 +786,32 @@ int driverMain(int argc, char **argv)
     }
     ::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("kavro-flood: %lld bytes per run, best of %d runs, seed %llu, %d cores\n",
+    bool ownServer = false;
+    if (x11) {
+        xDisplay = qgetenv("DISPLAY");
+        if (xDisplay.isEmpty()) {
+            xDisplay = startXvfb();
+            ownServer = true;
+            if (xDisplay.isEmpty()) {
+                std::fprintf(stderr, "kavro-flood: Xvfb did not start (./scripts/setup.sh --bench)\n");
+                return 1;
+            }
+        } else {
+            xServer = findXServer(xDisplay);
+        }
+    }
+    const auto stopServer = qScopeGuard([&] {
+        if (ownServer) {
+            ::kill(xServer, SIGTERM);
+            ::waitpid(xServer, nullptr, 0);
+        }
+    });
+
+    std::printf("kavro-flood: %lld bytes per run, best of %d runs, seed %llu, %d cores, window %s\n",
                 static_cast<long long>(n), repeat, static_cast<unsigned long long>(seed),
-                int(sysconf(_SC_NPROCESSORS_ONLN)));
+                int(sysconf(_SC_NPROCESSORS_ONLN)),
+                x11 ? ("on X display " + xDisplay + (ownServer ? " (an Xvfb of its own)" : "")).constData()
+                    : "offscreen");
     std::fflush(stdout);
 
     // Row 0 is the plain reader; the kinds take turns, so that a disturbance
@@ -719,14 +848,14 @@ int driverMain(int argc, char **argv)
     const double baseRate = rows[0].rate(n);
     const double linesRate = rows[1].rate(n);
     std::printf("\nflood, %lld bytes each:\n", static_cast<long long>(n));
-    std::printf("%-9s %8s %7s %7s  %-12s %8s %7s %8s %9s %8s\n", "run", "MB/s", "x base", "x lines",
-                "capture", "ticks %", "gap ms", "peak MB", "CPU ns/B", "B/event");
+    std::printf("%-9s %8s %7s %7s  %-12s %8s %7s %8s %9s %8s %7s\n", "run", "MB/s", "x base", "x lines",
+                "capture", "ticks %", "gap ms", "peak MB", "CPU ns/B", "B/event", x11 ? "X CPU %" : "");
     for (int k = 0; k < 4; ++k) {
         const Summary &r = rows[k];
         if (!r.runs)
             continue;
         const bool window = k > 0;
-        std::printf("%-9s %8.1f %7s %7s  %-12s %8s %7s %8.1f %9.1f %8s\n",
+        std::printf("%-9s %8.1f %7s %7s  %-12s %8s %7s %8.1f %9.1f %8s %7s\n",
                     k ? names[k] : "baseline", r.rate(n),
                     baseRate > 0 && r.measured() ? fmt("%.2f", r.rate(n) / baseRate).constData() : "-",
                     k > 1 && linesRate > 0 && r.measured() ? fmt("%.2f", r.rate(n) / linesRate).constData()
@@ -735,26 +864,28 @@ int driverMain(int argc, char **argv)
                     window && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
                     window && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "",
                     r.peakMb, 1e9 * r.cpuPerByte,
-                    window && r.bytesPerEvent > 0 ? fmt("%.0f", r.bytesPerEvent).constData() : "");
+                    window && r.bytesPerEvent > 0 ? fmt("%.0f", r.bytesPerEvent).constData() : "",
+                    r.medianXShare() >= 0 ? fmt("%.1f", 100 * r.medianXShare()).constData() : "");
     }
 
     if (paced[0].runs || paced[1].runs) {
         std::printf("\nat 115200 baud: %.0f bytes/s of lines in 10 ms pieces for %.0f s, median of %d runs:\n",
                     PaceRate, paceSeconds, repeat);
-        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s\n", "run", "CPU %", "x base", "capture", "ticks %",
-                    "gap ms", "peak MB");
+        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %7s\n", "run", "CPU %", "x base", "capture", "ticks %",
+                    "gap ms", "peak MB", x11 ? "X CPU %" : "");
         const double baseCpu = 100 * paced[0].medianCpuShare();
         for (int k = 0; k < 2; ++k) {
             const Summary &r = paced[k];
             if (!r.runs)
                 continue;
             const double cpu = 100 * r.medianCpuShare();
-            std::printf("%-9s %8.2f %7s  %-12s %8s %7s %8.1f\n", k ? "window" : "baseline", cpu,
+            std::printf("%-9s %8.2f %7s  %-12s %8s %7s %8.1f %7s\n", k ? "window" : "baseline", cpu,
                         baseCpu > 0 && r.measured() ? fmt("%.1f", cpu / baseCpu).constData()
                                                     : "-",
                         r.capture().constData(),
                         k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
-                        k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb);
+                        k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
+                        r.medianXShare() >= 0 ? fmt("%.2f", 100 * r.medianXShare()).constData() : "");
         }
     }
 
@@ -763,9 +894,9 @@ int driverMain(int argc, char **argv)
         boxes += r.boxes;
     std::printf("\nwindow right after start: %.1f MB; message boxes shown: %lld\n", readyMb,
                 static_cast<long long>(boxes));
-    std::printf("targets: lines >= 0.25 x base; endless, binary >= 0.50 x lines; 0 lost;\n"
-                "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB (lines, endless);\n"
-                "         CPU <= 5 %% at 115200 baud\n");
+    std::printf("targets: lines, endless, binary >= 0.50 x base; 0 lost;\n"
+                "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB;\n"
+                "         window CPU <= 2 %% and <= 2 x base at 115200 baud (on an X server)\n");
     return 0;
 }
 

@@ -13,6 +13,7 @@ case "${1:-}" in
 --screenshot) packages+=(xvfb xauth x11-apps imagemagick xdotool) ;;
 --package) packages+=(debhelper dpkg-dev lintian) ;;
 --test) packages+=(debhelper dpkg-dev lintian xvfb xdotool man-db) ;;
+--bench) packages+=(xvfb xauth) ;; # kavro-flood --x11 starts an Xvfb of its own
 esac
 
 missing=()

@@ -1,0 +1,167 @@
+// What the receive box shows: the rows in sight after lines arrive, scroll out,
+// are cleared or grow to the line bound; every byte value painted so that it
+// can be told apart; selecting and copying.
+
+#include "artwork.h"
+#include "lineassembler.h"
+#include "receiveview.h"
+
+#include <QtWidgets>
+#include <QTest>
+
+class TestReceiveView : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<ReceiveView> view;
+    LineAssembler lines;
+
+    // Folds the bytes in one at a time, as the port hands them out, and
+    // writes the view once, as the receive handler does.
+    void receive(const QByteArray &bytes)
+    {
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            lines.feed(QByteArrayView(bytes).sliced(i, 1));
+        view->setLines(lines.shownLines());
+    }
+    // What the box shows, without the line breaks.
+    QByteArray shown() const { return view->textBytes().replace("\r\n", ""); }
+
+private Q_SLOTS:
+    void init()
+    {
+        view = std::make_unique<ReceiveView>();
+        view->setFont(designFont(13));
+        view->resize(289, 193); // its place in the window
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        lines = LineAssembler();
+        lines.reset();
+    }
+    void cleanup() { view.reset(); }
+
+    void newestInSight_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("events");
+        QTest::addColumn<bool>("clearFirst"); // clear after the first event
+        QTest::addColumn<bool>("allInSight");
+        QTest::newRow("a few short lines") << QList<QByteArray>{"A\r\n", "B\r\nC"} << false << true;
+        QByteArray twelve;
+        for (int i = 1; i <= 12; ++i)
+            twelve += "Zeile " + QByteArray::number(i) + "\r\n";
+        QTest::newRow("scrolled past line ten") << QList<QByteArray>{twelve, "x"} << false << true;
+        QTest::newRow("cleared") << QList<QByteArray>{twelve, "neu"} << true << true;
+        QByteArray wide;
+        for (int i = 0; i < 12; ++i)
+            wide += QByteArray(61, char('0' + i % 10)) + "\r\n";
+        QTest::newRow("wrapped lines, more than fit") << QList<QByteArray>{wide, "y"} << false << false;
+        QTest::newRow("a line at the bound")
+            << QList<QByteArray>{QByteArray(LineAssembler::MaxLine, 'w') + "z"} << false << false;
+        QByteArray binary;
+        for (int i = 0; i < 4000; ++i)
+            binary += char((i * 37) % 256);
+        QTest::newRow("random bytes") << QList<QByteArray>{binary} << false << false;
+    }
+    void newestInSight()
+    {
+        QFETCH(QList<QByteArray>, events);
+        QFETCH(bool, clearFirst);
+        QFETCH(bool, allInSight);
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            receive(events[i]);
+            QCOMPARE(view->textBytes(), lines.shownText()); // at once, at the end of the event
+            if (i == 0 && clearFirst) {
+                view->clearText();
+                lines.clear();
+                QTRY_COMPARE(view->rowsInSight(), QList<QByteArray>{QByteArray()});
+            }
+        }
+        // The painted rows follow within a frame: they end with the newest
+        // byte (every event here ends with text) and are a piece of the text
+        // without gaps.
+        QTRY_VERIFY(!view->rowsInSight().isEmpty() && !view->rowsInSight().last().isEmpty()
+                    && shown().endsWith(view->rowsInSight().last()));
+        const QByteArray rows = view->rowsInSight().join();
+        QVERIFY(shown().endsWith(rows));
+        QCOMPARE(rows == shown(), allInSight);
+        QCOMPARE(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
+        // Nothing painted is wider than the box.
+        for (const QByteArray &row : view->rowsInSight())
+            QVERIFY(row.size() <= 60);
+        if (!allInSight) { // the operator can scroll back to the start
+            view->verticalScrollBar()->setValue(0);
+            QVERIFY(shown().startsWith(view->rowsInSight().first()));
+        }
+    }
+
+    void everyByteLooksDifferent()
+    {
+        QSet<QByteArray> pictures;
+        for (int b = 0; b < 256; ++b) {
+            view->setLines({QByteArray(1, char(b))});
+            view->syncNow();
+            const QImage image = view->viewport()->grab(QRect(0, 0, 60, 20)).toImage();
+            pictures.insert(QByteArray(reinterpret_cast<const char *>(image.constBits()),
+                                       image.sizeInBytes()));
+        }
+        QCOMPARE(pictures.size(), 256);
+    }
+
+    void shownAs_data()
+    {
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("boxed");
+        QTest::newRow("escape") << 0x1b << "ESC" << true;
+        QTest::newRow("euro sign") << 0x80 << "€" << false;
+        QTest::newRow("unassigned in Windows-1252") << 0x9d << "9D" << true;
+        QTest::newRow("non-breaking space") << 0xa0 << "NBSP" << true;
+        QTest::newRow("umlaut") << 0xe4 << "ä" << false;
+    }
+    void shownAs()
+    {
+        QFETCH(int, byte);
+        QFETCH(QString, text);
+        QFETCH(bool, boxed);
+        QCOMPARE(ReceiveView::shownAs(uchar(byte)).text, text);
+        QCOMPARE(ReceiveView::shownAs(uchar(byte)).boxed, boxed);
+    }
+
+    void selectAndCopy_data()
+    {
+        QTest::addColumn<QList<QKeyCombination>>("keys");
+        QTest::addColumn<QString>("selected");
+        const auto shift = Qt::ShiftModifier;
+        QTest::newRow("all") << QList<QKeyCombination>{Qt::ControlModifier | Qt::Key_A}
+                             << QString::fromUtf8("A\t<ESC>\n\u20ac\u00ff");
+        QTest::newRow("back over the line break")
+            << QList<QKeyCombination>{shift | Qt::Key_Left, shift | Qt::Key_Left, shift | Qt::Key_Left}
+            << QString::fromUtf8("\n\u20ac\u00ff");
+        QTest::newRow("to the start of the row") << QList<QKeyCombination>{shift | Qt::Key_Home}
+                                                 << QString::fromUtf8("\u20ac\u00ff");
+    }
+    void selectAndCopy()
+    {
+        QFETCH(QList<QKeyCombination>, keys);
+        QFETCH(QString, selected);
+        receive("A\t\x1b\r\n\x80\xff");
+        view->syncNow();
+        view->setFocus();
+        for (const QKeyCombination &k : keys)
+            QTest::keyClick(view.get(), k.key(), k.keyboardModifiers());
+        QCOMPARE(view->selectedText(), selected);
+        QTest::keyClick(view.get(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), selected);
+        QCOMPARE(view->textBytes(), QByteArray("A\t\x1b\r\n\x80\xff")); // the text is untouched
+    }
+
+    void mouseSelectsWhatIsUnderIt()
+    {
+        receive("Messwert 42\r\n");
+        view->syncNow();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(10, 8));
+        QCOMPARE(view->selectedText(), QStringLiteral("Messwert"));
+    }
+};
+
+QTEST_MAIN(TestReceiveView)
+#include "tst_receiveview.moc"
