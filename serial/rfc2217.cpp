@@ -9,7 +9,7 @@ constexpr char Iac = char(255);
 constexpr quint8 Dont = 254, Do = 253, Wont = 252, Will = 251, Sb = 250, Se = 240;
 constexpr char Cr = '\r';
 
-constexpr quint8 OptSuppressGoAhead = 3;
+constexpr quint8 OptSuppressGoAhead = 3, OptComPortControl = 44;
 
 // COM-PORT-OPTION requests; the server's answers carry the same number + 100.
 constexpr quint8 SetBaudRate = 1, SetDataSize = 2, SetParity = 3, SetStopSize = 4;
@@ -47,7 +47,7 @@ void appendCommand(QByteArray &out, quint8 verb, quint8 option)
 
 void appendComPort(QByteArray &out, quint8 request, QByteArrayView value)
 {
-    out.append(Iac).append(char(Sb)).append(char(44)).append(char(request));
+    out.append(Iac).append(char(Sb)).append(char(OptComPortControl)).append(char(request));
     for (char c : value) {
         out.append(c);
         if (c == Iac)
@@ -62,7 +62,7 @@ void appendComPort(QByteArray &out, quint8 request, QByteArrayView value)
 // own echo is all the operator should see.
 bool acceptable(bool ours, quint8 option)
 {
-    return option == 0 || option == OptSuppressGoAhead || (ours && option == 44);
+    return option == 0 || option == OptSuppressGoAhead || (ours && option == OptComPortControl);
 }
 
 } // namespace
@@ -249,8 +249,8 @@ void Rfc2217Client::subnegotiation()
     switch (answer) {
     case ServerOffset + SetBaudRate:
         if (value.size() == 4)
-            m_answers.baud = quint32(v) << 24 | quint32(quint8(value[1])) << 16
-                             | quint32(quint8(value[2])) << 8 | quint8(value[3]);
+            m_answers.baud = quint32(v) << 24 | quint32(quint8(value[1])) << 16 |
+                             quint32(quint8(value[2])) << 8 | quint8(value[3]);
         break;
     case ServerOffset + SetDataSize:
         m_answers.dataBits = v;
@@ -272,8 +272,8 @@ void Rfc2217Client::subnegotiation()
 Rfc2217Client::Verdict Rfc2217Client::verdict(const Line &asked) const
 {
     const Answers &a = m_answers;
-    if ((a.baud && *a.baud != asked.baud) || (a.dataBits && *a.dataBits != asked.dataBits)
-        || (a.parity && *a.parity != asked.parity) || (a.stopBits && *a.stopBits != asked.stopBits))
+    if ((a.baud && *a.baud != asked.baud) || (a.dataBits && *a.dataBits != asked.dataBits) ||
+        (a.parity && *a.parity != asked.parity) || (a.stopBits && *a.stopBits != asked.stopBits))
         return Verdict::Differs;
     return a.baud && a.dataBits && a.parity && a.stopBits ? Verdict::Agreed : Verdict::Waiting;
 }

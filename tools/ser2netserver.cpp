@@ -13,9 +13,9 @@ namespace {
 
 QString executable()
 {
-    return QStandardPaths::findExecutable(QStringLiteral("ser2net"),
-                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
-                                           QStringLiteral("/sbin")});
+    return QStandardPaths::findExecutable(
+        QStringLiteral("ser2net"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/sbin")});
 }
 
 // A port nobody listens on right now. Another program may take it before
@@ -34,7 +34,8 @@ QByteArray listeningInode(quint16 port)
     QFile table(QStringLiteral("/proc/net/tcp"));
     if (!table.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QByteArray local =
+        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     table.readLine(); // the heading
     while (!table.atEnd()) {
         const QList<QByteArray> f = table.readLine().simplified().split(' ');
@@ -100,7 +101,7 @@ bool Ser2NetServer::start(int timeoutMs)
 bool Ser2NetServer::launch(int timeoutMs)
 {
     const QString accepter = m_accepter == Accepter::Rfc2217 ? QStringLiteral("telnet(rfc2217),tcp")
-                                                              : QStringLiteral("tcp");
+                                                             : QStringLiteral("tcp");
     // "local": no modem lines to wait for on a pseudo-terminal.
     const QString config = QStringLiteral("connection: &kavro\n"
                                           "  accepter: %1,127.0.0.1,%2\n"

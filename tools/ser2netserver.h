@@ -21,7 +21,8 @@ public:
         RawTcp,  // bytes only
     };
 
-    Ser2NetServer(const QString &folder, const QString &device, Accepter accepter = Accepter::Rfc2217);
+    Ser2NetServer(const QString &folder, const QString &device,
+                  Accepter accepter = Accepter::Rfc2217);
     ~Ser2NetServer();
     Ser2NetServer(const Ser2NetServer &) = delete;
     Ser2NetServer &operator=(const Ser2NetServer &) = delete;
