@@ -8,6 +8,7 @@
 #include <QTcpServer>
 
 #include <signal.h>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -124,6 +125,9 @@ bool Ser2NetServer::launch(int timeoutMs)
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(log);
     m_process.setStandardInputFile(QProcess::nullDevice());
+    // A test that is killed by its timeout takes its server along, so no
+    // stray ser2net keeps the port or the device.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     // -n: in the foreground, our child; -u: no UUCP lock in /run/lock (the
     // tests' far ends are ours alone); -P: the pid file stays in the folder.
     m_process.start(executable(), {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"),
