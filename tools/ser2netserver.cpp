@@ -93,7 +93,7 @@ bool Ser2NetServer::start(int timeoutMs)
         m_port = freePort();
         if (m_port != 0 && launch(timeoutMs))
             return true;
-        if (!m_error.contains(QLatin1String("taken")))
+        if (!m_portTaken)
             break;
     }
     return false;
@@ -101,6 +101,7 @@ bool Ser2NetServer::start(int timeoutMs)
 
 bool Ser2NetServer::launch(int timeoutMs)
 {
+    m_portTaken = false;
     const QString accepter = m_accepter == Accepter::Rfc2217 ? QStringLiteral("telnet(rfc2217),tcp")
                                                              : QStringLiteral("tcp");
     // "local": no modem lines to wait for on a pseudo-terminal.
@@ -149,6 +150,7 @@ bool Ser2NetServer::launch(int timeoutMs)
             if (owns(inode))
                 return true;
             m_error = QStringLiteral("port %1 taken by another program").arg(m_port);
+            m_portTaken = true;
             kill();
             return false;
         }

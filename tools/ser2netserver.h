@@ -55,4 +55,5 @@ private:
     quint16 m_port = 0;
     QProcess m_process;
     QString m_error;
+    bool m_portTaken = false; // the last launch found another program on the port
 };
