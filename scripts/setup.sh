@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev qt6-translations-l10n
     fonts-liberation
     desktop-file-utils appstream clang-format
+    ser2net
 )
 case "${1:-}" in
 --screenshot) packages+=(xvfb xauth x11-apps imagemagick xdotool) ;;

@@ -1,0 +1,250 @@
+// The telnet framing of network ports on its own, then against the real
+// ser2net on 127.0.0.1 with a pseudo-terminal of the test as its device.
+
+#include "farend.h"
+#include "rfc2217.h"
+#include "ser2netserver.h"
+
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <numeric>
+
+#include <termios.h>
+
+using Line = Rfc2217Client::Line;
+using Verdict = Rfc2217Client::Verdict;
+Q_DECLARE_METATYPE(Line)
+
+// Telnet streams written as hex, blanks between commands for the reader.
+static QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+static QByteArray allValues(int times)
+{
+    QByteArray b(256 * times, '\0');
+    std::iota(b.begin(), b.end(), '\0');
+    return b;
+}
+
+// What ser2net sends first on its telnet(rfc2217) accepter (WILL and DO
+// suppress-go-ahead, WILL and DONT echo, DO and WILL binary, DO COM-PORT),
+// and a server's consent to what our opening asks.
+static const QByteArray serverHello = hex("fffb03 fffd03 fffb01 fffe01 fffd00 fffb00 fffd2c");
+static const QByteArray consent = hex("fffb00 fffd00 fffd2c");
+
+// A client of the real server, driving the codec as a network port would.
+struct Client
+{
+    QTcpSocket socket;
+    Rfc2217Client codec;
+    bool telnet;
+    QByteArray data;
+
+    Client(quint16 port, bool telnet) : telnet(telnet)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] {
+            if (!this->telnet) {
+                data += socket.readAll();
+                return;
+            }
+            QByteArray reply;
+            codec.decode(socket.readAll(), data, reply);
+            socket.write(reply);
+        });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (telnet)
+            socket.write(codec.opening());
+    }
+    void send(const QByteArray &b) { socket.write(telnet ? codec.encode(b) : b); }
+};
+
+class TestRfc2217 : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void decodeAtEverySplit_data()
+    {
+        QTest::addColumn<QByteArray>("prefix"); // fed whole first, after our opening
+        QTest::addColumn<QByteArray>("stream"); // then split at every position
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("reply");
+        auto row = [](const char *name, const QByteArray &prefix, const char *stream,
+                      const char *data, const char *reply) {
+            QTest::newRow(name) << prefix << hex(stream) << hex(data) << hex(reply);
+        };
+        row("ser2net's hello", {}, serverHello.toHex().constData(), "", "fffe01");
+        row("IAC IAC is one 255", consent, "61 ffff ffff 62", "61 ff ff 62", "");
+        row("answer between data", consent, "6162 fffa2c65 00004b00 fff0 6364", "61626364", "");
+        row("255 inside an answer", consent, "fffa2c65 000000ffff fff0 78", "78", "");
+        row("requests between data", consent, "78 fffb01 fffd18 fff1 79", "7879", "fffe01 fffc18");
+        row("unended subnegotiation", consent, "78 fffa2c6b00 fffb01 79", "7879", "fffe01");
+        row("agreed options not answered again", consent,
+            (consent + serverHello).toHex().constData(), "", "fffe01");
+        row("binary: CR NUL stays", consent, "61 0d00 62 0d", "61 0d00 62 0d", "");
+        row("NVT: CR NUL is CR", hex("fffc00"), "61 0d00 62 0d0a 63 0d00 00",
+            "61 0d 62 0d0a 63 0d 00", "");
+    }
+    void decodeAtEverySplit()
+    {
+        QFETCH(QByteArray, prefix);
+        QFETCH(QByteArray, stream);
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, reply);
+        for (qsizetype split = 0; split <= stream.size(); ++split) {
+            Rfc2217Client codec;
+            codec.opening();
+            QByteArray gotData, gotReply;
+            codec.decode(prefix, gotData, gotReply);
+            gotData.clear();
+            gotReply.clear();
+            codec.decode(stream.first(split), gotData, gotReply);
+            codec.decode(stream.sliced(split), gotData, gotReply);
+            QCOMPARE(gotData, data);
+            QCOMPARE(gotReply, reply);
+        }
+    }
+
+    void encode_data()
+    {
+        QTest::addColumn<QByteArray>("agreement");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("binary") << consent << hex("61 0d 0d0a ffff 00 0d");
+        QTest::newRow("NVT: CR NUL") << hex("fffe00") << hex("61 0d00 0d000a ffff 00 0d00");
+    }
+    void encode()
+    {
+        QFETCH(QByteArray, agreement);
+        QFETCH(QByteArray, wire);
+        Rfc2217Client codec;
+        QByteArray data, reply;
+        codec.opening();
+        codec.decode(agreement, data, reply);
+        QCOMPARE(codec.encode(hex("61 0d 0d0a ff 00 0d")), wire);
+    }
+
+    void settings_data()
+    {
+        QTest::addColumn<Line>("line");
+        QTest::addColumn<QByteArray>("answers");
+        QTest::addColumn<Verdict>("verdict");
+        const Line asked{19200, 8, 'n', 2};
+        // What ser2net answered to it.
+        const QByteArray agreed =
+            hex("fffa2c65 00004b00 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0 fffa2c68 02 fff0");
+        QTest::newRow("all agreed") << asked << agreed << Verdict::Agreed;
+        QTest::newRow("stop size not answered") << asked << agreed.first(24) << Verdict::Waiting;
+        QTest::newRow("other baud") << asked << hex("fffa2c65 00002580 fff0") << Verdict::Differs;
+        QTest::newRow("unknown parity code")
+            << asked << hex("fffa2c67 09 fff0") << Verdict::Differs;
+        QTest::newRow("baud with a 255 byte")
+            << Line{0xff00ff, 8, 'n', 2} << hex("fffa2c65 00ffff00ffff fff0") + agreed.sliced(10)
+            << Verdict::Agreed;
+        QTest::newRow("1.5 stop bits, space")
+            << Line{1200, 5, 's', 1.5} << QByteArray() << Verdict::Waiting;
+    }
+    void settings()
+    {
+        QFETCH(Line, line);
+        QFETCH(QByteArray, answers);
+        QFETCH(Verdict, verdict);
+        Rfc2217Client codec;
+        QByteArray data, reply;
+        // A server that takes every value answers each request with it; a
+        // 255 left undoubled would end up as data.
+        QByteArray echo = codec.requestSettings(line);
+        for (qsizetype at = echo.indexOf("\xff\xfa,"); at >= 0;
+             at = echo.indexOf("\xff\xfa,", at + 1))
+            echo[at + 3] = char(echo[at + 3] + 100);
+        codec.decode(echo, data, reply);
+        QCOMPARE(codec.verdict(line), Verdict::Agreed);
+        codec.requestSettings(line);
+        codec.decode(answers, data, reply);
+        QCOMPARE(codec.verdict(line), verdict);
+        QVERIFY(data.isEmpty());
+        for (const Line &bad : {Line{0, 8, 'n', 1}, Line{9600, 9, 'n', 1}, Line{9600, 8, 'x', 1},
+                                Line{9600, 8, 'n', 3}})
+            QVERIFY(codec.requestSettings(bad).isEmpty());
+    }
+
+    void liveSettingsReachDevice_data()
+    {
+        QTest::addColumn<Line>("line");
+        QTest::addColumn<uint>("speed");
+        QTest::addColumn<uint>("flags"); // of PARODD, CMSPAR, CSTOPB
+        QTest::newRow("19200, 2 stop bits")
+            << Line{19200, 8, 'n', 2} << uint(B19200) << uint(CSTOPB);
+        QTest::newRow("115200, odd, 7 bits")
+            << Line{115200, 7, 'o', 1} << uint(B115200) << uint(PARODD);
+        QTest::newRow("300, mark, 5 bits")
+            << Line{300, 5, 'm', 2} << uint(B300) << uint(PARODD | CMSPAR | CSTOPB);
+        QTest::newRow("1200, space, 6 bits")
+            << Line{1200, 6, 's', 1} << uint(B1200) << uint(CMSPAR);
+    }
+    void liveSettingsReachDevice()
+    {
+        // A pty keeps 8 data bits and no parity enable; the rest can be seen.
+        QFETCH(Line, line);
+        QFETCH(uint, speed);
+        QFETCH(uint, flags);
+        FarEnd pty;
+        Ser2NetServer server(m_dir.path(), pty.slavePath());
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        Client client(server.port(), true);
+        client.socket.write(client.codec.requestSettings(line));
+        QTRY_COMPARE_WITH_TIMEOUT(client.codec.verdict(line), Verdict::Agreed, 2000);
+        QVERIFY(client.codec.comPortAgreed() && client.codec.sendsBinary() &&
+                client.codec.receivesBinary());
+        termios t{};
+        QTRY_VERIFY((tcgetattr(pty.slave(), &t), cfgetospeed(&t) == speed));
+        QCOMPARE(t.c_cflag & (PARODD | CMSPAR | CSTOPB), flags);
+    }
+
+    void liveBytesUnchanged_data()
+    {
+        QTest::addColumn<bool>("telnet");
+        QTest::newRow("rfc2217") << true;
+        QTest::newRow("raw tcp") << false;
+    }
+    void liveBytesUnchanged()
+    {
+        QFETCH(bool, telnet);
+        FarEnd pty;
+        Ser2NetServer server(m_dir.path(), pty.slavePath(),
+                             telnet ? Ser2NetServer::Accepter::Rfc2217
+                                    : Ser2NetServer::Accepter::RawTcp);
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        Client client(server.port(), telnet);
+        QTRY_VERIFY(!telnet || client.codec.sendsBinary()); // before, a CR would go out as CR NUL
+        const QByteArray all = allValues(64) + "\r\n\r";
+        client.send(all);
+        QByteArray atDevice;
+        QTRY_COMPARE_WITH_TIMEOUT((atDevice += pty.receive(1, 5)).size(), all.size(), 5000);
+        QCOMPARE(atDevice, all);
+        QVERIFY(pty.send(all));
+        QTRY_COMPARE_WITH_TIMEOUT(client.data.size(), all.size(), 5000);
+        QCOMPARE(client.data, all);
+
+        // A second client is turned away at once, with a word why.
+        Client second(server.port(), telnet);
+        QTRY_COMPARE_WITH_TIMEOUT(second.socket.state(), QAbstractSocket::UnconnectedState, 2000);
+        QVERIFY2(second.data.contains("Port already in use"), second.data.constData());
+
+        // A server that goes away closes the connection; back, it serves again.
+        server.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, 2000);
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        Client again(server.port(), telnet);
+        again.send("back");
+        QByteArray back;
+        QTRY_COMPARE_WITH_TIMEOUT(back += pty.receive(1, 5), QByteArray("back"), 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRfc2217)
+#include "tst_rfc2217.moc"
