@@ -209,6 +209,8 @@ struct DeviceSerialPort::Private
             Q_EMIT q->WaitingChanged(false, {});
     }
 
+    bool gone() const { return hungUp() || !QFileInfo::exists(device); }
+
     bool hungUp() const
     {
         if (guard < 0)
@@ -482,11 +484,20 @@ struct DeviceSerialPort::Private
             // they are called.
             return;
         }
-        if (hungUp() || !QFileInfo::exists(device)) {
+        if (gone()) {
             lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
-        } else if (error == QSerialPort::ReadError) {
-            // Reading would fail again at once; stop before it turns into a loop.
-            lose(Err::PortIo, QStringLiteral("Lesefehler am Anschluss %1").arg(device));
+        } else if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
+            // A device that is being pulled may fail a read a moment before
+            // the system shows it gone; look again before calling it dead.
+            // Reading has stopped meanwhile, so this cannot turn into a loop.
+            QTimer::singleShot(100, q, [this, error] {
+                if (!open || lost || absent)
+                    return;
+                if (gone())
+                    lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+                else if (error == QSerialPort::ReadError)
+                    lose(Err::PortIo, QStringLiteral("Lesefehler am Anschluss %1").arg(device));
+            });
         } else if (error == QSerialPort::WriteError) {
             // A failure of the command being handed over is that command's;
             // one found while the rest of an earlier command went out in the
