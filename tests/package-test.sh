@@ -9,8 +9,7 @@ set -euo pipefail
 tmp=$(mktemp -d)
 xvfb='' kavro='' installed_here=''
 cleanup() {
-    if [ -n "$kavro" ]; then kill -KILL "$kavro" 2>/dev/null || true; fi
-    if [ -n "$xvfb" ]; then kill -TERM "$xvfb" 2>/dev/null || true; fi
+    for child in "$kavro" "$xvfb"; do if [ -n "$child" ]; then stop "$child" || true; fi; done
     # A run that failed half way leaves no package behind either.
     if [ -n "$installed_here" ]; then timeout 600 apt-get remove -y -qq kavro >/dev/null 2>&1 || true; fi
     rm -rf "$tmp"
@@ -21,15 +20,21 @@ passed=0 failed=0
 pass() { echo "PASS: $1"; passed=$((passed + 1)); }
 fail() { echo "FAIL: $1"; failed=$((failed + 1)); }
 same() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: '$2', expected '$3'"; fi; }
-is_installed() { [ "$(dpkg-query -W -f='${Status}' kavro 2>/dev/null)" = "install ok installed" ]; }
-# SIGTERM to a child of this shell; false when it is still there 30 s later.
-ends_on_sigterm() {
+# Passes WHAT when the command succeeds, else fails it with the command's output.
+try() {
+    local what=$1 && shift
+    if "$@" >"$tmp/out" 2>&1; then pass "$what"; else fail "$what: $(cat "$tmp/out")" && return 1; fi
+}
+# SIGTERM to a child of this shell, SIGKILL if it is still there 30 s later (false then).
+stop() {
     kill -TERM "$1" 2>/dev/null || true
-    (sleep 30 && kill -KILL "$1") >/dev/null 2>&1 &
-    local dog=$! code=0
-    wait "$1" || code=$?
+    sleep 30 &
+    local dog=$! ended=yes
+    wait -n "$1" "$dog" || true
+    if kill -0 "$1" 2>/dev/null; then ended='' && kill -KILL "$1"; fi
     kill "$dog" 2>/dev/null || true
-    [ "$code" -ne 137 ]
+    wait "$1" "$dog" 2>/dev/null || true
+    [ -n "$ended" ]
 }
 
 debs=("$KAVRO_PACKAGE_DIR"/kavro_*.deb)
@@ -39,23 +44,18 @@ if [ ${#debs[@]} -ne 1 ] || [ ! -f "$deb" ]; then echo "FAIL: not one package: $
 check_package() {
     # Errors and warnings fail; one that is right for this package is
     # overridden with its reason in debian/kavro.lintian-overrides.
-    if timeout 600 lintian --fail-on error,warning "${deb%.deb}.changes" >"$tmp/lintian" 2>&1; then
-        pass "lintian"
-    else fail "lintian: $(cat "$tmp/lintian")"; fi
+    try lintian timeout 600 lintian --fail-on error,warning "${deb%.deb}.changes" || true
 
-    # Exactly what `cmake --install` puts into a prefix, with the manual pages
-    # compressed and what Debian adds to every package (the documentation
-    # folder, lintian's overrides).
+    # Exactly what `cmake --install` puts into a prefix, the manual pages compressed,
+    # and what Debian adds to every package (its documentation, lintian's overrides).
     dpkg-deb -x "$deb" "$tmp/deb"
     env -u DESTDIR timeout 300 "$KAVRO_CMAKE" --install "$KAVRO_BUILD_DIR" --prefix "$tmp/cmake/usr" >/dev/null
     (cd "$tmp/cmake" && find . ! -type d | sort) >"$tmp/installed"
     (cd "$tmp/deb" && find . ! -type d) | sed -e '\|^\./usr/share/doc/kavro/|d' \
         -e '\|^\./usr/share/lintian/overrides/kavro$|d' -e 's|^\(\./usr/share/man/.*\)\.gz$|\1|' |
         sort >"$tmp/packaged"
-    if [ -s "$tmp/installed" ] && cmp -s "$tmp/installed" "$tmp/packaged"; then
-        pass "the package holds what cmake --install installs"
-    else fail "the package differs from cmake --install (<: installed only, >: packaged only):
-$(diff "$tmp/installed" "$tmp/packaged")"; fi
+    same "files only cmake --install (<) or only the package (>) has" \
+        "$(diff "$tmp/installed" "$tmp/packaged" | grep '^[<>]')" ""
 
     # The project version in CMakeLists.txt is the one every part shows.
     local man=usr/share/man/man1 what found
@@ -68,17 +68,16 @@ kavro.1|$(zcat "$tmp/deb/$man/kavro.1.gz" | sed -n 's/^\.TH .* "Kavro \([^"]*\)"
 kavro-instrument.1|$(zcat "$tmp/deb/$man/kavro-instrument.1.gz" | sed -n 's/^\.TH .* "Kavro \([^"]*\)".*/\1/p')
 EOF
 
-    # What the program takes at run time, found on this machine: the SerialPort
-    # library, Qt's German texts and the font the window is laid out for. Each
-    # owner must be a dependency, and no package is named twice.
-    local depends path owner
+    # What the program takes at run time, found here: the SerialPort library, Qt's German
+    # texts, the window's font. Their owners are dependencies; no package is named twice.
+    local depends path file owner
     depends=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n' | sed 's/^ *//; s/[ :].*//' | sort)
     same "packages named twice in Depends" "$(uniq -d <<<"$depends")" ""
     while IFS='=' read -r what path; do
         # dpkg knows a file by its path in the package, not by a link to it
         # (/lib is a link to /usr/lib on a merged /usr).
-        path=$(realpath -e "$path" 2>/dev/null) || { fail "$what: no such file here: $path"; continue; }
-        owner=$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1)
+        file=$(realpath -e "$path" 2>/dev/null) || { fail "$what: no such file here: '$path'"; continue; }
+        owner=$(dpkg -S "$file" 2>/dev/null | head -n 1 | cut -d: -f1)
         same "$what (${owner:=no package}) in Depends" "$(grep -x -- "$owner" <<<"$depends")" "$owner"
     done <<EOF
 Qt SerialPort=$KAVRO_SERIALPORT_LIB
@@ -89,17 +88,20 @@ EOF
 
 check_install() {
     if [ "$(id -u)" -ne 0 ]; then echo "SKIP: needs root: installs and removes the package with apt-get"; exit 77; fi
-    if is_installed; then echo "SKIP: kavro is installed here already; after 'apt remove kavro' this runs"; exit 77; fi
-    # Every dependency is on the machine already (scripts/setup.sh), so apt
-    # need not and must not fetch anything: without any source of packages it
-    # cannot, and a missing dependency fails at once.
-    mkdir "$tmp/no-sources" "$tmp/home"
+    # Runs from other work trees share dpkg's database: one at a time, and one that
+    # finds Kavro installed leaves it alone.
+    exec 9>/run/lock/kavro-package-test.lock
+    if ! flock -w 1200 9; then fail "another package test kept the lock for 20 minutes"; return; fi
+    if [ "$(dpkg-query -W -f='${Status}' kavro 2>/dev/null)" = "install ok installed" ]; then
+        echo "SKIP: kavro is installed here already; after 'apt remove kavro' this runs" && exit 77
+    fi
+    # Every dependency is here already (scripts/setup.sh): apt gets no package source,
+    # so it cannot fetch anything and a missing dependency fails at once.
+    mkdir -m 700 "$tmp/no-sources" "$tmp/home"
     installed_here=yes
-    if DEBIAN_FRONTEND=noninteractive timeout 900 apt-get install -y -o DPkg::Lock::Timeout=600 \
-        -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$tmp/no-sources" \
-        "$deb" >"$tmp/apt" 2>&1 && is_installed; then
-        pass "apt-get install without a package source"
-    else fail "apt-get install: $(cat "$tmp/apt")"; return; fi
+    try "apt-get install without a package source" env DEBIAN_FRONTEND=noninteractive timeout 900 \
+        apt-get install -y -o DPkg::Lock::Timeout=600 -o Dir::Etc::SourceList=/dev/null \
+        -o Dir::Etc::SourceParts="$tmp/no-sources" "$deb" || return 0
     dpkg -L kavro >"$tmp/files"
 
     local what command expected
@@ -126,16 +128,14 @@ EOF
             --pid "$kavro" --name '^T o l m  Kavro V1\.00$' >/dev/null; then
             pass "the window 'T o l m  Kavro V1.00' of /usr/bin/kavro shows"
         else fail "no window 'T o l m  Kavro V1.00' of /usr/bin/kavro within 60 s"; fi
-        if ends_on_sigterm "$kavro"; then pass "kavro ends on SIGTERM"; else fail "kavro ignores SIGTERM"; fi
+        if stop "$kavro"; then pass "kavro ends on SIGTERM"; else fail "kavro ignores SIGTERM"; fi
         kavro=''
     fi
 
     # apt remove leaves none of the package's files; a folder may stay only
     # while another package owns it too ("/." is dpkg's name for the root).
-    if timeout 600 apt-get remove -y -o DPkg::Lock::Timeout=600 kavro >"$tmp/apt" 2>&1 && ! is_installed; then
-        installed_here=''
-        pass "apt-get remove"
-    else fail "apt-get remove: $(cat "$tmp/apt")"; return; fi
+    try "apt-get remove" timeout 600 apt-get remove -y -o DPkg::Lock::Timeout=600 kavro || return 0
+    installed_here=''
     local left=() path
     while read -r path; do
         if [ "$path" = "/." ] || { [ ! -e "$path" ] && [ ! -L "$path" ]; }; then continue; fi
@@ -147,7 +147,7 @@ EOF
 case "${1:-}" in
 check) check_package ;;
 install) check_install ;;
-*) echo "usage: $0 check|install" >&2; exit 2 ;;
+*) echo "usage: $0 check|install" >&2 && exit 2 ;;
 esac
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
