@@ -34,8 +34,8 @@ static bool holds(const QString &device)
 class TestTerminal : public QObject
 {
     Q_OBJECT
-    QTemporaryDir *links = nullptr; // also holds the capture file
-    FarEnd *pty = nullptr;
+    std::unique_ptr<QTemporaryDir> links; // also holds the capture file
+    std::unique_ptr<FarEnd> pty;
     std::unique_ptr<Rig> rig;
     Rig::Controls *f = nullptr;
     QStringList m_system; // what the system reports as its serial ports
@@ -56,8 +56,9 @@ class TestTerminal : public QObject
 private Q_SLOTS:
     void init()
     {
-        links = new QTemporaryDir;
-        pty = new FarEnd;
+        rig.reset(); // a run whose start failed left its window
+        links = std::make_unique<QTemporaryDir>();
+        pty = std::make_unique<FarEnd>();
         QVERIFY(pty->isValid());
         QVERIFY(QFile::link(pty->slavePath(), links->filePath("com5")));
         // Only this test's own pseudo-terminal is reachable: no system ports.
@@ -68,14 +69,14 @@ private Q_SLOTS:
         f = &rig->f;
         f->Comport->setEditText("5");
         f->Verbind->click();
-        QCOMPARE(f->Shape1->FillColor(), 65280u);
+        QVERIFY2(f->Shape1->FillColor() == LampControl::Green, qPrintable(rig->boxes.shown.join('\n')));
     }
 
     void cleanup()
     {
         rig.reset();
-        delete pty;
-        delete links;
+        pty.reset();
+        links.reset();
     }
 
     void receive_data()
