@@ -7,8 +7,7 @@
 #include <QEvent>
 #include <QPainter>
 
-namespace
-{
+namespace {
 
 constexpr int Gap = 12; // between the number and its words, in pixels
 

@@ -5,8 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace
-{
+namespace {
 
 // Devices are named as the operator knows them from /dev ("ttyUSB0",
 // "pts/3"); anything elsewhere by its full path.

@@ -8,68 +8,13 @@
 #include "fakes.h"
 #include "farend.h"
 #include "portlist.h"
+#include "portstatus.h"
 #include "startup.h"
 
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-namespace
-{
-
-// Another program holding a device by flock: a child process that takes the
-// lock, tells so, and keeps it until its pipe closes.
-class FlockHolder
-{
-public:
-    explicit FlockHolder(const QString &device)
-    {
-        int told[2], hold[2];
-        if (::pipe(told) != 0 || ::pipe(hold) != 0)
-            return;
-        const QByteArray path = QFile::encodeName(device);
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            // Only the lock and the pipes: the test's other descriptors
-            // (pseudo-terminals it closes later) stay the test's.
-            for (int fd = 3; fd < 1024; ++fd)
-                if (fd != told[1] && fd != hold[0])
-                    ::close(fd);
-            const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
-            char c = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
-            if (::write(told[1], &c, 1) == 1)
-                c = ::read(hold[0], &c, 1) >= 0 ? c : c; // returns once the pipe closes
-            ::_exit(0);
-        }
-        ::close(told[1]);
-        ::close(hold[0]);
-        m_release = hold[1];
-        char c = 0;
-        m_holding = ::read(told[0], &c, 1) == 1 && c == 'y';
-        ::close(told[0]);
-    }
-    ~FlockHolder()
-    {
-        ::close(m_release);
-        if (m_pid > 0)
-            ::waitpid(m_pid, nullptr, 0);
-    }
-    bool holding() const { return m_holding; }
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
-    bool m_holding = false;
-};
-
-} // namespace
 
 class TestPortList : public QObject
 {
@@ -80,7 +25,7 @@ class TestPortList : public QObject
     // A, B: system ports (A described); C: linked as 3; D: linked as 5, held
     // by another process; E: linked as 12.
     std::unique_ptr<FarEnd> a, b, c, d, e;
-    std::unique_ptr<FlockHolder> holder;
+    std::unique_ptr<QProcess> holder; // another program, holding D by flock
     QList<SystemPort> system;
     std::unique_ptr<Rig> rig;
     PortList *list = nullptr;
@@ -133,8 +78,10 @@ private Q_SLOTS:
         QVERIFY(link("/dev/pts/kavro-missing", 2) && link(c->slavePath(), 3) &&
                 link(a->slavePath(), 4) && link(d->slavePath(), 5) &&
                 link(dir->filePath("closed"), 6) && link(e->slavePath(), 12));
-        holder = std::make_unique<FlockHolder>(d->slavePath());
-        QVERIFY(holder->holding());
+        holder = std::make_unique<QProcess>();
+        holder->start("flock", {d->slavePath(), "sleep", "300"});
+        QVERIFY(holder->waitForStarted());
+        QTRY_COMPARE(PortStatus::flockHolder(d->slavePath()), pid_t(holder->processId()));
 
         auto *port =
             new DeviceSerialPort({PortMap(PortMap::defaultLinkDir(), [this] { return system; }),
@@ -150,6 +97,8 @@ private Q_SLOTS:
     void cleanup()
     {
         rig.reset();
+        holder->kill();
+        holder->waitForFinished();
         holder.reset();
         for (auto *pty : {&a, &b, &c, &d, &e})
             pty->reset();
@@ -161,25 +110,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("words");
-        QTest::newRow("system port, described")
-            << 1 << "%A – FT232R USB UART, FTDI, Seriennr. A1B2C3, 0403:6001";
-        QTest::newRow("dangling link") << 2 << "Link → /dev/pts/kavro-missing · kein Gerät";
-        QTest::newRow("linked") << 3 << "%C · Link → /dev/%C";
-        QTest::newRow("linked system port")
-            << 4 << "%A – FT232R USB UART, FTDI, Seriennr. A1B2C3, 0403:6001 · Link → /dev/%A";
-        QTest::newRow("held by another program") << 5 << "%D · Link → /dev/%D · belegt";
-        QTest::newRow("not permitted") << 6 << "%F · Link → %F · kein Zugriff";
-        QTest::newRow("system port after the links") << 7 << "%B";
-        QTest::newRow("nothing") << 8 << "kein Gerät";
-        QTest::newRow("nothing, last item") << 10 << "kein Gerät";
+        QTest::addColumn<QString>("told"); // by "Öffnen"; empty: it opens
+        const QString described = "%A – FT232R USB UART, FTDI, Seriennr. A1B2C3, 0403:6001";
+        const QString taken = " Com 5 ist bereits von einem anderen Programm geöffnet!";
+        QTest::newRow("system port, described") << 1 << described << "";
+        QTest::newRow("dangling link")
+            << 2 << "Link → /dev/pts/kavro-missing · kein Gerät" << " Com 2 existiert nicht!";
+        QTest::newRow("linked") << 3 << "%C · Link → /dev/%C" << "";
+        QTest::newRow("linked system port") << 4 << described + " · Link → /dev/%A" << "";
+        QTest::newRow("held by another program") << 5 << "%D · Link → /dev/%D · belegt" << taken;
+        QTest::newRow("not permitted") << 6 << "%F · Link → %F · kein Zugriff" << "-";
+        QTest::newRow("system port after the links") << 7 << "%B" << "";
+        QTest::newRow("nothing") << 8 << "kein Gerät" << " Com 8 existiert nicht!";
+        QTest::newRow("nothing, last item") << 10 << "kein Gerät" << " Com 10 existiert nicht!";
     }
     void beside()
     {
         QFETCH(int, number);
         QFETCH(QString, words);
+        QFETCH(QString, told);
         QCOMPARE(beside(number), expand(words));
         // Beside, not inside: the items are the bare numbers.
         QCOMPARE(rig->f.Comport->itemText(number - 1), QString::number(number));
+        // What the list says agrees with what opening finds (root opens a
+        // device whatever its mode, so "kein Zugriff" is not tried here).
+        if (told == "-")
+            return;
+        rig->f.Comport->setEditText(QString::number(number));
+        rig->f.Verbind->click();
+        QCOMPARE(rig->window.port().PortOpen(), told.isEmpty());
+        QCOMPARE(rig->boxes.shown.value(0).section('|', 3), told);
     }
 
     void toolTip_data()
@@ -204,14 +164,16 @@ private Q_SLOTS:
         rig->f.Comport->setEditText(typed);
         const QStringList lines = rig->f.Comport->toolTip().split('\n');
         QCOMPARE(lines.value(0), expand(first));
-        // Every number with a device, also above 10; not the dangling 2.
-        QCOMPARE(
-            lines.mid(2).join('\n'),
-            expand("Ports mit Gerät:\n1: %A – FT232R USB UART, FTDI, Seriennr. A1B2C3, 0403:6001\n"
-                   "3: %C · Link → /dev/%C\n"
-                   "4: %A – FT232R USB UART, FTDI, Seriennr. A1B2C3, 0403:6001 · Link → /dev/%A\n"
-                   "5: %D · Link → /dev/%D · belegt\n6: %F · Link → %F · kein Zugriff\n7: %B\n"
-                   "12: %E · Link → /dev/%E"));
+        // Every number with a device in the list's words, also above 10;
+        // neither the dangling 2 nor the numbers without anything.
+        QCOMPARE(lines.value(2), "Ports mit Gerät:");
+        QStringList numbers;
+        for (const QString &line : lines.mid(3)) {
+            numbers.append(line.section(':', 0, 0));
+            if (numbers.last().toInt() <= 10)
+                QCOMPARE(line.section(": ", 1), beside(numbers.last().toInt()));
+        }
+        QCOMPARE(numbers.join(','), "1,3,4,5,6,7,12");
     }
 
     // Within two seconds, on the change itself: no look is asked for.
