@@ -65,13 +65,19 @@ QString words(const PortMap::Entry &entry, PortStatus::State state)
 PortDirectory::PortDirectory(const DeviceSerialPort::Environment &environment, QObject *parent)
     : QObject(parent), m_env(environment)
 {
-    // udev makes a device's node and its names in /dev/serial one after the
-    // other; one look once they have settled is enough.
+    // udev makes a device's node, its names in /dev/serial and its entry in
+    // its database one after the other: one look once they have settled, and
+    // one more a little later for what the system reports last.
     m_settle.setSingleShot(true);
     m_settle.setInterval(200);
+    m_again.setSingleShot(true);
+    m_again.setInterval(1500);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle,
             qOverload<>(&QTimer::start));
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_again,
+            qOverload<>(&QTimer::start));
     connect(&m_settle, &QTimer::timeout, this, &PortDirectory::refresh);
+    connect(&m_again, &QTimer::timeout, this, &PortDirectory::refresh);
     refresh();
 }
 
@@ -119,14 +125,14 @@ QString PortDirectory::toolTip(const QString &typed) const
     return lines.join(QLatin1Char('\n'));
 }
 
-// The folders to watch: those given, the link folder (or, while it does not
+// The folders to watch: those given, the lock folders, the link folder (or, while it does not
 // exist yet, the folder it will be made in), and the folders of the devices
 // links point to, where a dangling link's device will appear. Folders made
 // later (/dev/serial/by-id with the first USB adapter) are taken up at the
 // next look.
 void PortDirectory::watch(const QList<PortMap::Entry> &entries)
 {
-    QStringList wanted = m_env.watchDirs;
+    QStringList wanted = m_env.watchDirs + m_env.lockDirs;
     const QFileInfo linkDir(m_env.map.linkDir());
     wanted.append(linkDir.isDir() ? linkDir.absoluteFilePath() : linkDir.absolutePath());
     for (const PortMap::Entry &entry : entries) {

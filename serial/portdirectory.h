@@ -38,6 +38,7 @@ private:
     DeviceSerialPort::Environment m_env;
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
+    QTimer m_again;
     QMap<qint16, QString> m_texts; // every number with a link or a device
     QList<qint16> m_present;       // the numbers whose device is there
 };

@@ -114,15 +114,21 @@ private Q_SLOTS:
         const QString described = "%A – FT232R USB UART, FTDI, Seriennr. A1B2C3, 0403:6001";
         const QString taken = " Com 5 ist bereits von einem anderen Programm geöffnet!";
         QTest::newRow("system port, described") << 1 << described << "";
-        QTest::newRow("dangling link")
-            << 2 << "Link → /dev/pts/kavro-missing · kein Gerät" << " Com 2 existiert nicht!";
-        QTest::newRow("linked") << 3 << "%C · Link → /dev/%C" << "";
-        QTest::newRow("linked system port") << 4 << described + " · Link → /dev/%A" << "";
+        QTest::newRow("dangling link") << 2 << "Link → /dev/pts/kavro-missing · kein Gerät"
+                                       << " Com 2 existiert nicht!";
+        QTest::newRow("linked") << 3 << "%C · Link → /dev/%C"
+                                << "";
+        QTest::newRow("linked system port") << 4 << described + " · Link → /dev/%A"
+                                            << "";
         QTest::newRow("held by another program") << 5 << "%D · Link → /dev/%D · belegt" << taken;
-        QTest::newRow("not permitted") << 6 << "%F · Link → %F · kein Zugriff" << "-";
-        QTest::newRow("system port after the links") << 7 << "%B" << "";
-        QTest::newRow("nothing") << 8 << "kein Gerät" << " Com 8 existiert nicht!";
-        QTest::newRow("nothing, last item") << 10 << "kein Gerät" << " Com 10 existiert nicht!";
+        QTest::newRow("not permitted") << 6 << "%F · Link → %F · kein Zugriff"
+                                       << "-";
+        QTest::newRow("system port after the links") << 7 << "%B"
+                                                     << "";
+        QTest::newRow("nothing") << 8 << "kein Gerät"
+                                 << " Com 8 existiert nicht!";
+        QTest::newRow("nothing, last item") << 10 << "kein Gerät"
+                                            << " Com 10 existiert nicht!";
     }
     void beside()
     {
