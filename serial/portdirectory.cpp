@@ -125,14 +125,16 @@ QString PortDirectory::toolTip(const QString &typed) const
     return lines.join(QLatin1Char('\n'));
 }
 
-// The folders to watch: those given, the lock folders, the link folder (or, while it does not
+// The folders to watch: those given, the link folder (or, while it does not
 // exist yet, the folder it will be made in), and the folders of the devices
 // links point to, where a dangling link's device will appear. Folders made
 // later (/dev/serial/by-id with the first USB adapter) are taken up at the
-// next look.
+// next look. The lock folders are not watched: every program opening any
+// port writes there, and a port taken while the list is closed shows when it
+// opens.
 void PortDirectory::watch(const QList<PortMap::Entry> &entries)
 {
-    QStringList wanted = m_env.watchDirs + m_env.lockDirs;
+    QStringList wanted = m_env.watchDirs;
     const QFileInfo linkDir(m_env.map.linkDir());
     wanted.append(linkDir.isDir() ? linkDir.absoluteFilePath() : linkDir.absolutePath());
     for (const PortMap::Entry &entry : entries) {

@@ -57,6 +57,26 @@ bool inGroups(gid_t gid)
            groups.cbegin() + std::max(got, 0);
 }
 
+// Whether the process with a flock on the device's inode number has the
+// device itself open. A pseudo-terminal that went away while a process kept
+// it open lives on without a name, with the inode number that the next one of
+// its name gets: the lock then sits on that ghost. A process we cannot look
+// into counts as holding the device; one that is not there for us at all (in
+// another container sharing /dev/pts) does not.
+bool holdsDevice(pid_t pid, const QString &device)
+{
+    const QString process = QStringLiteral("/proc/") + QString::number(pid);
+    if (!QFileInfo::exists(process))
+        return false;
+    const QFileInfo fdDir(process + QStringLiteral("/fd"));
+    if (!fdDir.isReadable())
+        return true;
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    const QFileInfoList fds = QDir(fdDir.filePath()).entryInfoList(QDir::System);
+    return std::any_of(fds.cbegin(), fds.cend(),
+                       [&](const QFileInfo &fd) { return fd.symLinkTarget() == resolved; });
+}
+
 } // namespace
 
 PortStatus::State PortStatus::look(const QString &device, const QStringList &lockDirs)
@@ -130,8 +150,8 @@ pid_t PortStatus::flockHolder(const QString &device)
             continue;
         bool ok = false;
         const int pid = fields.at(4).toInt(&ok);
-        // A holder in another PID namespace shows as 0 or -1; still a holder.
-        return ok && pid > 0 ? pid_t(pid) : pid_t(std::numeric_limits<pid_t>::max());
+        if (ok && pid > 0 && holdsDevice(pid_t(pid), device))
+            return pid_t(pid);
     }
     return 0;
 }
