@@ -4,6 +4,8 @@
 #include "commandbox.h"
 #include "deviceserialport.h"
 #include "lamp.h"
+#include "portdirectory.h"
+#include "portlist.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
 #include "receiveview.h"
@@ -193,6 +195,10 @@ void KavroWindow::buildControls()
     for (int i = 1; i <= 10; ++i)
         ports.append(QString::number(i));
     f.Comport = combo(f.Frame5, "Comport", ports, QStringLiteral("1"), twips(120, 480, 855, 315));
+    // What each number is right now, beside the items and in the tooltip,
+    // from the same map the port opens by.
+    if (auto *device = qobject_cast<DeviceSerialPort *>(m_port))
+        new PortList(f.Comport, new PortDirectory(device->environment()));
 
     auto *DataBits = frame(f.Frame5, "DataBits", QStringLiteral("Datenbits"), twips(2280, 240, 1095, 615));
     f.sieben = option(DataBits, "sieben", QStringLiteral("7"), twips(120, 240, 375, 195));

@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 #include "kavroerror.h"
+#include "portstatus.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,86 +32,6 @@ namespace {
 // Pseudo-terminal slaves (Unix 98 ptys) have these major numbers.
 constexpr unsigned PtySlaveMajorFirst = 136;
 constexpr unsigned PtySlaveMajorLast = 143;
-
-// The PID in a UUCP lock file: ten ASCII digits padded with blanks (what
-// most programs write, Qt's lock files included, whose first line is the
-// PID), or a 4-byte binary number (older programs). 0 when there is none.
-pid_t lockFilePid(const QByteArray &content)
-{
-    const QByteArray first = content.left(content.indexOf('\n')).trimmed();
-    if (!first.isEmpty()
-        && std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        bool ok = false;
-        const long pid = first.toLong(&ok);
-        return ok && pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? pid_t(pid) : 0;
-    }
-    // A binary PID never consists of digit characters only: that would need a
-    // value above 0x30303030, far beyond any PID the kernel hands out.
-    if (content.size() == 4) {
-        qint32 pid = 0;
-        std::memcpy(&pid, content.constData(), 4);
-        return pid > 0 ? pid_t(pid) : 0;
-    }
-    return 0;
-}
-
-bool processAlive(pid_t pid)
-{
-    return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
-// Whether another living program has put a UUCP lock file on the device.
-// Programs name the file after the device path below /dev with '/' turned
-// into '_' (LCK..pts_3) or after its last part only (LCK..3); both are looked
-// for. A lock whose process has ended is stale and does not count, and our
-// own PID belongs to our own port (another instance is caught by the flock).
-bool lockedByOtherProgram(const QString &device, const QStringList &lockDirs)
-{
-    QStringList names;
-    if (device.startsWith(QLatin1String("/dev/")))
-        names.append(QStringLiteral("LCK..") + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
-    names.append(QStringLiteral("LCK..") + QFileInfo(device).fileName());
-    names.removeDuplicates();
-
-    for (const QString &dir : lockDirs) {
-        for (const QString &name : std::as_const(names)) {
-            QFile file(dir + QLatin1Char('/') + name);
-            if (!file.exists())
-                continue;
-            // A lock we may not even read was not left by us: better to call
-            // the port taken than to open it under another program's feet.
-            if (!file.open(QIODevice::ReadOnly))
-                return true;
-            const pid_t pid = lockFilePid(file.read(64));
-            if (pid > 0 && pid != ::getpid() && processAlive(pid))
-                return true;
-        }
-    }
-    return false;
-}
-
-// Whether a descriptor other than ours (`own`) is open on the device, in this
-// process or any other the system lets us see.
-bool heldElsewhere(const QString &device, int own)
-{
-    const QString resolved = QFileInfo(device).canonicalFilePath();
-    const QString self = QString::number(::getpid());
-    const QFileInfoList processes = QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QFileInfo &process : processes) {
-        bool isPid = false;
-        process.fileName().toInt(&isPid);
-        if (!isPid)
-            continue;
-        const QFileInfoList fds = QDir(process.filePath() + QStringLiteral("/fd")).entryInfoList(QDir::System);
-        for (const QFileInfo &fd : fds) {
-            if (fd.symLinkTarget() != resolved)
-                continue;
-            if (process.fileName() != self || fd.fileName().toInt() != own)
-                return true;
-        }
-    }
-    return false;
-}
 
 [[noreturn]] void portInUse(const QString &device)
 {
@@ -393,7 +314,7 @@ struct DeviceSerialPort::Private
     void openDevice(const QString &device, bool fresh)
     {
         const QByteArray native = QFile::encodeName(device);
-        if (lockedByOtherProgram(device, env.lockDirs))
+        if (PortStatus::lockedByOtherProgram(device, env.lockDirs))
             portInUse(device);
 
         // Our own descriptor comes first: its errno tells the reasons apart that
@@ -413,7 +334,7 @@ struct DeviceSerialPort::Private
         // pseudo-terminal lives as long as its far end), and is taken down.
         int exclusive = 0;
         if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-            if (heldElsewhere(device, fd)) {
+            if (PortStatus::heldElsewhere(device, fd)) {
                 ::close(fd);
                 portInUse(device);
             }
@@ -444,7 +365,7 @@ struct DeviceSerialPort::Private
             case QSerialPort::PermissionError:
                 // Our own open went through, so this is QSerialPort's lock file or
                 // a program that took the port in the meantime.
-                if (lockedByOtherProgram(device, env.lockDirs))
+                if (PortStatus::lockedByOtherProgram(device, env.lockDirs))
                     portInUse(device);
                 raiseError(Err::PortAccess,
                            QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)").arg(device, reason));
@@ -553,13 +474,21 @@ DeviceSerialPort::Environment DeviceSerialPort::system()
 {
     return {PortMap(PortMap::defaultLinkDir(),
                     [] {
-                        QStringList devices;
+                        QList<SystemPort> devices;
                         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-                        for (const QSerialPortInfo &info : ports)
-                            devices.append(info.systemLocation());
+                        for (const QSerialPortInfo &info : ports) {
+                            SystemPort port{info.systemLocation(), info.description(),
+                                            info.manufacturer(), info.serialNumber(), {}, {}};
+                            if (info.hasVendorIdentifier())
+                                port.vendorId = info.vendorIdentifier();
+                            if (info.hasProductIdentifier())
+                                port.productId = info.productIdentifier();
+                            devices.append(port);
+                        }
                         return devices;
                     }),
-            {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")}};
+            {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")},
+            {QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")}};
 }
 
 DeviceSerialPort::DeviceSerialPort(QObject *parent) : DeviceSerialPort(system(), parent) {}
@@ -690,6 +619,11 @@ QByteArrayView DeviceSerialPort::Input()
     if (d->chunk.isEmpty())
         return {};
     return QByteArrayView(d->chunk.constData() + d->pos++, 1);
+}
+
+const DeviceSerialPort::Environment &DeviceSerialPort::environment() const
+{
+    return d->env;
 }
 
 QString DeviceSerialPort::DevicePath() const

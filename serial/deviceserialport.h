@@ -14,15 +14,17 @@ class DeviceSerialPort : public SerialPort
 {
     Q_OBJECT
 public:
-    // Where the port looks: how numbers map to devices, and the folders where
-    // programs leave UUCP lock files.
+    // Where the port looks: how numbers map to devices, the folders where
+    // programs leave UUCP lock files, and the folders whose changes mean that
+    // devices came or went (the link folder is always watched).
     struct Environment
     {
         PortMap map;
         QStringList lockDirs;
+        QStringList watchDirs = {};
     };
     // The machine's own: the link folder and the ports the system reports,
-    // and the system's lock folders.
+    // the system's lock folders, and /dev.
     static Environment system();
 
     explicit DeviceSerialPort(QObject *parent = nullptr);
@@ -38,6 +40,8 @@ public:
     void setOutput(const QString &text) override;
     qint16 InBufferCount() override;
     QByteArrayView Input() override;
+
+    const Environment &environment() const;
 
     // The device of the open port (empty while closed).
     QString DevicePath() const;

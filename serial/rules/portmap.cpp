@@ -3,11 +3,16 @@
 #include "kavroerror.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
 #include <limits>
+
+#include <climits>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +58,16 @@ QString canonical(const QString &path)
     return resolved.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : resolved;
 }
 
+// The target of a link as it is written, not resolved; empty for anything
+// that is no link.
+QString linkText(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t n = ::readlink(native.constData(), target.data(), size_t(target.size()));
+    return n > 0 ? QFile::decodeName(target.left(n)) : QString();
+}
+
 [[noreturn]] void noSuchPort(qint16 n)
 {
     raiseError(Err::PortNotFound,
@@ -62,6 +77,19 @@ QString canonical(const QString &path)
 } // namespace
 
 PortMap::PortMap(QString linkDir, std::function<QStringList()> systemPorts)
+    : m_linkDir(std::move(linkDir))
+{
+    if (systemPorts)
+        m_systemPorts = [paths = std::move(systemPorts)] {
+            QList<SystemPort> ports;
+            const QStringList list = paths();
+            for (const QString &path : list)
+                ports.append(SystemPort{path, {}, {}, {}, {}, {}});
+            return ports;
+        };
+}
+
+PortMap::PortMap(QString linkDir, std::function<QList<SystemPort>()> systemPorts)
     : m_linkDir(std::move(linkDir)), m_systemPorts(std::move(systemPorts))
 {
 }
@@ -98,30 +126,19 @@ void PortMap::checkNumber(qint16 n)
         noSuchPort(n);
 }
 
-QString PortMap::device(qint16 n) const
+QList<PortMap::Entry> PortMap::entries() const
 {
-    checkNumber(n);
+    QList<Entry> result;
 
-    const QFileInfo link(m_linkDir + QStringLiteral("/com") + QString::number(n));
-    if (link.isSymLink() || link.exists()) {
-        // The link decides, even when it points nowhere: the operator made it
-        // for this number, so falling back to another device would surprise.
-        const QString target = link.canonicalFilePath();
-        if (target.isEmpty())
-            raiseError(Err::PortNotFound,
-                       QStringLiteral("Ungültige Portnummer: Anschluss %1 verweist auf %2, das es nicht gibt")
-                           .arg(n)
-                           .arg(link.symLinkTarget()));
-        return target;
-    }
-
-    // Numbers that links take are skipped by the counting.
+    // The links first: each takes its number, even when it points nowhere
+    // (the operator made it for this number, so falling back to another device
+    // would surprise).
     QSet<qint16> taken;
     const QDir dir(m_linkDir);
-    const QFileInfoList entries =
+    const QFileInfoList links =
         dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        const QString name = entry.fileName();
+    for (const QFileInfo &link : links) {
+        const QString name = link.fileName();
         if (!name.startsWith(QLatin1String("com")))
             continue;
         bool ok = false;
@@ -130,11 +147,27 @@ QString PortMap::device(qint16 n) const
             || name != QStringLiteral("com") + QString::number(number))
             continue;
         taken.insert(qint16(number));
+        Entry entry;
+        entry.number = qint16(number);
+        entry.linked = true;
+        entry.device = link.canonicalFilePath();
+        entry.linkTarget = linkText(link.filePath());
+        result.append(entry);
     }
 
-    const QStringList devices = ordered(m_systemPorts ? m_systemPorts() : QStringList());
+    // Then the system's devices, one number each, skipping the numbers that
+    // links take. A device the system reports under two names counts once.
+    QList<SystemPort> system = m_systemPorts ? m_systemPorts() : QList<SystemPort>();
+    QStringList paths;
+    for (const SystemPort &port : std::as_const(system))
+        paths.append(port.path);
+    QHash<QString, SystemPort> byDevice;
+    for (const SystemPort &port : std::as_const(system))
+        byDevice.insert(canonical(port.path), port);
+
     QSet<QString> seen;
     int number = 0;
+    const QStringList devices = ordered(paths);
     for (const QString &device : devices) {
         const QString resolved = canonical(device);
         if (seen.contains(resolved))
@@ -143,10 +176,38 @@ QString PortMap::device(qint16 n) const
         do
             ++number;
         while (taken.contains(qint16(number)));
-        if (number == n)
-            return device;
-        if (number > n)
+        if (number > std::numeric_limits<qint16>::max())
             break;
+        Entry entry;
+        entry.number = qint16(number);
+        entry.device = device;
+        result.append(entry);
     }
-    noSuchPort(n);
+
+    for (Entry &entry : result) {
+        if (entry.device.isEmpty())
+            continue;
+        const auto found = byDevice.constFind(canonical(entry.device));
+        if (found != byDevice.cend())
+            entry.system = *found;
+    }
+    std::sort(result.begin(), result.end(),
+              [](const Entry &a, const Entry &b) { return a.number < b.number; });
+    return result;
+}
+
+QString PortMap::device(qint16 n) const
+{
+    checkNumber(n);
+    const QList<Entry> all = entries();
+    const auto it = std::find_if(all.cbegin(), all.cend(),
+                                 [n](const Entry &entry) { return entry.number == n; });
+    if (it == all.cend())
+        noSuchPort(n);
+    if (it->dangling())
+        raiseError(Err::PortNotFound,
+                   QStringLiteral("Ungültige Portnummer: Anschluss %1 verweist auf %2, das es nicht gibt")
+                       .arg(n)
+                       .arg(it->linkTarget));
+    return it->device;
 }

@@ -1,0 +1,203 @@
+#include "portstatus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+// The PID in a UUCP lock file: ten ASCII digits padded with blanks (what
+// most programs write, Qt's lock files included, whose first line is the
+// PID), or a 4-byte binary number (older programs). 0 when there is none.
+pid_t lockFilePid(const QByteArray &content)
+{
+    const QByteArray first = content.left(content.indexOf('\n')).trimmed();
+    if (!first.isEmpty() &&
+        std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        bool ok = false;
+        const long pid = first.toLong(&ok);
+        return ok && pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? pid_t(pid) : 0;
+    }
+    // A binary PID never consists of digit characters only: that would need a
+    // value above 0x30303030, far beyond any PID the kernel hands out.
+    if (content.size() == 4) {
+        qint32 pid = 0;
+        std::memcpy(&pid, content.constData(), 4);
+        return pid > 0 ? pid_t(pid) : 0;
+    }
+    return 0;
+}
+
+bool processAlive(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+bool inGroups(gid_t gid)
+{
+    if (gid == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    QList<gid_t> groups(count);
+    const int got = ::getgroups(count, groups.data());
+    return std::find(groups.cbegin(), groups.cbegin() + std::max(got, 0), gid) !=
+           groups.cbegin() + std::max(got, 0);
+}
+
+// Whether the process with a flock on the device's inode number has the
+// device itself open. A pseudo-terminal that went away while a process kept
+// it open lives on without a name, with the inode number that the next one of
+// its name gets: the lock then sits on that ghost. A process we cannot look
+// into counts as holding the device; one that is not there for us at all (in
+// another container sharing /dev/pts) does not.
+bool holdsDevice(pid_t pid, const QString &device)
+{
+    const QString process = QStringLiteral("/proc/") + QString::number(pid);
+    if (!QFileInfo::exists(process))
+        return false;
+    const QFileInfo fdDir(process + QStringLiteral("/fd"));
+    if (!fdDir.isReadable())
+        return true;
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    const QFileInfoList fds = QDir(fdDir.filePath()).entryInfoList(QDir::System);
+    return std::any_of(fds.cbegin(), fds.cend(),
+                       [&](const QFileInfo &fd) { return fd.symLinkTarget() == resolved; });
+}
+
+} // namespace
+
+PortStatus::State PortStatus::look(const QString &device, const QStringList &lockDirs)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return Missing;
+    if (lockedByOtherProgram(device, lockDirs))
+        return Busy;
+    if (!mayOpen(device))
+        return NoAccess;
+    const pid_t holder = flockHolder(device);
+    if (holder == ::getpid())
+        return OpenHere;
+    return holder != 0 ? Busy : Free;
+}
+
+// Programs name the lock file after the device path below /dev with '/'
+// turned into '_' (LCK..pts_3) or after its last part only (LCK..3); both are
+// looked for. A lock whose process has ended is stale and does not count, and
+// our own PID belongs to our own port (another instance is caught by the
+// flock).
+bool PortStatus::lockedByOtherProgram(const QString &device, const QStringList &lockDirs)
+{
+    QStringList names;
+    if (device.startsWith(QLatin1String("/dev/")))
+        names.append(QStringLiteral("LCK..") +
+                     device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
+    names.append(QStringLiteral("LCK..") + QFileInfo(device).fileName());
+    names.removeDuplicates();
+
+    for (const QString &dir : lockDirs) {
+        for (const QString &name : std::as_const(names)) {
+            QFile file(dir + QLatin1Char('/') + name);
+            if (!file.exists())
+                continue;
+            // A lock we may not even read was not left by us: better to call
+            // the port taken than to open it under another program's feet.
+            if (!file.open(QIODevice::ReadOnly))
+                return true;
+            const pid_t pid = lockFilePid(file.read(64));
+            if (pid > 0 && pid != ::getpid() && processAlive(pid))
+                return true;
+        }
+    }
+    return false;
+}
+
+// A line of /proc/locks reads "1: FLOCK  ADVISORY  WRITE 4242 00:05:87 0 EOF":
+// the process, then the file system's device (hex major:minor) and the inode.
+// Waiters are marked "->" and hold nothing. Opening takes an exclusive flock,
+// which any flock of another holder refuses; POSIX record locks do not.
+pid_t PortStatus::flockHolder(const QString &device)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return 0;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 0;
+    const QByteArray wanted = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') +
+                              ':' +
+                              QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') +
+                              ':' + QByteArray::number(quint64(st.st_ino));
+    const QList<QByteArray> lines = locks.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields.at(1) != "FLOCK" || fields.at(5) != wanted)
+            continue;
+        bool ok = false;
+        const int pid = fields.at(4).toInt(&ok);
+        if (ok && pid > 0 && holdsDevice(pid_t(pid), device))
+            return pid_t(pid);
+    }
+    return 0;
+}
+
+bool PortStatus::heldElsewhere(const QString &device, int own)
+{
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    const QString self = QString::number(::getpid());
+    const QFileInfoList processes =
+        QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo &process : processes) {
+        bool isPid = false;
+        process.fileName().toInt(&isPid);
+        if (!isPid)
+            continue;
+        const QFileInfoList fds =
+            QDir(process.filePath() + QStringLiteral("/fd")).entryInfoList(QDir::System);
+        for (const QFileInfo &fd : fds) {
+            if (fd.symLinkTarget() != resolved)
+                continue;
+            if (process.fileName() != self || fd.fileName().toInt() != own)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The mode bits are checked against the effective user and groups the way
+// the kernel checks them for an ordinary user, for root too: root may open
+// anything, but a device whose mode gives nobody access is one it is not
+// meant to use. Where the bits refuse an ordinary user, an access control list
+// may still grant access (udev's "uaccess"), which faccessat knows.
+bool PortStatus::mayOpen(const QString &device)
+{
+    const QByteArray native = QFile::encodeName(device);
+    struct stat st {
+    };
+    if (::stat(native.constData(), &st) != 0)
+        return false;
+    mode_t wanted = S_IROTH | S_IWOTH;
+    if (st.st_uid == ::geteuid())
+        wanted = S_IRUSR | S_IWUSR;
+    else if (inGroups(st.st_gid))
+        wanted = S_IRGRP | S_IWGRP;
+    if ((st.st_mode & wanted) == wanted)
+        return true;
+    return ::geteuid() != 0 &&
+           ::faccessat(AT_FDCWD, native.constData(), R_OK | W_OK, AT_EACCESS) == 0;
+}
