@@ -213,6 +213,21 @@ struct DeviceSerialPort::Private
             .arg(what);
     }
 
+    QString busyText(const QString &target) const
+    {
+        QString who = QStringLiteral("ein anderes Programm");
+        if (const pid_t pid = PortStatus::flockHolder(target); pid > 0) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                                                : QString();
+            who += name.isEmpty() ? QStringLiteral(" (Prozess %1)").arg(pid)
+                                  : QStringLiteral(" (%1, Prozess %2)").arg(name).arg(pid);
+        }
+        return QStringLiteral("Das Gerät %1 ist wieder da, aber %2 hat es geöffnet. Kavro wartet, bis es "
+                              "frei ist.")
+            .arg(target, who);
+    }
+
     // The device waited for is the one the link points to now (a by-id link
     // follows its adapter to whatever name it gets), else the same path.
     QString returnedDevice() const
@@ -295,11 +310,7 @@ struct DeviceSerialPort::Private
             } catch (const KavroError &e) {
                 // Another program took it meanwhile: it is not taken from
                 // it; Kavro waits until it is free.
-                about = e.number() == Err::PortInUse
-                            ? QStringLiteral("Das Gerät %1 ist wieder da, aber ein anderes Programm hat es "
-                                             "geöffnet. Kavro wartet, bis es frei ist.")
-                                  .arg(target)
-                            : absentText();
+                about = e.number() == Err::PortInUse ? busyText(target) : absentText();
             }
         } else {
             about = absentText();

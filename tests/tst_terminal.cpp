@@ -257,7 +257,8 @@ private Q_SLOTS:
             return;
         }
         if (meanwhile == "taken") {
-            QTRY_VERIFY(f->Shape1->toolTip().contains("anderes Programm"));
+            // It says who holds it: this test, by its name and number.
+            QTRY_VERIFY(f->Shape1->toolTip().contains(QString("Prozess %1").arg(::getpid())));
             QCOMPARE(f->Shape1->FillColor(), LampControl::Amber);
             ::close(std::exchange(holder, -1));
         }
