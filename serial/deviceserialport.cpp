@@ -62,6 +62,9 @@ struct DeviceSerialPort::Private
     QString absentAbout;      // what the lamp's tooltip says meanwhile
     QFileSystemWatcher *watcher = nullptr;
     QTimer *lookAgain = nullptr;
+    // A slow look whether the open device is still there, for the rare
+    // vanishing that QSerialPort does not report.
+    QTimer *presence = nullptr;
     int lostNumber = 0;       // what Output reports then
     QString lostText;
     bool writing = false;     // setOutput is handing bytes to QSerialPort
@@ -116,6 +119,8 @@ struct DeviceSerialPort::Private
         port->clearError();
         const bool wasAbsent = absent;
         stopWatching();
+        if (presence)
+            presence->stop();
         open = false;
         absent = false;
         linkPath.clear();
@@ -178,6 +183,8 @@ struct DeviceSerialPort::Private
     {
         if (lost || absent)
             return;
+        if (presence)
+            presence->stop();
         QByteArray rest = chunk.mid(pos);
         if (port->isOpen()) {
             rest.append(port->readAll());
@@ -239,6 +246,19 @@ struct DeviceSerialPort::Private
     // device and its link appear are watched, with a slow look now and then
     // for what no folder tells (another program letting go of the device,
     // or the system granting access a moment after the device appeared).
+    void watchPresence()
+    {
+        if (!presence) {
+            presence = new QTimer(q);
+            presence->setInterval(1000);
+            QObject::connect(presence, &QTimer::timeout, q, [this] {
+                if (open && !lost && !absent && gone())
+                    lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+            });
+        }
+        presence->start();
+    }
+
     void startWatching()
     {
         if (!watcher) {
@@ -302,6 +322,7 @@ struct DeviceSerialPort::Private
                 device = target;
                 absent = false;
                 stopWatching();
+                watchPresence();
                 portMayHold = true;
                 Q_EMIT q->WaitingChanged(false, {});
                 if (waiting() > 0)
@@ -542,6 +563,7 @@ void DeviceSerialPort::setPortOpen(bool open)
     d->portMayHold = true;
     d->device = device;
     d->open = true;
+    d->watchPresence();
 }
 
 qint16 DeviceSerialPort::CommPort() const
