@@ -59,6 +59,7 @@ struct DeviceSerialPort::Private
     bool lost = false;        // the device failed while open and is given up
     bool absent = false;      // the device vanished while open and is waited for
     QString linkPath;         // the com<n> link the device was found by, if any
+    quint64 lostLinkStamp = 0; // that link's inode and time when the device vanished
     QString absentAbout;      // what the lamp's tooltip says meanwhile
     QFileSystemWatcher *watcher = nullptr;
     QTimer *lookAgain = nullptr;
@@ -198,6 +199,7 @@ struct DeviceSerialPort::Private
             // The same device may well come back (a board reset, an adapter
             // plugged in again): wait for it.
             absent = true;
+            lostLinkStamp = linkStamp();
             absentAbout = absentText();
             startWatching();
             Q_EMIT q->WaitingChanged(true, absentAbout);
@@ -233,6 +235,30 @@ struct DeviceSerialPort::Private
         return QStringLiteral("Das Gerät %1 ist wieder da, aber %2 hat es geöffnet. Kavro wartet, bis es "
                               "frei ist.")
             .arg(target, who);
+    }
+
+    // The system hands out the numbers of pseudo-terminals again, to anyone: a
+    // /dev/pts/N that appears under the old name, with no link pointed anew
+    // at it, is the same device only when nobody else has it open. A terminal
+    // of somebody's session always is, and it is not taken.
+    bool strangerTerminal(const QString &target) const
+    {
+        if (!linkPath.isEmpty() && linkStamp() != lostLinkStamp)
+            return false; // the link was made anew: somebody pointed it at the device
+        struct stat st{};
+        if (::stat(QFile::encodeName(target).constData(), &st) != 0 || !S_ISCHR(st.st_mode)
+            || major(st.st_rdev) < PtySlaveMajorFirst || major(st.st_rdev) > PtySlaveMajorLast)
+            return false;
+        return PortStatus::heldElsewhere(target, -1);
+    }
+
+    // Tells a link made anew from the old one, even with the same target.
+    quint64 linkStamp() const
+    {
+        struct stat st{};
+        if (::lstat(QFile::encodeName(linkPath).constData(), &st) != 0)
+            return 0;
+        return quint64(st.st_ino) * 1000003u + quint64(st.st_mtim.tv_nsec) + quint64(st.st_mtim.tv_sec);
     }
 
     // The device waited for is the one the link points to now (a by-id link
@@ -316,7 +342,7 @@ struct DeviceSerialPort::Private
         watchFolders();
         const QString target = returnedDevice();
         QString about = absentAbout;
-        if (!target.isEmpty() && QFileInfo::exists(target)) {
+        if (!target.isEmpty() && QFileInfo::exists(target) && !strangerTerminal(target)) {
             try {
                 openDevice(target, false);
                 device = target;

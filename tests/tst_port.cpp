@@ -6,6 +6,7 @@
 #include "codepage.h"
 #include "deviceserialport.h"
 #include "kavroerror.h"
+#include "support.h"
 #include "portmap.h"
 #include "farend.h"
 
@@ -40,17 +41,6 @@ static QByteArray drain(SerialPort &port)
     while (port.InBufferCount() > 0)
         in += port.Input();
     return in;
-}
-
-template<typename F>
-static int errorOf(F f)
-{
-    try {
-        f();
-    } catch (const KavroError &e) {
-        return e.number();
-    }
-    return 0;
 }
 
 class TestPort : public QObject

@@ -6,6 +6,7 @@
 #include "codepage.h"
 #include "commandtext.h"
 #include "kavroerror.h"
+#include "support.h"
 #include "lineassembler.h"
 #include "linesettings.h"
 #include "portmap.h"
@@ -17,17 +18,6 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(LineSettings)
-
-template <typename F>
-static int errorOf(F f)
-{
-    try {
-        f();
-    } catch (const KavroError &e) {
-        return e.number();
-    }
-    return 0;
-}
 
 // Units as the port hands them out: one byte each.
 static QList<QByteArray> bytes(const QByteArray &text)

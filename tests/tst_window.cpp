@@ -7,6 +7,7 @@
 #include "filenumbers.h"
 #include "commandbox.h"
 #include "fakes.h"
+#include "support.h"
 #include "lamp.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
@@ -57,18 +58,6 @@ int captionSpace(QWidget *w)
     if (auto *e = qobject_cast<QPlainTextEdit *>(w))
         return e->viewport()->width() - 2 * int(e->document()->documentMargin());
     return w->contentsRect().width();
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
 // Makes a file or folder immutable, so that even root may not delete it or
@@ -476,16 +465,8 @@ private Q_SLOTS:
     void stopWhoseCloseFails()
     {
         QVERIFY(startOn(path("cap.txt")));
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
-        rlimit small = old;
-        small.rlim_cur = 10;
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-        const auto restore = qScopeGuard([&] {
-            setrlimit(RLIMIT_FSIZE, &old);
-            std::signal(SIGXFSZ, oldHandler);
-        });
+        const FileSizeLimit full(10);
+        QVERIFY(full.ok());
         rig->window.capture().write("more than ten bytes, still in the buffer");
         f->StartRec->click();
         checkStopped();
