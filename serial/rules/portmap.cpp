@@ -1,13 +1,17 @@
 #include "portmap.h"
 
 #include "kavroerror.h"
+#include "networkaddress.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
 #include <limits>
+
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +55,14 @@ QString canonical(const QString &path)
     const QFileInfo info(path);
     const QString resolved = info.canonicalFilePath();
     return resolved.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : resolved;
+}
+
+// What a symbolic link says, unresolved; empty for anything else.
+QString linkText(const QString &path)
+{
+    char buffer[4096];
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    return n > 0 ? QFile::decodeName(QByteArray(buffer, n)) : QString();
 }
 
 [[noreturn]] void noSuchPort(qint16 n)
@@ -106,6 +118,18 @@ QString PortMap::device(qint16 n) const
     if (link.isSymLink() || link.exists()) {
         // The link decides, even when it points nowhere: the operator made it
         // for this number, so falling back to another device would surprise.
+        // A link whose own text is a network address ("rfc2217://rack1:7001")
+        // names a port on a serial server; it never resolves, and is read raw.
+        const QString raw = linkText(link.filePath());
+        if (NetworkAddress::looksLike(raw)) {
+            if (const auto address = NetworkAddress::parse(raw))
+                return address->text();
+            raiseError(Err::PortNotFound,
+                       QStringLiteral("Ungültige Portnummer: Anschluss %1 verweist auf %2, "
+                                      "keine gültige Netzwerkadresse")
+                           .arg(n)
+                           .arg(raw));
+        }
         const QString target = link.canonicalFilePath();
         if (target.isEmpty())
             raiseError(Err::PortNotFound,
