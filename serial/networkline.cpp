@@ -125,6 +125,8 @@ void NetworkLine::onConnected()
 
 void NetworkLine::onReadyRead()
 {
+    if (m_state == State::Closed || !m_socket->isReadable())
+        return;
     const QByteArray in = m_socket->readAll();
     if (m_state == State::Closed || in.isEmpty())
         return;
@@ -179,7 +181,9 @@ void NetworkLine::onGone()
     case State::Negotiating: {
         // Accepted and closed at once: the server serves another client, or
         // says what keeps its device away.
-        const QByteArray said = m_data.mid(m_pos) + m_socket->readAll();
+        QByteArray said = m_data.mid(m_pos);
+        if (m_socket->isReadable())
+            said += m_socket->readAll();
         if (said.contains("open failure"))
             fail(Err::PortNotFound, QStringLiteral("Ungültige Portnummer: %1 kann sein Gerät nicht öffnen")
                                         .arg(m_address.text()));
