@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -209,9 +210,7 @@ struct DeviceSerialPort::Private
             // It may be inside its own wait for the server (a window closed
             // meanwhile): it goes when that has returned.
             net->disconnect(q);
-            net->close();
-            net->deleteLater();
-            net = nullptr;
+            std::exchange(net, nullptr)->dispose();
         }
         releaseGuard();
         port->clearError();
@@ -412,7 +411,8 @@ struct DeviceSerialPort::Private
     // KavroError.
     void openNetwork(const NetworkAddress &address)
     {
-        net = new NetworkLine(address, q);
+        NetworkLine *const opening = new NetworkLine(address, q);
+        net = opening;
         QObject::connect(net, &NetworkLine::readyRead, q, [this] { onReadyRead(); });
         QObject::connect(net, &NetworkLine::dropped, q, [this] {
             lose(Err::PortGone, QStringLiteral("Die Verbindung zu %1 ist abgebrochen").arg(device));
@@ -420,11 +420,13 @@ struct DeviceSerialPort::Private
         QObject::connect(net, &NetworkLine::opened, q, [this] { netReturned(); });
         QObject::connect(net, &NetworkLine::refused, q, [this](int number) { netRefused(number); });
         try {
-            net->open(settings);
+            opening->open(settings);
         } catch (const KavroError &) {
-            net->disconnect(q);
-            net->deleteLater();
-            net = nullptr;
+            // Unless the port was closed meanwhile, which took it along.
+            if (net == opening) {
+                net->disconnect(q);
+                std::exchange(net, nullptr)->dispose();
+            }
             throw;
         }
     }

@@ -8,7 +8,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 Rfc2217Client::Line lineOf(const LineSettings &s)
 {
@@ -22,9 +23,13 @@ Rfc2217Client::Line lineOf(const LineSettings &s)
 } // namespace
 
 NetworkLine::NetworkLine(const NetworkAddress &address, QObject *parent)
-    : QIODevice(parent), m_address(address), m_socket(new QTcpSocket(this)), m_bound(new QTimer(this))
+    : QIODevice(parent), m_address(address), m_socket(new QTcpSocket(this)),
+      m_bound(new QTimer(this))
 {
     m_bound->setSingleShot(true);
+    // The bounds are promises to the operator and the server: not a coarse
+    // timer's 5 % early.
+    m_bound->setTimerType(Qt::PreciseTimer);
     connect(m_socket, &QTcpSocket::connected, this, &NetworkLine::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &NetworkLine::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &NetworkLine::onGone);
@@ -63,8 +68,13 @@ void NetworkLine::open(const LineSettings &settings)
 {
     begin(settings);
     waitUntil([this] { return m_state != State::Connecting && m_state != State::Negotiating; });
-    if (m_state != State::Open)
-        raiseError(m_failNumber ? m_failNumber : Err::PortNotFound, m_failText);
+    if (m_state == State::Open)
+        return;
+    // Closed while waiting (the window went away): nothing to tell.
+    if (m_failNumber == 0)
+        raiseError(Err::PortOpenFailed,
+                   QStringLiteral("Das Öffnen von %1 wurde abgebrochen").arg(m_address.text()));
+    raiseError(m_failNumber, m_failText);
 }
 
 bool NetworkLine::setLine(const LineSettings &settings)
@@ -98,6 +108,19 @@ void NetworkLine::waitUntil(const std::function<bool()> &done)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     m_waitLoop = nullptr;
     m_waitDone = nullptr;
+    if (m_disposed)
+        deleteLater();
+}
+
+void NetworkLine::dispose()
+{
+    close();
+    // Deleted from within its own wait, it would pull the floor from under
+    // the caller still inside open(); it goes once that has returned.
+    if (m_waitLoop)
+        m_disposed = true;
+    else
+        deleteLater();
 }
 
 void NetworkLine::wake()
@@ -157,13 +180,15 @@ void NetworkLine::checkNegotiation()
     const Rfc2217Client::Verdict verdict = m_codec.verdict(m_asked);
     if (verdict == Rfc2217Client::Verdict::Differs) {
         fail(Err::InvalidValue,
-             QStringLiteral("Ungültiger Eigenschaftswert: %1 kann die Einstellungen nicht übernehmen")
+             QStringLiteral(
+                 "Ungültiger Eigenschaftswert: %1 kann die Einstellungen nicht übernehmen")
                  .arg(m_address.text()));
         return;
     }
     // Data goes out only in binary mode: a server in NVT mode would hand the
     // far device a CR NUL for every CR.
-    const bool settled = !m_asking || verdict == Rfc2217Client::Verdict::Agreed || m_codec.comPortRefused();
+    const bool settled =
+        !m_asking || verdict == Rfc2217Client::Verdict::Agreed || m_codec.comPortRefused();
     if (settled && m_codec.sendsBinary())
         succeed();
 }
@@ -185,10 +210,12 @@ void NetworkLine::onGone()
         if (m_socket->isReadable())
             said += m_socket->readAll();
         if (said.contains("open failure"))
-            fail(Err::PortNotFound, QStringLiteral("Ungültige Portnummer: %1 kann sein Gerät nicht öffnen")
-                                        .arg(m_address.text()));
+            fail(Err::PortNotFound,
+                 QStringLiteral("Ungültige Portnummer: %1 kann sein Gerät nicht öffnen")
+                     .arg(m_address.text()));
         else
-            fail(Err::PortInUse, QStringLiteral("%1 ist bereits in Gebrauch").arg(m_address.text()));
+            fail(Err::PortInUse,
+                 QStringLiteral("%1 ist bereits in Gebrauch").arg(m_address.text()));
         break;
     }
     case State::Open:

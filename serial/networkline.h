@@ -52,6 +52,8 @@ public:
     bool setLine(const LineSettings &settings);
 
     void close() override;
+    // Closes and deletes the line once it is safe to (not inside its own wait).
+    void dispose();
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
 
@@ -93,6 +95,7 @@ private:
 
     QEventLoop *m_waitLoop = nullptr;
     std::function<bool()> m_waitDone;
+    bool m_disposed = false;
 
     int m_failNumber = 0;
     QString m_failText;

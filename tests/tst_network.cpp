@@ -43,15 +43,16 @@ class TestNetwork : public QObject
     // (its address when empty), the window on it; nothing opened yet.
     bool serve(Accepter accepter, const QString &device = {}, const QString &target = {})
     {
-        server = std::make_unique<Ser2NetServer>(dir->path(), device.isEmpty() ? pty->slavePath() : device,
-                                                 accepter);
+        server = std::make_unique<Ser2NetServer>(
+            dir->path(), device.isEmpty() ? pty->slavePath() : device, accepter);
         if (!server->start()) {
             qWarning("%s", qPrintable(server->errorText()));
             return false;
         }
         if (!QFile::link(target.isEmpty() ? server->url() : target, dir->filePath("com5")))
             return false;
-        auto *port = new DeviceSerialPort({PortMap(dir->path(), [] { return QStringList(); }), {dir->path()}});
+        auto *port = new DeviceSerialPort(
+            {PortMap(dir->path(), [] { return QStringList(); }), {dir->path()}});
         rig = std::make_unique<Rig>(port);
         f = &rig->f;
         f->Comport->setEditText("5");
@@ -109,9 +110,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("baud");
         QTest::addColumn<QString>("stop");
         QTest::addColumn<uint>("speed");
-        QTest::newRow("19200, 2 stop bits") << "19200" << "zwei" << uint(B19200);
-        QTest::newRow("115200, 1 stop bit") << "115200" << "eins" << uint(B115200);
-        QTest::newRow("300, 2 stop bits") << "300" << "zwei" << uint(B300);
+        QTest::newRow("19200, 2 stop bits") << "19200"
+                                            << "zwei" << uint(B19200);
+        QTest::newRow("115200, 1 stop bit") << "115200"
+                                            << "eins" << uint(B115200);
+        QTest::newRow("300, 2 stop bits") << "300"
+                                          << "zwei" << uint(B300);
     }
     void settingsReachDevice()
     {
@@ -187,7 +191,8 @@ private Q_SLOTS:
         QTest::newRow("server cannot open its device") << "nodevice" << missing;
         QTest::newRow("another client has it (rfc2217)") << "taken" << taken;
         QTest::newRow("another client has it (tcp)") << "takentcp" << taken;
-        QTest::newRow("server sets another baud rate") << "otherbaud" << "";
+        QTest::newRow("server sets another baud rate") << "otherbaud"
+                                                       << "";
     }
     void refusals()
     {
@@ -228,6 +233,22 @@ private Q_SLOTS:
             QCOMPARE(rig->boxes.shown[0], "Comportfehler|Information|Ok|" + message);
     }
 
+    // A server that accepts and never answers the options is taken as one
+    // that does not set its line: the port opens once the wait is over.
+    void silentServer()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QVERIFY(serve(Accepter::Rfc2217, {},
+                      QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort())));
+        QElapsedTimer clock;
+        clock.start();
+        f->Verbind->click();
+        QVERIFY(clock.elapsed() >= NetworkLine::AnswerBoundMs);
+        QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
+        QVERIFY(rig->boxes.shown.isEmpty());
+    }
+
     // A server stopped while the port is open is waited for like a vanished
     // device, and called again once it is back; the capture goes on.
     void serverComesBack()
@@ -245,7 +266,8 @@ private Q_SLOTS:
         f->SendWin->setText("RESET");
         rig->control<QPushButton>("send_win")->click();
         QCOMPARE(rig->boxes.shown.size(), 1);
-        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8021: "), qPrintable(rig->boxes.shown[0]));
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8021: "),
+                 qPrintable(rig->boxes.shown[0]));
 
         QVERIFY2(server->start(), qPrintable(server->errorText()));
         QTRY_COMPARE_WITH_TIMEOUT(f->Shape1->FillColor(), LampControl::Green, 10000);

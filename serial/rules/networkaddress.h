@@ -9,8 +9,7 @@
 // "rfc2217://HOST:PORT" (telnet with the COM-PORT-OPTION, which carries the
 // line settings to the far port) or "tcp://HOST:PORT" (bytes only). HOST is
 // an IPv4 address, an IPv6 address in brackets or a host name.
-struct NetworkAddress
-{
+struct NetworkAddress {
     enum class Scheme { Rfc2217, RawTcp };
 
     Scheme scheme = Scheme::Rfc2217;
