@@ -8,8 +8,7 @@
 
 #include <cstring>
 
-namespace
-{
+namespace {
 
 Rfc2217Client::Line lineOf(const LineSettings &s)
 {

@@ -2,8 +2,7 @@
 
 #include <arpa/inet.h>
 
-namespace
-{
+namespace {
 
 bool isDigit(QChar c)
 {
