@@ -170,6 +170,11 @@ void NetworkLine::onReadyRead()
     else if (m_state == State::Open && m_data.size() > before)
         Q_EMIT readyRead();
     wake();
+    // The socket does not signal again for what came in while its signal was
+    // being handled (a handler that ran the event loop, a wait of ours); at
+    // the end of a stream nothing more comes to signal it, so look once more.
+    if (m_state != State::Closed && m_socket->isReadable() && m_socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &NetworkLine::onReadyRead, Qt::QueuedConnection);
 }
 
 void NetworkLine::checkNegotiation()
