@@ -12,6 +12,11 @@
 //   - that the capture file holds exactly what was sent, byte for byte;
 //   - how evenly Timer1 ticks meanwhile (the activity bar must keep moving);
 //   - the program's peak memory and its CPU time per byte.
+// Then the binary traffic once more through the real ser2net on 127.0.0.1
+// (its rfc2217 accepter, the pseudo-terminal its device, port 1 a link to
+// rfc2217://127.0.0.1:PORT), against a plain reader of the same server port
+// that does the telnet framing with a few lines of its own (--net-bytes N,
+// default 10 MB: ser2net carries a few MB/s).
 // Then, at the pace of a 115200 baud line (11520 bytes/s, sent every 10 ms),
 // the share of one core the program takes, against the plain reader's.
 //
@@ -31,7 +36,7 @@
 // window's, since painting that moves work into the server saves nothing.
 //
 // For looking into one case, --only takes a comma-separated choice of base,
-// lines, endless, binary, pace, and --profile-with a command the window's
+// lines, endless, binary, net, pace, and --profile-with a command the window's
 // process runs under:
 //
 //   kavro-flood --only lines --bytes 2000000 --repeat 1 --profile-with "valgrind --tool=callgrind"
@@ -39,6 +44,8 @@
 #include "deviceserialport.h"
 #include "farend.h"
 #include "kavrowindow.h"
+#include "rfc2217.h"
+#include "ser2netserver.h"
 #include "startup.h"
 #include "traffic.h"
 
@@ -47,6 +54,7 @@
 #include "serialport.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -65,7 +73,10 @@
 #include <optional>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -314,6 +325,87 @@ int readerMain(int argc, char **argv)
             done += w;
         }
         total += n;
+    }
+    report({{"end", num(now())},
+            {"first_event", num(firstEvent)},
+            {"size", QByteArray::number(total)},
+            {"cpu", num(cpuSeconds() - firstCpu)},
+            {"peak_mb", num(peakMegabytes())}});
+    return 0;
+}
+
+// The baseline of a network port: a plain reader of the same ser2net port,
+// undoing the telnet framing as any client must.
+//
+// kavro-flood --netreader <port> <output file> <bytes>
+int netReaderMain(int argc, char **argv)
+{
+    if (argc < 5)
+        return 2;
+    const qint64 expected = QByteArray(argv[4]).toLongLong();
+    const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(quint16(QByteArray(argv[2]).toUInt()));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int out = ::open(argv[3], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (sock < 0 || out < 0 || ::connect(sock, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) {
+        report({{"error", "open"}});
+        return 1;
+    }
+    Rfc2217Client codec;
+    auto sendAll = [sock](const QByteArray &bytes) {
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t w = ::send(sock, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+            if (w <= 0)
+                return false;
+            done += w;
+        }
+        return true;
+    };
+    // Binary both ways agreed before the far end sends, as the window waits
+    // for it too.
+    sendAll(codec.opening());
+    std::vector<char> buf(64 * 1024);
+    QByteArray data, reply;
+    auto readSome = [&]() -> ssize_t {
+        const ssize_t n = ::read(sock, buf.data(), buf.size());
+        if (n > 0) {
+            codec.decode(QByteArrayView(buf.data(), n), data, reply);
+            if (!reply.isEmpty())
+                sendAll(std::exchange(reply, {}));
+        }
+        return n;
+    };
+    while (!codec.receivesBinary() || !codec.sendsBinary()) {
+        if (readSome() <= 0) {
+            report({{"error", "telnet"}});
+            return 1;
+        }
+    }
+    report({{"ready", "1"}, {"peak_mb", num(peakMegabytes())}});
+    qint64 total = data.size();
+    double firstEvent = 0, firstCpu = 0;
+    while (total < expected) {
+        data.resize(0);
+        const ssize_t n = readSome();
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (firstEvent == 0) {
+            firstEvent = now();
+            firstCpu = cpuSeconds();
+        }
+        for (qsizetype done = 0; done < data.size();) {
+            const ssize_t w = ::write(out, data.constData() + done, size_t(data.size() - done));
+            if (w <= 0) {
+                report({{"error", "write"}});
+                return 1;
+            }
+            done += w;
+        }
+        total += data.size();
     }
     report({{"end", num(now())},
             {"first_event", num(firstEvent)},
@@ -607,9 +699,10 @@ struct Run
     Check check;
 };
 
-// One run: a fresh pseudo-terminal linked as port 1 in a fresh config folder,
-// the program (or the plain reader) in a child, the far end sending n bytes.
-Run runOnce(bool window, Traffic::Kind kind, quint64 seed, qint64 n, double rate)
+// One run: a fresh pseudo-terminal linked as port 1 in a fresh config folder
+// (or served by ser2net, and port 1 a link to the server's address), the
+// program (or the plain reader) in a child, the far end sending n bytes.
+Run runOnce(bool window, Traffic::Kind kind, quint64 seed, qint64 n, double rate, bool net = false)
 {
     Run r;
     QTemporaryDir dir;
@@ -625,12 +718,23 @@ Run runOnce(bool window, Traffic::Kind kind, quint64 seed, qint64 n, double rate
     QDir().mkpath(links);
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!QFile::link(pty.slavePath(), links + QStringLiteral("/com1"))) {
+    std::optional<Ser2NetServer> server;
+    if (net) {
+        server.emplace(dir.path(), pty.slavePath());
+        if (!server->start()) {
+            r.error = QStringLiteral("ser2net: ") + server->errorText();
+            return r;
+        }
+    }
+    if (!QFile::link(net ? server->url() : pty.slavePath(), links + QStringLiteral("/com1"))) {
         r.error = QStringLiteral("no link to the pseudo-terminal");
         return r;
     }
     Child child = window ? start({"--window", QFile::encodeName(links), QFile::encodeName(capture),
                                   QByteArray::number(n)},
+                                 QFile::encodeName(xdg), QFile::encodeName(runtime))
+                  : net  ? start({"--netreader", QByteArray::number(server->port()),
+                                  QFile::encodeName(capture), QByteArray::number(n)},
                                  QFile::encodeName(xdg), QFile::encodeName(runtime))
                          : start({"--reader", QFile::encodeName(pty.slavePath()),
                                   QFile::encodeName(capture), QByteArray::number(n)},
@@ -752,10 +856,11 @@ struct Summary
 int driverMain(int argc, char **argv)
 {
     qint64 n = 50'000'000;
+    qint64 netBytes = 10'000'000;
     double paceSeconds = 10;
     quint64 seed = 1;
     int repeat = 3;
-    QList<QByteArray> only{"base", "lines", "endless", "binary", "pace"};
+    QList<QByteArray> only{"base", "lines", "endless", "binary", "net", "pace"};
     bool x11 = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray a = argv[i];
@@ -763,6 +868,8 @@ int driverMain(int argc, char **argv)
             x11 = true;
         else if (a == "--bytes" && i + 1 < argc)
             n = QByteArray(argv[++i]).toLongLong();
+        else if (a == "--net-bytes" && i + 1 < argc)
+            netBytes = QByteArray(argv[++i]).toLongLong();
         else if (a == "--pace-seconds" && i + 1 < argc)
             paceSeconds = QByteArray(argv[++i]).toDouble();
         else if (a == "--seed" && i + 1 < argc)
@@ -775,13 +882,13 @@ int driverMain(int argc, char **argv)
             windowWrapper = QByteArray(argv[++i]).simplified().split(' ');
         else {
             std::fprintf(stderr, "usage: kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] "
-                                 "[--seed S] [--only base,lines,endless,binary,pace] "
+                                 "[--net-bytes N] [--seed S] [--only base,lines,endless,binary,net,pace] "
                                  "[--profile-with COMMAND]\n");
             return 2;
         }
     }
-    if (n <= 0 || repeat <= 0 || paceSeconds <= 0) {
-        std::fprintf(stderr, "kavro-flood: --bytes, --repeat and --pace-seconds must be positive\n");
+    if (n <= 0 || netBytes <= 0 || repeat <= 0 || paceSeconds <= 0) {
+        std::fprintf(stderr, "kavro-flood: --bytes, --net-bytes, --repeat and --pace-seconds must be positive\n");
         return 2;
     }
     ::signal(SIGPIPE, SIG_IGN);
@@ -833,6 +940,20 @@ int driverMain(int argc, char **argv)
         }
     }
 
+    // Through ser2net: its plain reader and the window take turns too.
+    Summary netRows[2];
+    const bool net = only.contains("net") && Ser2NetServer::available();
+    if (only.contains("net") && !net)
+        std::fprintf(stderr, "kavro-flood: ser2net is not installed; no network rows\n");
+    for (int round = 0; net && round < repeat; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            const Run r = runOnce(k > 0, Traffic::Binary, seed, netBytes, 0, true);
+            if (!r.ok)
+                std::fprintf(stderr, "kavro-flood: net %s: %s\n", k ? "window" : "reader", qPrintable(r.error));
+            netRows[k].add(r, netBytes);
+        }
+    }
+
     const qint64 paceBytes = qint64(PaceRate * paceSeconds);
     Summary paced[2];
     for (int round = 0; only.contains("pace") && round < repeat; ++round) {
@@ -847,9 +968,11 @@ int driverMain(int argc, char **argv)
 
     const double baseRate = rows[0].rate(n);
     const double linesRate = rows[1].rate(n);
-    std::printf("\nflood, %lld bytes each:\n", static_cast<long long>(n));
-    std::printf("%-9s %8s %7s %7s  %-12s %8s %7s %8s %9s %8s %7s\n", "run", "MB/s", "x base", "x lines",
-                "capture", "ticks %", "gap ms", "peak MB", "CPU ns/B", "B/event", x11 ? "X CPU %" : "");
+    if (std::any_of(std::begin(rows), std::end(rows), [](const Summary &r) { return r.runs > 0; })) {
+        std::printf("\nflood, %lld bytes each:\n", static_cast<long long>(n));
+        std::printf("%-9s %8s %7s %7s  %-12s %8s %7s %8s %9s %8s %7s\n", "run", "MB/s", "x base", "x lines",
+                    "capture", "ticks %", "gap ms", "peak MB", "CPU ns/B", "B/event", x11 ? "X CPU %" : "");
+    }
     for (int k = 0; k < 4; ++k) {
         const Summary &r = rows[k];
         if (!r.runs)
@@ -866,6 +989,25 @@ int driverMain(int argc, char **argv)
                     r.peakMb, 1e9 * r.cpuPerByte,
                     window && r.bytesPerEvent > 0 ? fmt("%.0f", r.bytesPerEvent).constData() : "",
                     r.medianXShare() >= 0 ? fmt("%.1f", 100 * r.medianXShare()).constData() : "");
+    }
+
+    if (netRows[0].runs || netRows[1].runs) {
+        std::printf("\nthrough ser2net (rfc2217 on 127.0.0.1), binary, %lld bytes each:\n",
+                    static_cast<long long>(netBytes));
+        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %9s\n", "run", "MB/s", "x base", "capture", "ticks %",
+                    "gap ms", "peak MB", "CPU ns/B");
+        const double netBase = netRows[0].rate(netBytes);
+        for (int k = 0; k < 2; ++k) {
+            const Summary &r = netRows[k];
+            if (!r.runs)
+                continue;
+            std::printf("%-9s %8.2f %7s  %-12s %8s %7s %8.1f %9.1f\n", k ? "window" : "reader",
+                        r.rate(netBytes),
+                        netBase > 0 && r.measured() ? fmt("%.2f", r.rate(netBytes) / netBase).constData() : "-",
+                        r.capture().constData(), k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
+                        k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
+                        1e9 * r.cpuPerByte);
+        }
     }
 
     if (paced[0].runs || paced[1].runs) {
@@ -889,12 +1031,12 @@ int driverMain(int argc, char **argv)
         }
     }
 
-    qint64 boxes = paced[1].boxes;
+    qint64 boxes = paced[1].boxes + netRows[1].boxes;
     for (const Summary &r : rows)
         boxes += r.boxes;
     std::printf("\nwindow right after start: %.1f MB; message boxes shown: %lld\n", readyMb,
                 static_cast<long long>(boxes));
-    std::printf("targets: lines, endless, binary >= 0.50 x base; 0 lost;\n"
+    std::printf("targets: lines, endless, binary >= 0.50 x base; net window >= 0.50 x net reader; 0 lost;\n"
                 "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB;\n"
                 "         window CPU <= 2 %% and <= 2 x base at 115200 baud (on an X server)\n");
     return 0;
@@ -908,5 +1050,9 @@ int main(int argc, char **argv)
         return windowMain(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--reader") == 0)
         return readerMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--netreader") == 0)
+        return netReaderMain(argc, argv);
+    // ser2net runs as a QProcess of the driver.
+    QCoreApplication app(argc, argv);
     return driverMain(argc, argv);
 }

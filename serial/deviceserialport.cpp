@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "kavroerror.h"
 #include "portstatus.h"
+#include "networkline.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -66,6 +68,11 @@ struct DeviceSerialPort::Private
     // A slow look whether the open device is still there, for the rare
     // vanishing that QSerialPort does not report.
     QTimer *presence = nullptr;
+    // The port on a serial server the open port is (null for a device), and
+    // the pause before the next try to reach it again while it is away.
+    NetworkLine *net = nullptr;
+    QTimer *callAgain = nullptr;
+    int callAgainMs = 0;
     int lostNumber = 0;       // what Output reports then
     QString lostText;
     bool writing = false;     // setOutput is handing bytes to QSerialPort
@@ -79,11 +86,19 @@ struct DeviceSerialPort::Private
     qsizetype pos = 0;
     bool raiseQueued = false;
 
+    // Where the bytes of the open port come from: the device, or the
+    // connection to the serial server. Everything that only reads and writes
+    // goes through here and does not know which.
+    QIODevice *line() const
+    {
+        return net ? static_cast<QIODevice *>(net) : port;
+    }
+
     qsizetype waiting() const
     {
         qsizetype n = chunk.size() - pos;
-        if (port->isOpen())
-            n += qsizetype(port->bytesAvailable());
+        if (line()->isOpen())
+            n += qsizetype(line()->bytesAvailable());
         return n;
     }
 
@@ -97,7 +112,7 @@ struct DeviceSerialPort::Private
     {
         if (!portMayHold)
             return 0;
-        const qsizetype n = port->isOpen() ? qsizetype(port->bytesAvailable()) : 0;
+        const qsizetype n = line()->isOpen() ? qsizetype(line()->bytesAvailable()) : 0;
         if (n == 0)
             portMayHold = false;
         return n;
@@ -116,6 +131,12 @@ struct DeviceSerialPort::Private
     {
         if (port->isOpen())
             port->close();
+        if (net) {
+            // It may be inside its own wait for the server (a window closed
+            // meanwhile): it goes when that has returned.
+            net->disconnect(q);
+            std::exchange(net, nullptr)->dispose();
+        }
         releaseGuard();
         port->clearError();
         const bool wasAbsent = absent;
@@ -156,6 +177,8 @@ struct DeviceSerialPort::Private
 
     bool applySettings(const LineSettings &s)
     {
+        if (net)
+            return net->setLine(s);
         // With five data bits a UART told to use two stop bits sends one and
         // a half, and 1.5 comes only with five data bits.
         const QSerialPort::StopBits stop =
@@ -187,9 +210,9 @@ struct DeviceSerialPort::Private
         if (presence)
             presence->stop();
         QByteArray rest = chunk.mid(pos);
-        if (port->isOpen()) {
-            rest.append(port->readAll());
-            port->close();
+        if (line()->isOpen()) {
+            rest.append(line()->readAll());
+            line()->close();
         }
         chunk = std::move(rest);
         pos = 0;
@@ -201,7 +224,10 @@ struct DeviceSerialPort::Private
             absent = true;
             lostLinkStamp = linkStamp();
             absentAbout = absentText();
-            startWatching();
+            if (net)
+                startCalling();
+            else
+                startWatching();
             Q_EMIT q->WaitingChanged(true, absentAbout);
         } else {
             lost = true;
@@ -215,6 +241,10 @@ struct DeviceSerialPort::Private
     // What the operator is told while the device is away.
     QString absentText() const
     {
+        if (net)
+            return QStringLiteral("Der Anschluss %1 ist nicht mehr erreichbar. Kavro wartet darauf und "
+                                  "verbindet wieder, sobald der Server ihn annimmt.")
+                .arg(linkPath.isEmpty() ? device : QStringLiteral("%1 (%2)").arg(linkPath, device));
         const QString what = linkPath.isEmpty() ? device
                                                 : QStringLiteral("%1 (%2)").arg(linkPath, QFileInfo(linkPath).symLinkTarget());
         return QStringLiteral("Das Gerät %1 ist nicht mehr da. Kavro wartet darauf und öffnet es wieder, "
@@ -278,7 +308,7 @@ struct DeviceSerialPort::Private
             presence = new QTimer(q);
             presence->setInterval(1000);
             QObject::connect(presence, &QTimer::timeout, q, [this] {
-                if (open && !lost && !absent && gone())
+                if (open && !lost && !absent && !net && gone())
                     lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
             });
         }
@@ -315,8 +345,80 @@ struct DeviceSerialPort::Private
         }
     }
 
+    // A server that went away is called again, first after a second, then
+    // after ever longer pauses up to eight seconds, so that a rack of
+    // Kavros does not hammer a server that is rebooting.
+    void startCalling()
+    {
+        if (!callAgain) {
+            callAgain = new QTimer(q);
+            callAgain->setSingleShot(true);
+            QObject::connect(callAgain, &QTimer::timeout, q, [this] {
+                if (absent && net)
+                    net->begin(settings);
+            });
+        }
+        callAgainMs = 1000;
+        callAgain->start(callAgainMs);
+    }
+
+    void netReturned()
+    {
+        if (!absent)
+            return;
+        absent = false;
+        portMayHold = true;
+        Q_EMIT q->WaitingChanged(false, {});
+        if (waiting() > 0)
+            raiseLater();
+    }
+
+    void netRefused(int number)
+    {
+        if (!absent)
+            return;
+        const QString about =
+            number == Err::PortInUse
+                ? QStringLiteral("Der Anschluss %1 ist wieder erreichbar, aber ein anderes Programm hat ihn "
+                                 "geöffnet. Kavro wartet, bis er frei ist.")
+                      .arg(device)
+                : absentText();
+        callAgainMs = std::min(callAgainMs * 2, 8000);
+        callAgain->start(callAgainMs);
+        if (about != absentAbout) {
+            absentAbout = about;
+            Q_EMIT q->WaitingChanged(true, absentAbout);
+        }
+    }
+
+    // Opens the port on a serial server with the settings in force; throws
+    // KavroError.
+    void openNetwork(const NetworkAddress &address)
+    {
+        NetworkLine *const opening = new NetworkLine(address, q);
+        net = opening;
+        QObject::connect(net, &NetworkLine::readyRead, q, [this] { onReadyRead(); });
+        QObject::connect(net, &NetworkLine::dropped, q, [this] {
+            lose(Err::PortGone, QStringLiteral("Die Verbindung zu %1 ist abgebrochen").arg(device));
+        });
+        QObject::connect(net, &NetworkLine::opened, q, [this] { netReturned(); });
+        QObject::connect(net, &NetworkLine::refused, q, [this](int number) { netRefused(number); });
+        try {
+            opening->open(settings);
+        } catch (const KavroError &) {
+            // Unless the port was closed meanwhile, which took it along.
+            if (net == opening) {
+                net->disconnect(q);
+                std::exchange(net, nullptr)->dispose();
+            }
+            throw;
+        }
+    }
+
     void stopWatching()
     {
+        if (callAgain)
+            callAgain->stop();
         if (!watcher)
             return;
         lookAgain->stop();
@@ -581,7 +683,10 @@ void DeviceSerialPort::setPortOpen(bool open)
         raiseError(Err::PortInUse, QStringLiteral("Anschluss bereits geöffnet: %1").arg(d->device));
 
     const QString device = d->env.map.device(d->commPort);
-    d->openDevice(device, true);
+    if (const std::optional<NetworkAddress> address = NetworkAddress::parse(device))
+        d->openNetwork(*address);
+    else
+        d->openDevice(device, true);
     const QString link = d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->commPort);
     d->linkPath = QFileInfo(link).isSymLink() ? link : QString();
     d->chunk.clear();
@@ -589,7 +694,8 @@ void DeviceSerialPort::setPortOpen(bool open)
     d->portMayHold = true;
     d->device = device;
     d->open = true;
-    d->watchPresence();
+    if (!d->net) // a network port learns of a dropped connection by itself
+        d->watchPresence();
 }
 
 qint16 DeviceSerialPort::CommPort() const
@@ -645,8 +751,8 @@ void DeviceSerialPort::setOutput(const QString &text)
     d->port->clearError();
     d->writing = true;
     d->writeFailed = false;
-    const qint64 queued = d->port->write(bytes);
-    if (queued == bytes.size())
+    const qint64 queued = d->line()->write(bytes);
+    if (queued == bytes.size() && !d->net)
         d->port->flush(); // pushes what the device takes now; the rest follows
     d->writing = false;
     if (d->lost)
@@ -671,9 +777,9 @@ QByteArrayView DeviceSerialPort::Input()
 {
     if (d->pos < d->chunk.size())
         return QByteArrayView(d->chunk.constData() + d->pos++, 1);
-    if (!d->port->isOpen() || d->port->bytesAvailable() <= 0)
+    if (!d->line()->isOpen() || d->line()->bytesAvailable() <= 0)
         return {};
-    d->chunk = d->port->readAll();
+    d->chunk = d->line()->readAll();
     d->pos = 0;
     if (d->chunk.isEmpty())
         return {};

@@ -1,6 +1,6 @@
 // The rules without widgets: the receive view's line state (pairing line
 // ends, the ten-line view, the line bound), the command as it goes out, the
-// settings text, and port numbers to devices. Clearing the view is tested
+// settings text, port numbers to devices and network addresses. Clearing the view is tested
 // through its button (tst_window).
 
 #include "codepage.h"
@@ -8,6 +8,7 @@
 #include "kavroerror.h"
 #include "support.h"
 #include "lineassembler.h"
+#include "networkaddress.h"
 #include "linesettings.h"
 #include "portmap.h"
 
@@ -233,6 +234,45 @@ private Q_SLOTS:
         QString got;
         QCOMPARE(errorOf([&] { got = map.device(qint16(port)); }), expected.isEmpty() ? Err::PortNotFound : 0);
         QCOMPARE(got, expected.isEmpty() ? QString() : dir.filePath(expected));
+    }
+
+    // What a com<n> link may name on a serial server; everything else in
+    // that form is a port that does not exist.
+    void networkLinks_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("expected"); // the address as the port opens it; empty: 8002
+        QTest::newRow("rfc2217 by name") << "rfc2217://rack1.lab:7001" << "rfc2217://rack1.lab:7001";
+        QTest::newRow("tcp, IPv4") << "tcp://192.168.0.17:4001" << "tcp://192.168.0.17:4001";
+        QTest::newRow("IPv6 in brackets") << "rfc2217://[fe80::1:2]:2217" << "rfc2217://[fe80::1:2]:2217";
+        QTest::newRow("scheme in capitals") << "RFC2217://localhost:1" << "rfc2217://localhost:1";
+        QTest::newRow("highest port") << "tcp://h:65535" << "tcp://h:65535";
+        QTest::newRow("port 0") << "tcp://h:0" << "";
+        QTest::newRow("port too big") << "tcp://h:65536" << "";
+        QTest::newRow("port with sign") << "tcp://h:+22" << "";
+        QTest::newRow("no port") << "rfc2217://rack1" << "";
+        QTest::newRow("empty port") << "rfc2217://rack1:" << "";
+        QTest::newRow("path after the port") << "rfc2217://rack1:7001/x" << "";
+        QTest::newRow("unknown scheme") << "telnet://rack1:23" << "";
+        QTest::newRow("IPv6 without brackets") << "tcp://fe80::1:23" << "";
+        QTest::newRow("bad IPv6") << "tcp://[fe80:::x]:23" << "";
+        QTest::newRow("bad IPv4") << "tcp://300.1.1.1:23" << "";
+        QTest::newRow("blank in the host") << "tcp://rack 1:23" << "";
+        QTest::newRow("label ends in hyphen") << "tcp://rack-.lab:23" << "";
+        QTest::newRow("no host") << "tcp://:23" << "";
+    }
+    void networkLinks()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QVERIFY(QFile::link(target, dir.filePath(QStringLiteral("com3"))));
+        const PortMap map(dir.path(), [] { return QStringList(); });
+        QString got;
+        QCOMPARE(errorOf([&] { got = map.device(3); }), expected.isEmpty() ? Err::PortNotFound : 0);
+        QCOMPARE(got, expected);
+        if (!expected.isEmpty())
+            QCOMPARE(NetworkAddress::parse(got)->text(), expected);
     }
 
     void linkFolderFromEnvironment_data()

@@ -1,6 +1,7 @@
 #include "portmap.h"
 
 #include "kavroerror.h"
+#include "networkaddress.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,8 +151,16 @@ QList<PortMap::Entry> PortMap::entries() const
         Entry entry;
         entry.number = qint16(number);
         entry.linked = true;
-        entry.device = link.canonicalFilePath();
         entry.linkTarget = linkText(link.filePath());
+        // A link whose text is a network address ("rfc2217://rack1:7001")
+        // names a port on a serial server; it never resolves. Any other text
+        // of that form names nothing.
+        if (NetworkAddress::looksLike(entry.linkTarget)) {
+            if (const auto address = NetworkAddress::parse(entry.linkTarget))
+                entry.device = address->text();
+        } else {
+            entry.device = link.canonicalFilePath();
+        }
         result.append(entry);
     }
 
@@ -206,8 +215,11 @@ QString PortMap::device(qint16 n) const
         noSuchPort(n);
     if (it->dangling())
         raiseError(Err::PortNotFound,
-                   QStringLiteral("Ungültige Portnummer: Anschluss %1 verweist auf %2, das es nicht gibt")
+                   QStringLiteral("Ungültige Portnummer: Anschluss %1 verweist auf %2, %3")
                        .arg(n)
-                       .arg(it->linkTarget));
+                       .arg(it->linkTarget,
+                            NetworkAddress::looksLike(it->linkTarget)
+                                ? QStringLiteral("keine gültige Netzwerkadresse")
+                                : QStringLiteral("das es nicht gibt")));
     return it->device;
 }

@@ -1,0 +1,285 @@
+// Ports on a serial server, end to end: the real window and port layer, the
+// real ser2net on 127.0.0.1 serving a pseudo-terminal of the test, port 5 a
+// link to its address in a temporary folder.
+
+#include "codepage.h"
+#include "deviceserialport.h"
+#include "fakes.h"
+#include "farend.h"
+#include "lamp.h"
+#include "networkline.h"
+#include "ser2netserver.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QtWidgets>
+
+#include <numeric>
+
+#include <termios.h>
+
+using Accepter = Ser2NetServer::Accepter;
+Q_DECLARE_METATYPE(Accepter)
+
+static QByteArray allValues(int times)
+{
+    QByteArray b(256 * times, '\0');
+    std::iota(b.begin(), b.end(), '\0');
+    return b;
+}
+
+class TestNetwork : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir; // links, ser2net's files, the capture
+    std::unique_ptr<FarEnd> pty;
+    std::unique_ptr<Ser2NetServer> server;
+    std::unique_ptr<Rig> rig;
+    Rig::Controls *f = nullptr;
+
+    // The server on the pty (or on `device`), port 5 linked to `target`
+    // (its address when empty), the window on it; nothing opened yet.
+    bool serve(Accepter accepter, const QString &device = {}, const QString &target = {})
+    {
+        server = std::make_unique<Ser2NetServer>(
+            dir->path(), device.isEmpty() ? pty->slavePath() : device, accepter);
+        if (!server->start()) {
+            qWarning("%s", qPrintable(server->errorText()));
+            return false;
+        }
+        if (!QFile::link(target.isEmpty() ? server->url() : target, dir->filePath("com5")))
+            return false;
+        auto *port = new DeviceSerialPort(
+            {PortMap(dir->path(), [] { return QStringList(); }), {dir->path()}});
+        rig = std::make_unique<Rig>(port);
+        f = &rig->f;
+        f->Comport->setEditText("5");
+        return true;
+    }
+    bool startCapture()
+    {
+        rig->dialog.choices = {dir->filePath("capture.bin")};
+        rig->control<QPushButton>("StartRec")->click();
+        return rig->recActive() == -1;
+    }
+    qint64 capturedSize() const { return QFileInfo(dir->filePath("capture.bin")).size(); }
+    QByteArray captured() const
+    {
+        QFile file(dir->filePath("capture.bin"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    // What the far device received: at least n bytes, and what came along.
+    QByteArray atDevice(qsizetype n)
+    {
+        QByteArray got;
+        QDeadlineTimer deadline(10000);
+        while (got.size() < n && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            got += pty->receive(1, 5);
+        }
+        QCoreApplication::processEvents();
+        return got + pty->receive(1, 50);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!Ser2NetServer::available())
+            QSKIP("ser2net is not installed (scripts/setup.sh --test installs it)");
+    }
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        pty = std::make_unique<FarEnd>();
+        QVERIFY(pty->isValid());
+    }
+    void cleanup()
+    {
+        rig.reset();
+        server.reset();
+        pty.reset();
+        dir.reset();
+    }
+
+    // The window's settings reach the far device; a pseudo-terminal keeps
+    // 8 data bits and no parity, so speed and stop bits are what shows.
+    void settingsReachDevice_data()
+    {
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<uint>("speed");
+        QTest::newRow("19200, 2 stop bits") << "19200"
+                                            << "zwei" << uint(B19200);
+        QTest::newRow("115200, 1 stop bit") << "115200"
+                                            << "eins" << uint(B115200);
+        QTest::newRow("300, 2 stop bits") << "300"
+                                          << "zwei" << uint(B300);
+    }
+    void settingsReachDevice()
+    {
+        QFETCH(QString, baud);
+        QFETCH(QString, stop);
+        QFETCH(uint, speed);
+        QVERIFY(serve(Accepter::Rfc2217));
+        f->Baud->setEditText(baud);
+        rig->control<QRadioButton>(stop)->setChecked(true);
+        f->Verbind->click();
+        QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
+        termios t{};
+        QVERIFY(tcgetattr(pty->slave(), &t) == 0);
+        QCOMPARE(uint(cfgetospeed(&t)), speed);
+        QCOMPARE(bool(t.c_cflag & CSTOPB), stop == "zwei");
+        QVERIFY(rig->boxes.shown.isEmpty());
+    }
+
+    // A command with its terminator, and every byte value both ways,
+    // telnet's 255 and CR included, arrive unchanged; nothing of the
+    // protocol reaches the capture.
+    void bytesUnchanged_data()
+    {
+        QTest::addColumn<Accepter>("accepter");
+        QTest::newRow("rfc2217") << Accepter::Rfc2217;
+        QTest::newRow("raw tcp") << Accepter::RawTcp;
+    }
+    void bytesUnchanged()
+    {
+        QFETCH(Accepter, accepter);
+        QVERIFY(serve(accepter));
+        f->Verbind->click();
+        QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
+        QVERIFY(startCapture());
+
+        rig->control<QRadioButton>("Option4")->setChecked(true); // CR / LF
+        f->SendWin->setText("AT+X?");
+        rig->control<QPushButton>("send_win")->click();
+        QCOMPARE(atDevice(7), QByteArray("AT+X?\r\n"));
+
+        const QByteArray all = allValues(4) + "\r\r\n\xff";
+        rig->window.port().setOutput(textFromBytes(all));
+        QCOMPARE(atDevice(all.size()), all);
+        QVERIFY(pty->send(all));
+        QTRY_COMPARE(captured(), all);
+        QVERIFY(rig->boxes.shown.isEmpty());
+    }
+
+    // Ten megabytes of every byte value from the far device land in the
+    // capture exactly, through the server and the window.
+    void floodIntoCapture()
+    {
+        QVERIFY(serve(Accepter::Rfc2217));
+        f->Baud->setEditText("115200");
+        f->Verbind->click();
+        QVERIFY(startCapture());
+        const QByteArray flood = allValues(10 * 1024 * 1024 / 256);
+        QVERIFY(pty->send(flood));
+        QTRY_COMPARE_WITH_TIMEOUT(capturedSize(), flood.size(), 30000);
+        QVERIFY(captured() == flood);
+        QVERIFY(rig->boxes.shown.isEmpty());
+    }
+
+    // Ports that cannot be had tell the operator as a local port does.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("message"); // empty: none (error 380)
+        const QString missing = " Com 5 existiert nicht!";
+        const QString taken = " Com 5 ist bereits von einem anderen Programm geöffnet!";
+        QTest::newRow("server not running") << "stopped" << missing;
+        QTest::newRow("unknown scheme in the link") << "badlink" << missing;
+        QTest::newRow("server cannot open its device") << "nodevice" << missing;
+        QTest::newRow("another client has it (rfc2217)") << "taken" << taken;
+        QTest::newRow("another client has it (tcp)") << "takentcp" << taken;
+        QTest::newRow("server sets another baud rate") << "otherbaud"
+                                                       << "";
+    }
+    void refusals()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, message);
+        const Accepter accepter = situation == "takentcp" ? Accepter::RawTcp : Accepter::Rfc2217;
+        const QString device = situation == "nodevice" ? dir->filePath("gone") : QString();
+        QString target;
+        QTcpServer fake; // answers every baud rate with 1200
+        if (situation == "badlink")
+            target = "telnet://127.0.0.1:23";
+        if (situation == "otherbaud") {
+            QVERIFY(fake.listen(QHostAddress::LocalHost));
+            target = QStringLiteral("rfc2217://127.0.0.1:%1").arg(fake.serverPort());
+            connect(&fake, &QTcpServer::newConnection, this, [&fake] {
+                QTcpSocket *s = fake.nextPendingConnection();
+                s->write(QByteArray::fromHex("fffb00 fffd00 fffd2c fffa2c65000004b0fff0"));
+            });
+        }
+        QVERIFY(serve(accepter, device, target));
+        QTcpSocket first;
+        if (situation.startsWith("taken")) {
+            first.connectToHost(QHostAddress::LocalHost, server->port());
+            QVERIFY(first.waitForConnected(2000));
+            if (accepter == Accepter::Rfc2217)
+                QVERIFY(first.waitForReadyRead(2000)); // ser2net's hello: it is served
+        }
+        if (situation == "stopped")
+            server->stop();
+        QElapsedTimer clock;
+        clock.start();
+        f->Verbind->click();
+        QVERIFY(clock.elapsed() < NetworkLine::ConnectBoundMs + NetworkLine::AnswerBoundMs);
+        QCOMPARE(f->Shape1->FillColor(), LampControl::Red);
+        QVERIFY(!rig->window.port().PortOpen());
+        QCOMPARE(rig->boxes.shown.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QCOMPARE(rig->boxes.shown[0], "Comportfehler|Information|Ok|" + message);
+    }
+
+    // A server that accepts and never answers the options is taken as one
+    // that does not set its line: the port opens once the wait is over.
+    void silentServer()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QVERIFY(serve(Accepter::Rfc2217, {},
+                      QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort())));
+        QElapsedTimer clock;
+        clock.start();
+        f->Verbind->click();
+        QVERIFY(clock.elapsed() >= NetworkLine::AnswerBoundMs);
+        QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
+        QVERIFY(rig->boxes.shown.isEmpty());
+    }
+
+    // A server stopped while the port is open is waited for like a vanished
+    // device, and called again once it is back; the capture goes on.
+    void serverComesBack()
+    {
+        QVERIFY(serve(Accepter::Rfc2217));
+        f->Verbind->click();
+        QVERIFY(startCapture());
+        QVERIFY(pty->send("before\r\n"));
+        QTRY_COMPARE(captured(), QByteArray("before\r\n"));
+        server->stop();
+        QTRY_COMPARE(f->Shape1->FillColor(), LampControl::Amber);
+        QVERIFY2(f->Shape1->toolTip().contains(server->url()), qPrintable(f->Shape1->toolTip()));
+        QCOMPARE(f->Verbind->text(), QStringLiteral("Schließen"));
+
+        f->SendWin->setText("RESET");
+        rig->control<QPushButton>("send_win")->click();
+        QCOMPARE(rig->boxes.shown.size(), 1);
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8021: "),
+                 qPrintable(rig->boxes.shown[0]));
+
+        QVERIFY2(server->start(), qPrintable(server->errorText()));
+        QTRY_COMPARE_WITH_TIMEOUT(f->Shape1->FillColor(), LampControl::Green, 10000);
+        QCOMPARE(f->Shape1->toolTip(), QString());
+        QVERIFY(pty->send("after\r\n"));
+        QTRY_COMPARE(captured(), QByteArray("before\r\nafter\r\n"));
+        f->Option2->setChecked(true);
+        f->SendWin->setText("AT");
+        rig->control<QPushButton>("send_win")->click();
+        QCOMPARE(atDevice(3), QByteArray("AT\r")); // RESET was not kept
+    }
+};
+
+QTEST_MAIN(TestNetwork)
+#include "tst_network.moc"
