@@ -1,5 +1,7 @@
 #include "portdirectory.h"
 
+#include "networkaddress.h"
+
 #include "porttext.h"
 
 #include <QDir>
@@ -21,6 +23,11 @@ QString hex4(quint16 id)
 
 QString words(const PortMap::Entry &entry, PortStatus::State state)
 {
+    // A port on a serial server is named by its address; whether the server
+    // answers is only learned by calling it, which the list never does.
+    if (entry.linked && NetworkAddress::looksLike(entry.linkTarget))
+        return entry.device.isEmpty() ? entry.linkTarget + QStringLiteral(" · keine gültige Adresse")
+                                      : QStringLiteral("Netzwerkport ") + entry.device;
     QStringList parts;
     if (!entry.device.isEmpty()) {
         QString text = deviceName(entry.device);
@@ -87,9 +94,10 @@ void PortDirectory::refresh()
     QMap<qint16, QString> texts;
     QList<qint16> present;
     for (const PortMap::Entry &entry : entries) {
-        const PortStatus::State state = entry.device.isEmpty()
-                                            ? PortStatus::Missing
-                                            : PortStatus::look(entry.device, m_env.lockDirs);
+        const PortStatus::State state =
+            entry.device.isEmpty()                        ? PortStatus::Missing
+            : NetworkAddress::looksLike(entry.linkTarget) ? PortStatus::Free
+                                                          : PortStatus::look(entry.device, m_env.lockDirs);
         texts.insert(entry.number, words(entry, state));
         if (state != PortStatus::Missing)
             present.append(entry.number);

@@ -77,7 +77,8 @@ private Q_SLOTS:
         QVERIFY(closed.open(QIODevice::WriteOnly) && closed.setPermissions({}));
         QVERIFY(link("/dev/pts/kavro-missing", 2) && link(c->slavePath(), 3) &&
                 link(a->slavePath(), 4) && link(d->slavePath(), 5) &&
-                link(dir->filePath("closed"), 6) && link(e->slavePath(), 12));
+                link(dir->filePath("closed"), 6) && link("rfc2217://127.0.0.1:1", 9) &&
+                link(e->slavePath(), 12));
         holder = std::make_unique<QProcess>();
         holder->start("flock", {d->slavePath(), "sleep", "300"});
         QVERIFY(holder->waitForStarted());
@@ -127,6 +128,8 @@ private Q_SLOTS:
                                                      << "";
         QTest::newRow("nothing") << 8 << "kein Gerät"
                                  << " Com 8 existiert nicht!";
+        QTest::newRow("port on a serial server, named by its address")
+            << 9 << "Netzwerkport rfc2217://127.0.0.1:1" << " Com 9 existiert nicht!";
         QTest::newRow("nothing, last item") << 10 << "kein Gerät"
                                             << " Com 10 existiert nicht!";
     }
@@ -179,7 +182,7 @@ private Q_SLOTS:
             if (numbers.last().toInt() <= 10)
                 QCOMPARE(line.section(": ", 1), beside(numbers.last().toInt()));
         }
-        QCOMPARE(numbers.join(','), "1,3,4,5,6,7,12");
+        QCOMPARE(numbers.join(','), "1,3,4,5,6,7,9,12");
     }
 
     // Within two seconds, on the change itself: no look is asked for.
