@@ -339,6 +339,9 @@ struct DeviceSerialPort::Private
                 folders << QFileInfo(target).absolutePath();
         }
         folders.removeDuplicates();
+        // Every terminal window and login opens and closes entries in
+        // /dev/pts; the slow look finds a pseudo-terminal that comes back.
+        folders.removeAll(QStringLiteral("/dev/pts"));
         for (const QString &folder : std::as_const(folders)) {
             if (QFileInfo(folder).isDir() && !watcher->directories().contains(folder))
                 watcher->addPath(folder);
