@@ -7,7 +7,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace {
+namespace
+{
 
 // The two colours of the brand: deep night blue fading into teal.
 const QColor Navy(0x0b, 0x25, 0x45);

@@ -6,7 +6,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-namespace {
+namespace
+{
 
 // The character a marked break stands for (13 or 10).
 constexpr int LineEndProperty = QTextFormat::UserProperty + 1;
@@ -37,8 +38,8 @@ void CommandBox::setText(const QString &text)
 void CommandBox::keyPressEvent(QKeyEvent *event)
 {
     // Shift+Enter is a line break like Enter: both read as CR LF.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        && event->modifiers().testFlag(Qt::ShiftModifier)) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers().testFlag(Qt::ShiftModifier)) {
         QTextCursor cursor = textCursor();
         cursor.insertBlock();
         setTextCursor(cursor);

@@ -25,8 +25,7 @@ public:
     // while the operator reads the message.
     enum class Show { AfterHandler, FromEventLoop };
 
-    template <class Handler>
-    void run(Handler &&handler, Show show = Show::AfterHandler) noexcept
+    template <class Handler> void run(Handler &&handler, Show show = Show::AfterHandler) noexcept
     {
         ++m_depth;
         try {
@@ -34,7 +33,9 @@ public:
         } catch (const KavroError &e) {
             report(e);
         } catch (const std::exception &e) {
-            report(KavroError(Err::Internal, QStringLiteral("Interner Fehler: %1").arg(QString::fromLocal8Bit(e.what()))));
+            report(KavroError(
+                Err::Internal,
+                QStringLiteral("Interner Fehler: %1").arg(QString::fromLocal8Bit(e.what()))));
         } catch (...) {
             report(KavroError(Err::Internal, errorDescription(Err::Internal)));
         }
@@ -43,7 +44,8 @@ public:
             if (show == Show::AfterHandler)
                 showPending();
             else
-                QMetaObject::invokeMethod(m_context, [this] { showPending(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    m_context, [this] { showPending(); }, Qt::QueuedConnection);
         }
     }
 

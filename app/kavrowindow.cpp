@@ -23,7 +23,8 @@
 #include <QStyleFactory>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 // The option buttons were laid out for a 13 pixel circle with a narrow gap
 // before the caption; Fusion's larger circle and gap would cut "7" and
@@ -53,8 +54,7 @@ QRect twips(int left, int top, int width, int height)
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
-template <class W>
-W *place(W *w, const char *name, const QRect &geometry)
+template <class W> W *place(W *w, const char *name, const QRect &geometry)
 {
     w->setObjectName(QLatin1String(name));
     w->setGeometry(geometry);
@@ -66,7 +66,8 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, cons
     return place(new QGroupBox(caption, parent), name, geometry);
 }
 
-QPushButton *button(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+QPushButton *button(QWidget *parent, const char *name, const QString &caption,
+                    const QRect &geometry)
 {
     auto *b = place(new QPushButton(caption, parent), name, geometry);
     // Enter presses the focused button, as operators know it from other
@@ -75,8 +76,8 @@ QPushButton *button(QWidget *parent, const char *name, const QString &caption, c
     return b;
 }
 
-QRadioButton *option(QWidget *parent, const char *name, const QString &caption, const QRect &geometry,
-                     bool selected = false)
+QRadioButton *option(QWidget *parent, const char *name, const QString &caption,
+                     const QRect &geometry, bool selected = false)
 {
     auto *o = place(new QRadioButton(caption, parent), name, geometry);
     // One style for all option buttons of all windows, over the application's
@@ -111,14 +112,12 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption, const Q
 
 } // namespace
 
-KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *dialog, QWidget *parent)
-    : QWidget(parent, Qt::Window),
-      m_ownBoxes(boxes ? nullptr : new QtMessageBoxes(this)),
+KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *dialog,
+                         QWidget *parent)
+    : QWidget(parent, Qt::Window), m_ownBoxes(boxes ? nullptr : new QtMessageBoxes(this)),
       m_ownDialog(dialog ? nullptr : new QtCommonDialog(this)),
-      m_boxes(boxes ? *boxes : *m_ownBoxes),
-      m_dialog(dialog ? *dialog : *m_ownDialog),
-      m_reporter(&m_boxes, this),
-      m_port(port ? port : new DeviceSerialPort(this))
+      m_boxes(boxes ? *boxes : *m_ownBoxes), m_dialog(dialog ? *dialog : *m_ownDialog),
+      m_reporter(&m_boxes, this), m_port(port ? port : new DeviceSerialPort(this))
 {
     setWindowTitle(QStringLiteral("T o l m  Kavro V1.00"));
     setWindowIcon(kavroIcon());
@@ -141,7 +140,8 @@ void KavroWindow::buildControls()
     LinkControls &f = m_linkControls;
     CaptureControls &c = m_captureControls;
 
-    auto *Frame1 = frame(this, "Frame1", QStringLiteral("Aufzeichnung"), twips(4800, 3000, 5175, 2175));
+    auto *Frame1 =
+        frame(this, "Frame1", QStringLiteral("Aufzeichnung"), twips(4800, 3000, 5175, 2175));
     c.ProgressBar1 = place(new QProgressBar(Frame1), "ProgressBar1", twips(240, 1800, 4695, 135));
     c.ProgressBar1->setRange(0, 100);
     c.ProgressBar1->setValue(0);
@@ -170,11 +170,14 @@ void KavroWindow::buildControls()
     f.Empfang = Empfang;
     button(Frame4, "clear_empf", QStringLiteral("Inhalt löschen"), twips(3240, 3240, 1215, 375));
 
-    auto *Frame3 = frame(this, "Frame3", QStringLiteral("Befehlseingabe"), twips(120, 1320, 9855, 1455));
+    auto *Frame3 =
+        frame(this, "Frame3", QStringLiteral("Befehlseingabe"), twips(120, 1320, 9855, 1455));
     f.SendWin = place(new CommandBox(Frame3), "SendWin", twips(120, 240, 4335, 975));
-    auto *Frame2 = frame(Frame3, "Frame2", QStringLiteral("Abschlusszeichen"), twips(4560, 240, 3735, 975));
+    auto *Frame2 =
+        frame(Frame3, "Frame2", QStringLiteral("Abschlusszeichen"), twips(4560, 240, 3735, 975));
     option(Frame2, "Option1", QStringLiteral("kein Zeichen"), twips(120, 240, 1335, 255));
-    f.Option2 = option(Frame2, "Option2", QStringLiteral("nur CR"), twips(1560, 240, 855, 255), true);
+    f.Option2 =
+        option(Frame2, "Option2", QStringLiteral("nur CR"), twips(1560, 240, 855, 255), true);
     f.Option3 = option(Frame2, "Option3", QStringLiteral("nur LF"), twips(1560, 480, 855, 255));
     f.Option4 = option(Frame2, "Option4", QStringLiteral("CR / LF"), twips(2640, 240, 975, 255));
     f.Option5 = option(Frame2, "Option5", QStringLiteral("LF / CR"), twips(2640, 480, 975, 255));
@@ -185,7 +188,8 @@ void KavroWindow::buildControls()
     c.Timer1->setObjectName(QStringLiteral("Timer1"));
     c.Timer1->setInterval(50);
 
-    f.Frame5 = frame(this, "Frame5", QStringLiteral("COM-Port-Parameter"), twips(2160, 120, 7815, 975));
+    f.Frame5 =
+        frame(this, "Frame5", QStringLiteral("COM-Port-Parameter"), twips(2160, 120, 7815, 975));
     f.Baud = combo(f.Frame5, "Baud",
                    {QStringLiteral("115200"), QStringLiteral("19200"), QStringLiteral("9600"),
                     QStringLiteral("4800"), QStringLiteral("2400"), QStringLiteral("1200"),
@@ -200,15 +204,18 @@ void KavroWindow::buildControls()
     if (auto *device = qobject_cast<DeviceSerialPort *>(m_port))
         new PortList(f.Comport, new PortDirectory(device->environment()));
 
-    auto *DataBits = frame(f.Frame5, "DataBits", QStringLiteral("Datenbits"), twips(2280, 240, 1095, 615));
+    auto *DataBits =
+        frame(f.Frame5, "DataBits", QStringLiteral("Datenbits"), twips(2280, 240, 1095, 615));
     f.sieben = option(DataBits, "sieben", QStringLiteral("7"), twips(120, 240, 375, 195));
     f.acht = option(DataBits, "acht", QStringLiteral("8"), twips(600, 240, 375, 195), true);
 
-    auto *StopBits = frame(f.Frame5, "StopBits", QStringLiteral("Stoppbits"), twips(6600, 240, 1095, 615));
+    auto *StopBits =
+        frame(f.Frame5, "StopBits", QStringLiteral("Stoppbits"), twips(6600, 240, 1095, 615));
     f.zwei = option(StopBits, "zwei", QStringLiteral("2"), twips(600, 240, 375, 195));
     f.eins = option(StopBits, "eins", QStringLiteral("1"), twips(120, 240, 375, 195), true);
 
-    auto *Parity = frame(f.Frame5, "Parity", QStringLiteral("Parität"), twips(3480, 240, 3015, 615));
+    auto *Parity =
+        frame(f.Frame5, "Parity", QStringLiteral("Parität"), twips(3480, 240, 3015, 615));
     f.non = option(Parity, "non", QStringLiteral("keine"), twips(120, 240, 855, 195), true);
     f.even = option(Parity, "even", QStringLiteral("gerade"), twips(960, 240, 975, 195));
     f.odd = option(Parity, "odd", QStringLiteral("ungerade"), twips(1920, 240, 975, 195));
@@ -227,8 +234,8 @@ void KavroWindow::setTabChain()
 {
     static const char *const order[] = {
         "send_win", "clear_send", "Option5", "Option4", "Option3", "Option2", "Option1",
-        "SendWin", "clear_empf", "Empfang", "odd", "even", "non", "eins", "zwei", "acht",
-        "sieben", "Comport", "Baud", "Verbind", "StartRec",
+        "SendWin",  "clear_empf", "Empfang", "odd",     "even",    "non",     "eins",
+        "zwei",     "acht",       "sieben",  "Comport", "Baud",    "Verbind", "StartRec",
     };
     QWidget *previous = nullptr;
     for (const char *name : order) {

@@ -2,7 +2,9 @@
 
 #include <QPainter>
 
-Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
+Lamp::Lamp(QWidget *parent) : QWidget(parent)
+{
+}
 
 void Lamp::setFillColor(quint32 bgr)
 {

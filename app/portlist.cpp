@@ -7,7 +7,8 @@
 #include <QEvent>
 #include <QPainter>
 
-namespace {
+namespace
+{
 
 constexpr int Gap = 12; // between the number and its words, in pixels
 

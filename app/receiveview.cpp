@@ -14,7 +14,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 constexpr int Margin = 3; // between the frame and the text
 
@@ -130,7 +131,8 @@ void ReceiveView::prepareFont()
     m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
     m_ascent = std::round(metrics.ascent() + (m_lineHeight - metrics.height()) / 2);
     const QFontMetricsF smallMetrics(small);
-    m_smallBaseline = std::round((m_lineHeight + smallMetrics.ascent() - smallMetrics.descent()) / 2);
+    m_smallBaseline =
+        std::round((m_lineHeight + smallMetrics.ascent() - smallMetrics.descent()) / 2);
 
     auto glyphsOf = [](const QRawFont &font, const QString &text, Cell &cell) {
         const QList<quint32> glyphs = font.glyphIndexesForString(text);
@@ -270,11 +272,13 @@ void ReceiveView::syncNow()
         const qsizetype n = std::max(before.size(), after.size());
         for (qsizetype i = 0; i < n; ++i) {
             if (before.value(i) != after.value(i) || i >= after.size() || i >= before.size())
-                changed |= QRect(0, Margin + int(i) * m_lineHeight, viewport()->width(), m_lineHeight);
+                changed |=
+                    QRect(0, Margin + int(i) * m_lineHeight, viewport()->width(), m_lineHeight);
         }
         if (hasFocus()) // the caret sits at the end of the newest text
-            changed |= QRect(0, Margin + int(std::max<qsizetype>(after.size() - 1, 0)) * m_lineHeight,
-                             viewport()->width(), m_lineHeight);
+            changed |=
+                QRect(0, Margin + int(std::max<qsizetype>(after.size() - 1, 0)) * m_lineHeight,
+                      viewport()->width(), m_lineHeight);
     }
     if (!changed.isEmpty())
         viewport()->update(changed);
@@ -287,7 +291,8 @@ QList<QByteArray> ReceiveView::rowsInSight() const
         return rows;
     const qsizetype first = std::min<qsizetype>(firstRow(), qsizetype(m_rows.size()) - 1);
     const qsizetype last = std::min<qsizetype>(
-        qsizetype(m_rows.size()), first + (viewport()->height() - Margin + m_lineHeight - 1) / m_lineHeight);
+        qsizetype(m_rows.size()),
+        first + (viewport()->height() - Margin + m_lineHeight - 1) / m_lineHeight);
     for (qsizetype r = first; r < last; ++r)
         rows.append(rowBytes(m_rows[size_t(r)]).toByteArray());
     return rows;
@@ -344,20 +349,21 @@ void ReceiveView::paintEvent(QPaintEvent *event)
                 places[run].append(QPointF(x + cell.dx[size_t(g)], baseline));
             }
             if (cell.boxed)
-                boxes[sel ? 1 : 0].append(QRectF(x + 1.5, top + 1.5, cell.width - 3, m_lineHeight - 3));
+                boxes[sel ? 1 : 0].append(
+                    QRectF(x + 1.5, top + 1.5, cell.width - 3, m_lineHeight - 3));
             x += cell.width;
         }
         // A selection across a line break shows as a little room after it.
-        if (row.end == block.size() && from <= Pos{row.block, row.end}
-            && Pos{row.block, row.end} < to)
+        if (row.end == block.size() && from <= Pos{row.block, row.end} &&
+            Pos{row.block, row.end} < to)
             selected.append(QRectF(x, top, 4, m_lineHeight));
     }
 
     for (const QRectF &r : std::as_const(selected))
         painter.fillRect(r, pal.brush(QPalette::Highlight));
     const QColor muted = pal.color(QPalette::PlaceholderText);
-    const QColor colours[4] = {pal.color(QPalette::Text), pal.color(QPalette::HighlightedText), muted,
-                               pal.color(QPalette::HighlightedText)};
+    const QColor colours[4] = {pal.color(QPalette::Text), pal.color(QPalette::HighlightedText),
+                               muted, pal.color(QPalette::HighlightedText)};
     for (int k = 0; k < 2; ++k) {
         if (boxes[k].isEmpty())
             continue;
@@ -419,9 +425,9 @@ ReceiveView::Pos ReceiveView::hit(const QPoint &point) const
 {
     if (m_rows.empty())
         return {};
-    const qsizetype r = std::clamp<qsizetype>(
-        firstRow() + (point.y() - Margin) / m_lineHeight - (point.y() < Margin ? 1 : 0), 0,
-        qsizetype(m_rows.size()) - 1);
+    const qsizetype r = std::clamp<qsizetype>(firstRow() + (point.y() - Margin) / m_lineHeight -
+                                                  (point.y() < Margin ? 1 : 0),
+                                              0, qsizetype(m_rows.size()) - 1);
     const Row &row = m_rows[size_t(r)];
     const QByteArray &block = m_blocks[row.block];
     qreal x = textLeft();
@@ -477,9 +483,7 @@ void ReceiveView::mouseDoubleClickEvent(QMouseEvent *event)
     // boxed names.
     const Pos at = hit(event->position().toPoint());
     const QByteArray &block = m_blocks[at.block];
-    auto inWord = [&](qsizetype i) {
-        return block[i] != ' ' && !m_cells[uchar(block[i])].boxed;
-    };
+    auto inWord = [&](qsizetype i) { return block[i] != ' ' && !m_cells[uchar(block[i])].boxed; };
     qsizetype begin = at.at, end = at.at;
     while (begin > 0 && inWord(begin - 1))
         --begin;
@@ -544,7 +548,8 @@ void ReceiveView::keyPressEvent(QKeyEvent *event)
         return QAbstractScrollArea::keyPressEvent(event);
     }
     const int key = event->key();
-    if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_PageUp && key != Qt::Key_PageDown)
+    if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_PageUp &&
+        key != Qt::Key_PageDown)
         m_wantedX = -1;
     moveCursor(to, shift);
 }

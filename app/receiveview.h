@@ -41,8 +41,7 @@ public:
 
     // How one byte is shown: a character of the box's font, or a name drawn
     // small in a box. The one place that decides it.
-    struct Shown
-    {
+    struct Shown {
         QString text;
         bool boxed = false;
     };
@@ -73,25 +72,22 @@ protected:
 private:
     // A place in the text: a line (block) and a byte in it; the end of a
     // block is its size.
-    struct Pos
-    {
+    struct Pos {
         qsizetype block = 0;
         qsizetype at = 0;
         auto operator<=>(const Pos &) const = default;
     };
     // One painted row: a piece of a block.
-    struct Row
-    {
+    struct Row {
         qsizetype block;
         qsizetype begin;
         qsizetype end;
     };
     // How a byte is drawn, made once per font.
-    struct Cell
-    {
+    struct Cell {
         qreal width = 0;
         bool boxed = false;
-        quint8 count = 0;              // glyphs used
+        quint8 count = 0;               // glyphs used
         std::array<quint32, 4> glyph{}; // in the main font, or the small one when boxed
         std::array<qreal, 4> dx{};
     };
@@ -110,7 +106,7 @@ private:
     void ensureVisible(const Pos &pos);
     bool hasSelection() const { return m_anchor != m_cursor; }
 
-    QList<QByteArray> m_lines; // what the handler wrote
+    QList<QByteArray> m_lines;                // what the handler wrote
     QList<QByteArray> m_blocks{QByteArray()}; // on show: the lines without their CR LF
     std::vector<Row> m_rows;
     std::array<Cell, 256> m_cells;
@@ -122,7 +118,7 @@ private:
     int m_layoutWidth = -1;
     Pos m_anchor;
     Pos m_cursor;
-    qreal m_wantedX = -1; // where Up and Down aim
+    qreal m_wantedX = -1;   // where Up and Down aim
     bool m_syncing = false; // syncNow repaints what changed itself
     QTimer m_frame;
 };

@@ -3,13 +3,13 @@
 #include "artwork.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
-#include <QWidget>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTranslator>
+#include <QWidget>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -42,7 +42,8 @@ void prepareApplication(QApplication &app)
     QApplication::setWindowIcon(kavroIcon());
 }
 
-namespace {
+namespace
+{
 
 // A signal handler may only write to a descriptor; the event loop reads the
 // other end and closes the window.
@@ -58,7 +59,8 @@ void onTerminationSignal(int)
 
 void closeOnTerminationSignals(QWidget *window)
 {
-    if (signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
+    if (signalPipe[0] < 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
@@ -67,7 +69,8 @@ void closeOnTerminationSignals(QWidget *window)
         }
         window->close();
     });
-    struct sigaction action{};
+    struct sigaction action {
+    };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -17,7 +17,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 // Milliseconds until what `act` did is laid out and painted.
 double timed(CommandBox &box, const std::function<void()> &act)
@@ -57,7 +58,8 @@ int main(int argc, char *argv[])
         const double key = timed(box, [&] { QTest::keyClick(&box, Qt::Key_X); });
         std::printf("%10lld %12.1f %14.1f\n", static_cast<long long>(n), paste, key);
         if (box.text().size() != n + 1)
-            std::printf("  the box holds %lld characters\n", static_cast<long long>(box.text().size()));
+            std::printf("  the box holds %lld characters\n",
+                        static_cast<long long>(box.text().size()));
     }
     return 0;
 }

@@ -54,8 +54,8 @@
 #include "serialport.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -76,21 +76,22 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
-constexpr double TickSeconds = 0.050;   // Timer1's interval
-constexpr double PaceRate = 11520.0;    // 115200 baud, 8N1: bytes per second
-constexpr double PaceStep = 0.010;      // the far end sends every 10 ms
-constexpr double StallSeconds = 10.0;   // no progress for this long: give up
+constexpr double TickSeconds = 0.050; // Timer1's interval
+constexpr double PaceRate = 11520.0;  // 115200 baud, 8N1: bytes per second
+constexpr double PaceStep = 0.010;    // the far end sends every 10 ms
+constexpr double StallSeconds = 10.0; // no progress for this long: give up
 
 double now()
 {
@@ -103,8 +104,8 @@ double cpuSeconds()
 {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
-           + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
 }
 
 double peakMegabytes()
@@ -116,7 +117,8 @@ double peakMegabytes()
 
 qint64 fileSize(const QByteArray &path)
 {
-    struct stat st{};
+    struct stat st {
+    };
     return ::stat(path.constData(), &st) == 0 ? qint64(st.st_size) : -1;
 }
 
@@ -145,7 +147,8 @@ void report(const QList<QPair<QByteArray, QByteArray>> &fields)
     line += '\n';
     qsizetype done = 0;
     while (done < line.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, line.constData() + done, size_t(line.size() - done));
+        const ssize_t n =
+            ::write(STDOUT_FILENO, line.constData() + done, size_t(line.size() - done));
         if (n <= 0 && errno != EINTR)
             return;
         done += std::max<ssize_t>(n, 0);
@@ -356,7 +359,8 @@ int netReaderMain(int argc, char **argv)
     Rfc2217Client codec;
     auto sendAll = [sock](const QByteArray &bytes) {
         for (qsizetype done = 0; done < bytes.size();) {
-            const ssize_t w = ::send(sock, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+            const ssize_t w =
+                ::send(sock, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
             if (w <= 0)
                 return false;
             done += w;
@@ -420,8 +424,7 @@ int netReaderMain(int argc, char **argv)
 
 using Fields = QMap<QByteArray, QByteArray>;
 
-struct Child
-{
+struct Child {
     pid_t pid = -1;
     int out = -1; // its reports
     QByteArray pending;
@@ -495,7 +498,8 @@ pid_t findXServer(const QByteArray &display)
     QByteArray number = display.mid(display.indexOf(':'));
     if (const qsizetype dot = number.indexOf('.'); dot > 0)
         number.truncate(dot); // ":1.0" is screen 0 of display 1
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList pids =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : pids) {
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
         if (!cmdline.open(QIODevice::ReadOnly))
@@ -520,8 +524,8 @@ QByteArray startXvfb()
         ::dup2(fds[1], 3);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDERR_FILENO);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                 static_cast<char *>(nullptr));
+        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten",
+                 "tcp", static_cast<char *>(nullptr));
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -613,7 +617,8 @@ double send(int master, Traffic &traffic, qint64 n, double rate, Child &child)
             ts.tv_nsec = long((due - double(ts.tv_sec)) * 1e9);
             while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
             }
-            const qint64 target = std::min<qint64>(n, qint64(std::floor(double(step) * PaceStep * rate)));
+            const qint64 target =
+                std::min<qint64>(n, qint64(std::floor(double(step) * PaceStep * rate)));
             allowed = target - sent;
         }
         while (allowed > 0) {
@@ -646,8 +651,7 @@ double send(int master, Traffic &traffic, qint64 n, double rate, Child &child)
 
 // Compares the file with the traffic regenerated: the first differing offset,
 // or -1 when the file is exactly the n bytes sent.
-struct Check
-{
+struct Check {
     qint64 size = -1;
     qint64 firstDifference = -1;
     bool ok() const { return firstDifference < 0; }
@@ -681,12 +685,11 @@ Check compare(const QString &path, Traffic::Kind kind, quint64 seed, qint64 n)
     return c;
 }
 
-struct Run
-{
+struct Run {
     bool ok = false;
     QString error;
-    double seconds = 0;  // first byte sent until all of it written down
-    double cpu = 0;      // the child's CPU seconds meanwhile
+    double seconds = 0; // first byte sent until all of it written down
+    double cpu = 0;     // the child's CPU seconds meanwhile
     double childSeconds = 0;
     double peakMb = 0;
     double readyMb = 0;
@@ -787,19 +790,18 @@ QByteArray fmt(const char *format, double v)
 // Repeated runs of one kind, summed up: the fastest run for the throughput
 // (the line is shared with whatever else the machine does), the worst of all
 // runs for everything that must hold every time.
-struct Summary
-{
+struct Summary {
     int runs = 0;
     int failed = 0;
-    int lost = 0;             // runs whose file was not exactly what was sent
-    QByteArray firstLoss;     // what was wrong with the first of them
+    int lost = 0;         // runs whose file was not exactly what was sent
+    QByteArray firstLoss; // what was wrong with the first of them
     double bestSeconds = 0;
-    double cpuPerByte = 0;    // of the fastest run, seconds
-    double bytesPerEvent = 0; // of the fastest run: what one receive event took in
+    double cpuPerByte = 0;         // of the fastest run, seconds
+    double bytesPerEvent = 0;      // of the fastest run: what one receive event took in
     std::vector<double> cpuShares; // CPU seconds per second, of every run
     std::vector<double> xShares;   // the X server's, of every run
-    double worstTicks = -1;   // percent of the expected ticks
-    double worstGap = 0;      // seconds
+    double worstTicks = -1;        // percent of the expected ticks
+    double worstGap = 0;           // seconds
     double peakMb = 0;
     qint64 boxes = 0;
 
@@ -812,10 +814,11 @@ struct Summary
         }
         if (!r.check.ok()) {
             if (lost++ == 0)
-                firstLoss = r.check.size < 0 ? QByteArray("no file")
-                            : r.check.size != n && r.check.firstDifference == std::min(r.check.size, n)
-                                ? "size " + QByteArray::number(r.check.size)
-                                : "differs @" + QByteArray::number(r.check.firstDifference);
+                firstLoss =
+                    r.check.size < 0 ? QByteArray("no file")
+                    : r.check.size != n && r.check.firstDifference == std::min(r.check.size, n)
+                        ? "size " + QByteArray::number(r.check.size)
+                        : "differs @" + QByteArray::number(r.check.firstDifference);
         }
         cpuShares.push_back(r.childSeconds > 0 ? r.cpu / r.childSeconds : 0);
         if (r.xShare >= 0)
@@ -881,14 +884,17 @@ int driverMain(int argc, char **argv)
         else if (a == "--profile-with" && i + 1 < argc)
             windowWrapper = QByteArray(argv[++i]).simplified().split(' ');
         else {
-            std::fprintf(stderr, "usage: kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] "
-                                 "[--net-bytes N] [--seed S] [--only base,lines,endless,binary,net,pace] "
-                                 "[--profile-with COMMAND]\n");
+            std::fprintf(stderr,
+                         "usage: kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] "
+                         "[--net-bytes N] [--seed S] [--only base,lines,endless,binary,net,pace] "
+                         "[--profile-with COMMAND]\n");
             return 2;
         }
     }
     if (n <= 0 || netBytes <= 0 || repeat <= 0 || paceSeconds <= 0) {
-        std::fprintf(stderr, "kavro-flood: --bytes, --net-bytes, --repeat and --pace-seconds must be positive\n");
+        std::fprintf(
+            stderr,
+            "kavro-flood: --bytes, --net-bytes, --repeat and --pace-seconds must be positive\n");
         return 2;
     }
     ::signal(SIGPIPE, SIG_IGN);
@@ -900,7 +906,8 @@ int driverMain(int argc, char **argv)
             xDisplay = startXvfb();
             ownServer = true;
             if (xDisplay.isEmpty()) {
-                std::fprintf(stderr, "kavro-flood: Xvfb did not start (./scripts/setup.sh --bench)\n");
+                std::fprintf(stderr,
+                             "kavro-flood: Xvfb did not start (./scripts/setup.sh --bench)\n");
                 return 1;
             }
         } else {
@@ -914,16 +921,18 @@ int driverMain(int argc, char **argv)
         }
     });
 
-    std::printf("kavro-flood: %lld bytes per run, best of %d runs, seed %llu, %d cores, window %s\n",
-                static_cast<long long>(n), repeat, static_cast<unsigned long long>(seed),
-                int(sysconf(_SC_NPROCESSORS_ONLN)),
-                x11 ? ("on X display " + xDisplay + (ownServer ? " (an Xvfb of its own)" : "")).constData()
-                    : "offscreen");
+    std::printf(
+        "kavro-flood: %lld bytes per run, best of %d runs, seed %llu, %d cores, window %s\n",
+        static_cast<long long>(n), repeat, static_cast<unsigned long long>(seed),
+        int(sysconf(_SC_NPROCESSORS_ONLN)),
+        x11 ? ("on X display " + xDisplay + (ownServer ? " (an Xvfb of its own)" : "")).constData()
+            : "offscreen");
     std::fflush(stdout);
 
     // Row 0 is the plain reader; the kinds take turns, so that a disturbance
     // on the machine does not hit one of them only.
-    const Traffic::Kind kinds[] = {Traffic::Lines, Traffic::Lines, Traffic::Endless, Traffic::Binary};
+    const Traffic::Kind kinds[] = {Traffic::Lines, Traffic::Lines, Traffic::Endless,
+                                   Traffic::Binary};
     const char *const names[] = {"base", "lines", "endless", "binary"};
     Summary rows[4];
     double readyMb = 0;
@@ -949,7 +958,8 @@ int driverMain(int argc, char **argv)
         for (int k = 0; k < 2; ++k) {
             const Run r = runOnce(k > 0, Traffic::Binary, seed, netBytes, 0, true);
             if (!r.ok)
-                std::fprintf(stderr, "kavro-flood: net %s: %s\n", k ? "window" : "reader", qPrintable(r.error));
+                std::fprintf(stderr, "kavro-flood: net %s: %s\n", k ? "window" : "reader",
+                             qPrintable(r.error));
             netRows[k].add(r, netBytes);
         }
     }
@@ -968,34 +978,37 @@ int driverMain(int argc, char **argv)
 
     const double baseRate = rows[0].rate(n);
     const double linesRate = rows[1].rate(n);
-    if (std::any_of(std::begin(rows), std::end(rows), [](const Summary &r) { return r.runs > 0; })) {
+    if (std::any_of(std::begin(rows), std::end(rows),
+                    [](const Summary &r) { return r.runs > 0; })) {
         std::printf("\nflood, %lld bytes each:\n", static_cast<long long>(n));
-        std::printf("%-9s %8s %7s %7s  %-12s %8s %7s %8s %9s %8s %7s\n", "run", "MB/s", "x base", "x lines",
-                    "capture", "ticks %", "gap ms", "peak MB", "CPU ns/B", "B/event", x11 ? "X CPU %" : "");
+        std::printf("%-9s %8s %7s %7s  %-12s %8s %7s %8s %9s %8s %7s\n", "run", "MB/s", "x base",
+                    "x lines", "capture", "ticks %", "gap ms", "peak MB", "CPU ns/B", "B/event",
+                    x11 ? "X CPU %" : "");
     }
     for (int k = 0; k < 4; ++k) {
         const Summary &r = rows[k];
         if (!r.runs)
             continue;
         const bool window = k > 0;
-        std::printf("%-9s %8.1f %7s %7s  %-12s %8s %7s %8.1f %9.1f %8s %7s\n",
-                    k ? names[k] : "baseline", r.rate(n),
-                    baseRate > 0 && r.measured() ? fmt("%.2f", r.rate(n) / baseRate).constData() : "-",
-                    k > 1 && linesRate > 0 && r.measured() ? fmt("%.2f", r.rate(n) / linesRate).constData()
-                                                          : "",
-                    r.capture().constData(),
-                    window && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
-                    window && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "",
-                    r.peakMb, 1e9 * r.cpuPerByte,
-                    window && r.bytesPerEvent > 0 ? fmt("%.0f", r.bytesPerEvent).constData() : "",
-                    r.medianXShare() >= 0 ? fmt("%.1f", 100 * r.medianXShare()).constData() : "");
+        std::printf(
+            "%-9s %8.1f %7s %7s  %-12s %8s %7s %8.1f %9.1f %8s %7s\n", k ? names[k] : "baseline",
+            r.rate(n),
+            baseRate > 0 && r.measured() ? fmt("%.2f", r.rate(n) / baseRate).constData() : "-",
+            k > 1 && linesRate > 0 && r.measured() ? fmt("%.2f", r.rate(n) / linesRate).constData()
+                                                   : "",
+            r.capture().constData(),
+            window && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
+            window && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
+            1e9 * r.cpuPerByte,
+            window && r.bytesPerEvent > 0 ? fmt("%.0f", r.bytesPerEvent).constData() : "",
+            r.medianXShare() >= 0 ? fmt("%.1f", 100 * r.medianXShare()).constData() : "");
     }
 
     if (netRows[0].runs || netRows[1].runs) {
         std::printf("\nthrough ser2net (rfc2217 on 127.0.0.1), binary, %lld bytes each:\n",
                     static_cast<long long>(netBytes));
-        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %9s\n", "run", "MB/s", "x base", "capture", "ticks %",
-                    "gap ms", "peak MB", "CPU ns/B");
+        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %9s\n", "run", "MB/s", "x base", "capture",
+                    "ticks %", "gap ms", "peak MB", "CPU ns/B");
         const double netBase = netRows[0].rate(netBytes);
         for (int k = 0; k < 2; ++k) {
             const Summary &r = netRows[k];
@@ -1003,31 +1016,35 @@ int driverMain(int argc, char **argv)
                 continue;
             std::printf("%-9s %8.2f %7s  %-12s %8s %7s %8.1f %9.1f\n", k ? "window" : "reader",
                         r.rate(netBytes),
-                        netBase > 0 && r.measured() ? fmt("%.2f", r.rate(netBytes) / netBase).constData() : "-",
-                        r.capture().constData(), k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
-                        k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
-                        1e9 * r.cpuPerByte);
+                        netBase > 0 && r.measured()
+                            ? fmt("%.2f", r.rate(netBytes) / netBase).constData()
+                            : "-",
+                        r.capture().constData(),
+                        k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
+                        k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "",
+                        r.peakMb, 1e9 * r.cpuPerByte);
         }
     }
 
     if (paced[0].runs || paced[1].runs) {
-        std::printf("\nat 115200 baud: %.0f bytes/s of lines in 10 ms pieces for %.0f s, median of %d runs:\n",
+        std::printf("\nat 115200 baud: %.0f bytes/s of lines in 10 ms pieces for %.0f s, median of "
+                    "%d runs:\n",
                     PaceRate, paceSeconds, repeat);
-        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %7s\n", "run", "CPU %", "x base", "capture", "ticks %",
-                    "gap ms", "peak MB", x11 ? "X CPU %" : "");
+        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %7s\n", "run", "CPU %", "x base", "capture",
+                    "ticks %", "gap ms", "peak MB", x11 ? "X CPU %" : "");
         const double baseCpu = 100 * paced[0].medianCpuShare();
         for (int k = 0; k < 2; ++k) {
             const Summary &r = paced[k];
             if (!r.runs)
                 continue;
             const double cpu = 100 * r.medianCpuShare();
-            std::printf("%-9s %8.2f %7s  %-12s %8s %7s %8.1f %7s\n", k ? "window" : "baseline", cpu,
-                        baseCpu > 0 && r.measured() ? fmt("%.1f", cpu / baseCpu).constData()
-                                                    : "-",
-                        r.capture().constData(),
-                        k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
-                        k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
-                        r.medianXShare() >= 0 ? fmt("%.2f", 100 * r.medianXShare()).constData() : "");
+            std::printf(
+                "%-9s %8.2f %7s  %-12s %8s %7s %8.1f %7s\n", k ? "window" : "baseline", cpu,
+                baseCpu > 0 && r.measured() ? fmt("%.1f", cpu / baseCpu).constData() : "-",
+                r.capture().constData(),
+                k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
+                k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
+                r.medianXShare() >= 0 ? fmt("%.2f", 100 * r.medianXShare()).constData() : "");
         }
     }
 
@@ -1036,9 +1053,10 @@ int driverMain(int argc, char **argv)
         boxes += r.boxes;
     std::printf("\nwindow right after start: %.1f MB; message boxes shown: %lld\n", readyMb,
                 static_cast<long long>(boxes));
-    std::printf("targets: lines, endless, binary >= 0.50 x base; net window >= 0.50 x net reader; 0 lost;\n"
-                "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB;\n"
-                "         window CPU <= 2 %% and <= 2 x base at 115200 baud (on an X server)\n");
+    std::printf(
+        "targets: lines, endless, binary >= 0.50 x base; net window >= 0.50 x net reader; 0 lost;\n"
+        "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB;\n"
+        "         window CPU <= 2 %% and <= 2 x base at 115200 baud (on an X server)\n");
     return 0;
 }
 

@@ -23,13 +23,15 @@
 #include <memory>
 #include <sys/resource.h>
 
-namespace {
+namespace
+{
 
 double cpuSeconds()
 {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
 }
 
 // Runs the event loop until `done` (looked at every 5 ms) or the time is up.
@@ -74,7 +76,8 @@ int main(int argc, char *argv[])
     QFile::link(far->slavePath(), link);
     DeviceSerialPort port({PortMap(links.path(), [] { return QStringList(); }), {links.path()}});
     bool waiting = false;
-    QObject::connect(&port, &SerialPort::WaitingChanged, &app, [&](bool w, const QString &) { waiting = w; });
+    QObject::connect(&port, &SerialPort::WaitingChanged, &app,
+                     [&](bool w, const QString &) { waiting = w; });
     port.setCommPort(1);
     port.setSettings(QStringLiteral("115200,n,8,1"));
     port.setPortOpen(true);
@@ -100,7 +103,8 @@ int main(int argc, char *argv[])
         QFile::remove(link);
         QFile::rename(link + QStringLiteral(".new"), link);
         runUntil([&] { return !waiting; }, 10000);
-        std::printf("%6d %16.3f %18.1f\n", round, cpu, waiting ? -1.0 : double(back.nsecsElapsed()) / 1e6);
+        std::printf("%6d %16.3f %18.1f\n", round, cpu,
+                    waiting ? -1.0 : double(back.nsecsElapsed()) / 1e6);
     }
     return 0;
 }

@@ -18,10 +18,10 @@
 #include <cstdio>
 #include <functional>
 
-namespace {
-
-struct Scenario
+namespace
 {
+
+struct Scenario {
     const char *name;
     std::function<void(LineAssembler &)> prepare; // the state before the events
     QByteArray event;                             // what each event brings
@@ -53,8 +53,8 @@ int main(int argc, char **argv)
                  feedAll(a, hundred + "\r\n");
          },
          hundred + "\r\n"},
-        {"line at the bound",
-         [&](LineAssembler &a) { feedAll(a, QByteArray(bound, 'y')); }, hundred},
+        {"line at the bound", [&](LineAssembler &a) { feedAll(a, QByteArray(bound, 'y')); },
+         hundred},
         {"ten full lines",
          [&](LineAssembler &a) {
              for (int i = 0; i < 10; ++i)

@@ -33,9 +33,10 @@ void Capture::StartRec_Click()
         // once: an operator who is told nothing believes the capture runs.
         if (file.isEmpty())
             return;
-        const QString what = stopping ? QStringLiteral("Die Aufzeichnungsdatei „%1“ konnte nicht "
-                                                       "vollständig geschrieben werden: %2.")
-                                      : QStringLiteral("Die Aufzeichnung kann nicht beginnen: „%1“: %2.");
+        const QString what =
+            stopping ? QStringLiteral("Die Aufzeichnungsdatei „%1“ konnte nicht "
+                                      "vollständig geschrieben werden: %2.")
+                     : QStringLiteral("Die Aufzeichnung kann nicht beginnen: „%1“: %2.");
         m_report(KavroError(e.number(), what.arg(file, e.description())));
     }
 }
@@ -64,9 +65,8 @@ void Capture::startSequence(QString &file)
         const QString question = QStringLiteral("Die Datei existiert bereits!") + QChar(13) +
                                  QStringLiteral("Soll ") + m_recFileName +
                                  QStringLiteral(" überschrieben werden?");
-        if (m_boxes.show(question, QStringLiteral("Aufzeichnungsdatei"),
-                               MessageBoxes::YesNo, MessageBoxes::Question) ==
-            MessageBoxes::AnswerNo)
+        if (m_boxes.show(question, QStringLiteral("Aufzeichnungsdatei"), MessageBoxes::YesNo,
+                         MessageBoxes::Question) == MessageBoxes::AnswerNo)
             return;
     }
 
@@ -138,10 +138,12 @@ void Capture::stopAfterFailure(const KavroError &e) noexcept
     }
     m_c.Timer1->stop();
     m_c.ProgressBar1->setValue(0);
-    QString text = QStringLiteral("Die Aufzeichnungsdatei „%1“ kann nicht weiter beschrieben werden: "
-                                  "%2. Die Aufzeichnung wurde beendet.")
-                       .arg(path, e.description());
+    QString text =
+        QStringLiteral("Die Aufzeichnungsdatei „%1“ kann nicht weiter beschrieben werden: "
+                       "%2. Die Aufzeichnung wurde beendet.")
+            .arg(path, e.description());
     if (e.number() != Err::FileNotFound)
-        text += QStringLiteral(" Die Datei enthält alles, was bis dahin geschrieben werden konnte.");
+        text +=
+            QStringLiteral(" Die Datei enthält alles, was bis dahin geschrieben werden konnte.");
     m_report(KavroError(e.number(), text));
 }

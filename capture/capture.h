@@ -16,8 +16,7 @@ class QPushButton;
 class QTimer;
 
 // The capture's controls; the window fills them in.
-struct CaptureControls
-{
+struct CaptureControls {
     QPushButton *StartRec = nullptr;
     QPlainTextEdit *Text1 = nullptr;
     QProgressBar *ProgressBar1 = nullptr;

@@ -13,24 +13,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
 }
 
-const QString NoPlainFile =
-    QStringLiteral("Das ist keine gewöhnliche Datei, sondern ein Ordner, eine Verknüpfung oder ein Gerät");
+const QString NoPlainFile = QStringLiteral(
+    "Das ist keine gewöhnliche Datei, sondern ein Ordner, eine Verknüpfung oder ein Gerät");
 
 // Whether the open file is still the one at its path: deleted or replaced
 // from outside, it takes everything written into it out of sight.
 bool stillThere(int fd, const QString &path)
 {
-    struct stat open{};
-    struct stat named{};
-    return ::fstat(fd, &open) == 0 && ::stat(nativePath(path).constData(), &named) == 0
-           && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    struct stat open {
+    };
+    struct stat named {
+    };
+    return ::fstat(fd, &open) == 0 && ::stat(nativePath(path).constData(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 } // namespace
@@ -49,7 +52,8 @@ qint64 FileNumbers::fileLength(const QString &path)
 {
     // The name itself counts, not what a link points to: a link whose
     // target is gone is still there.
-    struct stat st{};
+    struct stat st {
+    };
     if (::lstat(nativePath(path).constData(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             raiseError(Err::FileNotFound);
@@ -61,7 +65,8 @@ qint64 FileNumbers::fileLength(const QString &path)
 void FileNumbers::remove(const QString &path)
 {
     const QByteArray native = nativePath(path);
-    struct stat st{};
+    struct stat st {
+    };
     if (::lstat(native.constData(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             raiseError(Err::FileNotFound);
@@ -78,8 +83,9 @@ void FileNumbers::remove(const QString &path)
         const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
         ::close(fd);
         if (busy)
-            raiseError(Err::PermissionDenied,
-                       QStringLiteral("Die Datei wird gerade von einem anderen Programm beschrieben"));
+            raiseError(
+                Err::PermissionDenied,
+                QStringLiteral("Die Datei wird gerade von einem anderen Programm beschrieben"));
     }
     if (::unlink(native.constData()) != 0) {
         if (errno == ENOENT)
@@ -105,11 +111,12 @@ void FileNumbers::openAppend(int number, const QString &path)
     Slot &s = slot(number);
     if (s.fd >= 0)
         raiseError(Err::FileAlreadyOpen);
-    const int fd = ::open(nativePath(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                          0666);
+    const int fd =
+        ::open(nativePath(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         raiseFileError(errno);
-    struct stat st{};
+    struct stat st {
+    };
     if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
         ::close(fd);
         raiseError(Err::PathAccess, NoPlainFile);

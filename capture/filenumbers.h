@@ -50,8 +50,7 @@ public:
 
 private:
     static constexpr qsizetype FlushAt = 64 * 1024;
-    struct Slot
-    {
+    struct Slot {
         int fd = -1;
         QString path;
         // What waits for the next flush: `used` bytes of `capacity`. The

@@ -2,22 +2,22 @@
 
 #include "codepage.h"
 #include "kavroerror.h"
-#include "portstatus.h"
 #include "networkline.h"
+#include "portstatus.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileSystemWatcher>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTimer>
 
 #include <algorithm>
-#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -29,7 +29,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Pseudo-terminal slaves (Unix 98 ptys) have these major numbers.
 constexpr unsigned PtySlaveMajorFirst = 136;
@@ -42,8 +43,7 @@ constexpr unsigned PtySlaveMajorLast = 143;
 
 } // namespace
 
-struct DeviceSerialPort::Private
-{
+struct DeviceSerialPort::Private {
     Private(DeviceSerialPort *owner, const Environment &environment)
         : q(owner), port(new QSerialPort(owner)), env(environment)
     {
@@ -57,12 +57,12 @@ struct DeviceSerialPort::Private
     QString settingsText = QStringLiteral("9600,n,8,1");
     LineSettings settings;
 
-    bool open = false;        // what PortOpen reports
-    bool lost = false;        // the device failed while open and is given up
-    bool absent = false;      // the device vanished while open and is waited for
-    QString linkPath;         // the com<n> link the device was found by, if any
+    bool open = false;         // what PortOpen reports
+    bool lost = false;         // the device failed while open and is given up
+    bool absent = false;       // the device vanished while open and is waited for
+    QString linkPath;          // the com<n> link the device was found by, if any
     quint64 lostLinkStamp = 0; // that link's inode and time when the device vanished
-    QString absentAbout;      // what the lamp's tooltip says meanwhile
+    QString absentAbout;       // what the lamp's tooltip says meanwhile
     QFileSystemWatcher *watcher = nullptr;
     QTimer *lookAgain = nullptr;
     // A slow look whether the open device is still there, for the rare
@@ -73,12 +73,12 @@ struct DeviceSerialPort::Private
     NetworkLine *net = nullptr;
     QTimer *callAgain = nullptr;
     int callAgainMs = 0;
-    int lostNumber = 0;       // what Output reports then
+    int lostNumber = 0; // what Output reports then
     QString lostText;
     bool writing = false;     // setOutput is handing bytes to QSerialPort
     bool writeFailed = false; // ... and a write failed meanwhile
     QString device;
-    int guard = -1;           // our own descriptor, holding the flock
+    int guard = -1; // our own descriptor, holding the flock
 
     // Received bytes taken from QSerialPort in one piece; Input hands them out
     // one at a time without copying.
@@ -89,10 +89,7 @@ struct DeviceSerialPort::Private
     // Where the bytes of the open port come from: the device, or the
     // connection to the serial server. Everything that only reads and writes
     // goes through here and does not know which.
-    QIODevice *line() const
-    {
-        return net ? static_cast<QIODevice *>(net) : port;
-    }
+    QIODevice *line() const { return net ? static_cast<QIODevice *>(net) : port; }
 
     qsizetype waiting() const
     {
@@ -169,7 +166,8 @@ struct DeviceSerialPort::Private
 
     bool isPseudoTerminal() const
     {
-        struct stat st{};
+        struct stat st {
+        };
         if (guard < 0 || ::fstat(guard, &st) != 0 || !S_ISCHR(st.st_mode))
             return false;
         return major(st.st_rdev) >= PtySlaveMajorFirst && major(st.st_rdev) <= PtySlaveMajorLast;
@@ -183,16 +181,16 @@ struct DeviceSerialPort::Private
         // a half, and 1.5 comes only with five data bits.
         const QSerialPort::StopBits stop =
             s.stopBits == LineSettings::StopBits::One ? QSerialPort::OneStop : QSerialPort::TwoStop;
-        static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
-                                                       QSerialPort::OddParity, QSerialPort::MarkParity,
-                                                       QSerialPort::SpaceParity};
+        static const QSerialPort::Parity parities[] = {
+            QSerialPort::NoParity, QSerialPort::EvenParity, QSerialPort::OddParity,
+            QSerialPort::MarkParity, QSerialPort::SpaceParity};
         // A pseudo-terminal has no line: the kernel keeps it at 8 data bits
         // without parity whatever is asked. The bytes pass all the same, so
         // the character format is not held against it.
         const bool lineless = isPseudoTerminal();
         port->clearError();
-        bool ok = port->setBaudRate(s.baud) && port->setStopBits(stop)
-                  && port->setFlowControl(QSerialPort::NoFlowControl);
+        bool ok = port->setBaudRate(s.baud) && port->setStopBits(stop) &&
+                  port->setFlowControl(QSerialPort::NoFlowControl);
         ok = (port->setDataBits(QSerialPort::DataBits(s.dataBits)) || lineless) && ok;
         ok = (port->setParity(parities[int(s.parity)]) || lineless) && ok;
         port->clearError();
@@ -242,13 +240,17 @@ struct DeviceSerialPort::Private
     QString absentText() const
     {
         if (net)
-            return QStringLiteral("Der Anschluss %1 ist nicht mehr erreichbar. Kavro wartet darauf und "
-                                  "verbindet wieder, sobald der Server ihn annimmt.")
+            return QStringLiteral(
+                       "Der Anschluss %1 ist nicht mehr erreichbar. Kavro wartet darauf und "
+                       "verbindet wieder, sobald der Server ihn annimmt.")
                 .arg(linkPath.isEmpty() ? device : QStringLiteral("%1 (%2)").arg(linkPath, device));
-        const QString what = linkPath.isEmpty() ? device
-                                                : QStringLiteral("%1 (%2)").arg(linkPath, QFileInfo(linkPath).symLinkTarget());
-        return QStringLiteral("Das Gerät %1 ist nicht mehr da. Kavro wartet darauf und öffnet es wieder, "
-                              "sobald es zurück ist.")
+        const QString what =
+            linkPath.isEmpty()
+                ? device
+                : QStringLiteral("%1 (%2)").arg(linkPath, QFileInfo(linkPath).symLinkTarget());
+        return QStringLiteral(
+                   "Das Gerät %1 ist nicht mehr da. Kavro wartet darauf und öffnet es wieder, "
+                   "sobald es zurück ist.")
             .arg(what);
     }
 
@@ -257,13 +259,15 @@ struct DeviceSerialPort::Private
         QString who = QStringLiteral("ein anderes Programm");
         if (const pid_t pid = PortStatus::flockHolder(target); pid > 0) {
             QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed())
-                                                                : QString();
+            const QString name = comm.open(QIODevice::ReadOnly)
+                                     ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                     : QString();
             who += name.isEmpty() ? QStringLiteral(" (Prozess %1)").arg(pid)
                                   : QStringLiteral(" (%1, Prozess %2)").arg(name).arg(pid);
         }
-        return QStringLiteral("Das Gerät %1 ist wieder da, aber %2 hat es geöffnet. Kavro wartet, bis es "
-                              "frei ist.")
+        return QStringLiteral(
+                   "Das Gerät %1 ist wieder da, aber %2 hat es geöffnet. Kavro wartet, bis es "
+                   "frei ist.")
             .arg(target, who);
     }
 
@@ -275,9 +279,10 @@ struct DeviceSerialPort::Private
     {
         if (!linkPath.isEmpty() && linkStamp() != lostLinkStamp)
             return false; // the link was made anew: somebody pointed it at the device
-        struct stat st{};
-        if (::stat(QFile::encodeName(target).constData(), &st) != 0 || !S_ISCHR(st.st_mode)
-            || major(st.st_rdev) < PtySlaveMajorFirst || major(st.st_rdev) > PtySlaveMajorLast)
+        struct stat st {
+        };
+        if (::stat(QFile::encodeName(target).constData(), &st) != 0 || !S_ISCHR(st.st_mode) ||
+            major(st.st_rdev) < PtySlaveMajorFirst || major(st.st_rdev) > PtySlaveMajorLast)
             return false;
         return PortStatus::heldElsewhere(target, -1);
     }
@@ -285,10 +290,12 @@ struct DeviceSerialPort::Private
     // Tells a link made anew from the old one, even with the same target.
     quint64 linkStamp() const
     {
-        struct stat st{};
+        struct stat st {
+        };
         if (::lstat(QFile::encodeName(linkPath).constData(), &st) != 0)
             return 0;
-        return quint64(st.st_ino) * 1000003u + quint64(st.st_mtim.tv_nsec) + quint64(st.st_mtim.tv_sec);
+        return quint64(st.st_ino) * 1000003u + quint64(st.st_mtim.tv_nsec) +
+               quint64(st.st_mtim.tv_sec);
     }
 
     // The device waited for is the one the link points to now (a by-id link
@@ -309,7 +316,8 @@ struct DeviceSerialPort::Private
             presence->setInterval(1000);
             QObject::connect(presence, &QTimer::timeout, q, [this] {
                 if (open && !lost && !absent && !net && gone())
-                    lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+                    lose(Err::PortGone,
+                         QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
             });
         }
         presence->start();
@@ -319,7 +327,8 @@ struct DeviceSerialPort::Private
     {
         if (!watcher) {
             watcher = new QFileSystemWatcher(q);
-            QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, q, [this] { lookSoon(); });
+            QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, q,
+                             [this] { lookSoon(); });
             QObject::connect(watcher, &QFileSystemWatcher::fileChanged, q, [this] { lookSoon(); });
             lookAgain = new QTimer(q);
             lookAgain->setInterval(1000);
@@ -382,8 +391,9 @@ struct DeviceSerialPort::Private
             return;
         const QString about =
             number == Err::PortInUse
-                ? QStringLiteral("Der Anschluss %1 ist wieder erreichbar, aber ein anderes Programm hat ihn "
-                                 "geöffnet. Kavro wartet, bis er frei ist.")
+                ? QStringLiteral(
+                      "Der Anschluss %1 ist wieder erreichbar, aber ein anderes Programm hat ihn "
+                      "geöffnet. Kavro wartet, bis er frei ist.")
                       .arg(device)
                 : absentText();
         callAgainMs = std::min(callAgainMs * 2, 8000);
@@ -523,18 +533,21 @@ struct DeviceSerialPort::Private
             port->clearError();
             switch (error) {
             case QSerialPort::DeviceNotFoundError:
-                raiseError(Err::PortNotFound,
-                           QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
+                raiseError(
+                    Err::PortNotFound,
+                    QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
             case QSerialPort::PermissionError:
                 // Our own open went through, so this is QSerialPort's lock file or
                 // a program that took the port in the meantime.
                 if (PortStatus::lockedByOtherProgram(device, env.lockDirs))
                     portInUse(device);
                 raiseError(Err::PortAccess,
-                           QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)").arg(device, reason));
+                           QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)")
+                               .arg(device, reason));
             default:
                 raiseError(Err::PortOpenFailed,
-                           QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)").arg(device, reason));
+                           QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
+                               .arg(device, reason));
             }
         }
 
@@ -548,9 +561,11 @@ struct DeviceSerialPort::Private
         if (!applySettings(settings)) {
             port->close();
             releaseGuard();
-            raiseError(Err::InvalidValue,
-                       QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
-                           .arg(settingsText, device));
+            raiseError(
+                Err::InvalidValue,
+                QStringLiteral(
+                    "Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
+                    .arg(settingsText, device));
         }
     }
 
@@ -569,7 +584,8 @@ struct DeviceSerialPort::Private
             return;
         }
         if (gone()) {
-            lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+            lose(Err::PortGone,
+                 QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
         } else if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
             // A device that is being pulled may fail a read a moment before
             // the system shows it gone; look again before calling it dead.
@@ -578,7 +594,8 @@ struct DeviceSerialPort::Private
                 if (!open || lost || absent)
                     return;
                 if (gone())
-                    lose(Err::PortGone, QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+                    lose(Err::PortGone,
+                         QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
                 else if (error == QSerialPort::ReadError)
                     lose(Err::PortIo, QStringLiteral("Lesefehler am Anschluss %1").arg(device));
             });
@@ -590,9 +607,10 @@ struct DeviceSerialPort::Private
                 writeFailed = true;
             else
                 Q_EMIT q->Failed(KavroError(
-                    Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1: ein gesendeter Befehl "
-                                                "ist nicht vollständig angekommen")
-                                     .arg(device)));
+                    Err::PortIo,
+                    QStringLiteral("Schreibfehler am Anschluss %1: ein gesendeter Befehl "
+                                   "ist nicht vollständig angekommen")
+                        .arg(device)));
         }
         // A ResourceError of a device that is still there is a full output
         // buffer (Qt reports EAGAIN so); the rest is sent when there is room.
@@ -640,8 +658,12 @@ DeviceSerialPort::Environment DeviceSerialPort::system()
                         QList<SystemPort> devices;
                         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
                         for (const QSerialPortInfo &info : ports) {
-                            SystemPort port{info.systemLocation(), info.description(),
-                                            info.manufacturer(), info.serialNumber(), {}, {}};
+                            SystemPort port{info.systemLocation(),
+                                            info.description(),
+                                            info.manufacturer(),
+                                            info.serialNumber(),
+                                            {},
+                                            {}};
                             if (info.hasVendorIdentifier())
                                 port.vendorId = info.vendorIdentifier();
                             if (info.hasProductIdentifier())
@@ -654,7 +676,9 @@ DeviceSerialPort::Environment DeviceSerialPort::system()
             {QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")}};
 }
 
-DeviceSerialPort::DeviceSerialPort(QObject *parent) : DeviceSerialPort(system(), parent) {}
+DeviceSerialPort::DeviceSerialPort(QObject *parent) : DeviceSerialPort(system(), parent)
+{
+}
 
 DeviceSerialPort::DeviceSerialPort(const Environment &environment, QObject *parent)
     : SerialPort(parent), d(new Private(this, environment))
@@ -690,7 +714,8 @@ void DeviceSerialPort::setPortOpen(bool open)
         d->openNetwork(*address);
     else
         d->openDevice(device, true);
-    const QString link = d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->commPort);
+    const QString link =
+        d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->commPort);
     d->linkPath = QFileInfo(link).isSymLink() ? link : QString();
     d->chunk.clear();
     d->pos = 0;
@@ -728,9 +753,11 @@ void DeviceSerialPort::setSettings(const QString &settings)
     // device; a refusal leaves the old ones in force.
     if (d->open && !d->lost && !d->absent && !d->applySettings(parsed)) {
         d->applySettings(d->settings);
-        raiseError(Err::InvalidValue,
-                   QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
-                       .arg(settings, d->device));
+        raiseError(
+            Err::InvalidValue,
+            QStringLiteral(
+                "Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
+                .arg(settings, d->device));
     }
     d->settings = parsed;
     d->settingsText = settings;
@@ -745,7 +772,8 @@ void DeviceSerialPort::setOutput(const QString &text)
     // Nothing is kept for later: a stale command must not reach a board that
     // has just been reset.
     if (d->absent)
-        raiseError(Err::PortGone, d->absentAbout + QStringLiteral(" Der Befehl wurde nicht gesendet."));
+        raiseError(Err::PortGone,
+                   d->absentAbout + QStringLiteral(" Der Befehl wurde nicht gesendet."));
     if (text.isEmpty())
         return;
 

@@ -17,8 +17,7 @@ public:
     // Where the port looks: how numbers map to devices, the folders where
     // programs leave UUCP lock files, and the folders whose changes mean that
     // devices came or went (the link folder is always watched).
-    struct Environment
-    {
+    struct Environment {
         PortMap map;
         QStringList lockDirs;
         QStringList watchDirs = {};

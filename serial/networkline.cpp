@@ -8,7 +8,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 Rfc2217Client::Line lineOf(const LineSettings &s)
 {

@@ -7,7 +7,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace {
+namespace
+{
 
 // Devices are named as the operator knows them from /dev ("ttyUSB0",
 // "pts/3"); anything elsewhere by its full path.
@@ -26,8 +27,9 @@ QString words(const PortMap::Entry &entry, PortStatus::State state)
     // A port on a serial server is named by its address; whether the server
     // answers is only learned by calling it, which the list never does.
     if (entry.linked && NetworkAddress::looksLike(entry.linkTarget))
-        return entry.device.isEmpty() ? entry.linkTarget + QStringLiteral(" · keine gültige Adresse")
-                                      : QStringLiteral("Netzwerkport ") + entry.device;
+        return entry.device.isEmpty()
+                   ? entry.linkTarget + QStringLiteral(" · keine gültige Adresse")
+                   : QStringLiteral("Netzwerkport ") + entry.device;
     QStringList parts;
     if (!entry.device.isEmpty()) {
         QString text = deviceName(entry.device);
@@ -94,10 +96,10 @@ void PortDirectory::refresh()
     QMap<qint16, QString> texts;
     QList<qint16> present;
     for (const PortMap::Entry &entry : entries) {
-        const PortStatus::State state =
-            entry.device.isEmpty()                        ? PortStatus::Missing
-            : NetworkAddress::looksLike(entry.linkTarget) ? PortStatus::Free
-                                                          : PortStatus::look(entry.device, m_env.lockDirs);
+        const PortStatus::State state = entry.device.isEmpty() ? PortStatus::Missing
+                                        : NetworkAddress::looksLike(entry.linkTarget)
+                                            ? PortStatus::Free
+                                            : PortStatus::look(entry.device, m_env.lockDirs);
         texts.insert(entry.number, words(entry, state));
         if (state != PortStatus::Missing)
             present.append(entry.number);

@@ -15,7 +15,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The PID in a UUCP lock file: ten ASCII digits padded with blanks (what
 // most programs write, Qt's lock files included, whose first line is the

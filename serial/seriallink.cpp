@@ -37,8 +37,8 @@ void SerialLink::Verbind_Click()
                              QStringLiteral(" ist bereits von einem anderen Programm geöffnet!"),
                          title, MessageBoxes::Ok, MessageBoxes::Information);
         if (e.number() == Err::PortNotFound)
-            m_boxes.show(QStringLiteral(" Com ") + port + QStringLiteral(" existiert nicht!"), title,
-                         MessageBoxes::Ok, MessageBoxes::Information);
+            m_boxes.show(QStringLiteral(" Com ") + port + QStringLiteral(" existiert nicht!"),
+                         title, MessageBoxes::Ok, MessageBoxes::Information);
     }
 }
 

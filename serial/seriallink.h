@@ -49,8 +49,7 @@ public:
 };
 
 // The controls the handlers of the serial link read and write.
-struct LinkControls
-{
+struct LinkControls {
     QPushButton *Verbind = nullptr;
     LampControl *Shape1 = nullptr;
     QGroupBox *Frame5 = nullptr;

@@ -1,28 +1,28 @@
 #pragma once
 
+#include "commandbox.h"
 #include "commondialog.h"
 #include "kavroerror.h"
-#include "commandbox.h"
 #include "kavrowindow.h"
 #include "lamp.h"
-#include "receiveview.h"
 #include "messageboxes.h"
+#include "receiveview.h"
 #include "serialport.h"
 
-#include <QtWidgets>
 #include <QByteArray>
 #include <QList>
+#include <QtWidgets>
 
-#include <functional>
 #include <QStringList>
+#include <functional>
 
 // A scripted port: records what the handlers do with it, fails where told,
 // and hands out the bytes a test puts into its input.
 class FakePort : public SerialPort
 {
 public:
-    QStringList calls;      // "CommPort=3", "Settings=9600,n,8,1", "PortOpen=true", ...
-    int failAt = -1;        // the call (counted from 0) that fails with failWith
+    QStringList calls; // "CommPort=3", "Settings=9600,n,8,1", "PortOpen=true", ...
+    int failAt = -1;   // the call (counted from 0) that fails with failWith
     int failWith = 0;
 
     bool PortOpen() const override { return m_open; }
@@ -34,12 +34,19 @@ public:
     qint16 CommPort() const override { return 0; } // the handlers only set these two
     void setCommPort(qint16 port) override { step(QStringLiteral("CommPort=%1").arg(port)); }
     QString Settings() const override { return {}; }
-    void setSettings(const QString &settings) override { step(QStringLiteral("Settings=") + settings); }
+    void setSettings(const QString &settings) override
+    {
+        step(QStringLiteral("Settings=") + settings);
+    }
     void setOutput(const QString &) override { step(QStringLiteral("Output")); }
-    qint16 InBufferCount() override { return qint16(qMin<qsizetype>(m_input.size() - m_pos, 32767)); }
+    qint16 InBufferCount() override
+    {
+        return qint16(qMin<qsizetype>(m_input.size() - m_pos, 32767));
+    }
     QByteArrayView Input() override
     {
-        return m_pos < m_input.size() ? QByteArrayView(m_input).sliced(m_pos++, 1) : QByteArrayView();
+        return m_pos < m_input.size() ? QByteArrayView(m_input).sliced(m_pos++, 1)
+                                      : QByteArrayView();
     }
     // The far end sends: the bytes wait, and the port raises its event.
     void receive(const QByteArray &bytes)
@@ -65,14 +72,15 @@ private:
 class FakeBoxes : public MessageBoxes
 {
 public:
-    QStringList shown;     // "title|icon|buttons|text" of each box
-    QList<Answer> answers; // taken in order; Yes when none is left
+    QStringList shown;                // "title|icon|buttons|text" of each box
+    QList<Answer> answers;            // taken in order; Yes when none is left
     std::function<void()> whileShown; // runs as if the operator had the box open
 
     Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon) override
     {
         const char *icons[] = {"Information", "Question", "Critical"};
-        shown << QStringLiteral("%1|%2|%3|%4").arg(title, icons[icon], buttons == Ok ? "Ok" : "YesNo", text);
+        shown << QStringLiteral("%1|%2|%3|%4")
+                     .arg(title, icons[icon], buttons == Ok ? "Ok" : "YesNo", text);
         if (whileShown)
             whileShown();
         if (buttons == Ok)
@@ -102,14 +110,12 @@ public:
 // The window on the given port, its boxes and (unless given another) its file
 // dialog answered by the test. Controls are found by their names, as the
 // operator finds them by their captions.
-struct Rig
-{
+struct Rig {
     FakeBoxes boxes;
     FakeDialog dialog;
     KavroWindow window;
     // The controls the tests use most, by their names.
-    struct Controls
-    {
+    struct Controls {
         QPushButton *Verbind, *StartRec;
         Lamp *Shape1;
         QGroupBox *Frame5;
@@ -123,17 +129,24 @@ struct Rig
     } f;
 
     explicit Rig(SerialPort *port, CommonDialog *files = nullptr)
-        : window(port, &boxes, files ? files : &dialog),
-          f{control<QPushButton>("Verbind"), control<QPushButton>("StartRec"), control<Lamp>("Shape1"),
-            control<QGroupBox>("Frame5"), control<QComboBox>("Comport"), control<QComboBox>("Baud"),
-            control<ReceiveView>("Empfang"), control<CommandBox>("SendWin"), control<QRadioButton>("Option1"),
-            control<QRadioButton>("Option2"), control<QRadioButton>("Option3"), control<QPlainTextEdit>("Text1"),
-            control<QProgressBar>("ProgressBar1"), window.findChild<QTimer *>("Timer1")}
+        : window(port, &boxes, files ? files : &dialog), f{control<QPushButton>("Verbind"),
+                                                           control<QPushButton>("StartRec"),
+                                                           control<Lamp>("Shape1"),
+                                                           control<QGroupBox>("Frame5"),
+                                                           control<QComboBox>("Comport"),
+                                                           control<QComboBox>("Baud"),
+                                                           control<ReceiveView>("Empfang"),
+                                                           control<CommandBox>("SendWin"),
+                                                           control<QRadioButton>("Option1"),
+                                                           control<QRadioButton>("Option2"),
+                                                           control<QRadioButton>("Option3"),
+                                                           control<QPlainTextEdit>("Text1"),
+                                                           control<QProgressBar>("ProgressBar1"),
+                                                           window.findChild<QTimer *>("Timer1")}
     {
         port->setParent(&window);
     }
-    template <class W = QWidget>
-    W *control(const QString &name)
+    template <class W = QWidget> W *control(const QString &name)
     {
         W *w = window.findChild<W *>(name);
         Q_ASSERT(w);

@@ -11,8 +11,7 @@
 #include <sys/resource.h>
 
 // The error number a call fails with; 0 when it does not fail.
-template <typename F>
-int errorOf(F f)
+template <typename F> int errorOf(F f)
 {
     try {
         f();

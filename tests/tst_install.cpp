@@ -40,7 +40,8 @@ private Q_SLOTS:
             QImageReader reader(it.next());
             const QString folder = it.fileInfo().dir().path().section(u'/', -2, -2);
             QCOMPARE(reader.format(), QByteArray("png"));
-            QCOMPARE(QString("%1x%2").arg(reader.size().width()).arg(reader.size().height()), folder);
+            QCOMPARE(QString("%1x%2").arg(reader.size().width()).arg(reader.size().height()),
+                     folder);
             sizes << folder;
         }
         for (const char *wanted : {"16x16", "32x32", "48x48", "256x256"})
@@ -53,11 +54,13 @@ private Q_SLOTS:
         QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
         const QString text = QString::fromUtf8(entry.readAll());
         const auto value = [&](const QString &key) {
-            const QRegularExpression line("^" + key + "=(.*)$", QRegularExpression::MultilineOption);
+            const QRegularExpression line("^" + key + "=(.*)$",
+                                          QRegularExpression::MultilineOption);
             return line.match(text).captured(1);
         };
         QVERIFY(QFileInfo(prefix.filePath("bin/" + value("Exec"))).isExecutable());
-        QVERIFY(QFileInfo::exists(prefix.filePath("share/icons/hicolor/48x48/apps/" + value("Icon") + ".png")));
+        QVERIFY(QFileInfo::exists(
+            prefix.filePath("share/icons/hicolor/48x48/apps/" + value("Icon") + ".png")));
     }
 
     void validators_data()
@@ -68,7 +71,8 @@ private Q_SLOTS:
         // validate-tree checks the metainfo and its desktop entry together;
         // --strict fails on warnings and infos as well, not only on errors.
         QTest::newRow("appstreamcli validate-tree")
-            << "appstreamcli" << QStringList{"validate-tree", "--no-net", "--strict", prefix.path()};
+            << "appstreamcli"
+            << QStringList{"validate-tree", "--no-net", "--strict", prefix.path()};
     }
     void validators()
     {
@@ -77,7 +81,8 @@ private Q_SLOTS:
         QProcess check;
         check.setProcessChannelMode(QProcess::MergedChannels);
         check.start(program, arguments);
-        QVERIFY2(check.waitForStarted(), qPrintable(program + " fehlt (scripts/setup.sh installiert es)"));
+        QVERIFY2(check.waitForStarted(),
+                 qPrintable(program + " fehlt (scripts/setup.sh installiert es)"));
         QVERIFY(check.waitForFinished(60000));
         const QByteArray said = check.readAll();
         QVERIFY2(check.exitCode() == 0, said.constData());

@@ -26,7 +26,8 @@ class TestInstrument : public QObject
         QByteArray got;
         QElapsedTimer clock;
         clock.start();
-        for (int settle = 0; settle < 5 && clock.elapsed() < 5000; settle += got.size() >= atLeast) {
+        for (int settle = 0; settle < 5 && clock.elapsed() < 5000;
+             settle += got.size() >= atLeast) {
             QTest::qWait(10);
             while (port.InBufferCount() > 0)
                 got += port.Input();
@@ -39,7 +40,8 @@ private Q_SLOTS:
     {
         // Should this test die half-way, the instrument goes too.
         instrument.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        instrument.start(QStringLiteral(KAVRO_INSTRUMENT), {"--link-dir", links.path(), "--port", "4"});
+        instrument.start(QStringLiteral(KAVRO_INSTRUMENT),
+                         {"--link-dir", links.path(), "--port", "4"});
         QByteArray said; // the lines may come in pieces
         QTRY_VERIFY((said += instrument.readAllStandardOutput()).contains("Port 4: "));
         port.setCommPort(4);
@@ -67,16 +69,20 @@ private Q_SLOTS:
         QTest::newRow("lower case, LF") << QByteArray("at\n") << QByteArray("OK\r\n");
         QTest::newRow("CR LF is one end") << QByteArray("AT\r\n") << QByteArray("OK\r\n");
         QTest::newRow("LF CR, empty lines") << QByteArray("\r\n\nAT\n\r\r") << QByteArray("OK\r\n");
-        QTest::newRow("ATI in Latin-1") << QByteArray("ATI\r") << QByteArray("Kavro Messger\xe4t-Simulator V1.0\r\n");
+        QTest::newRow("ATI in Latin-1")
+            << QByteArray("ATI\r") << QByteArray("Kavro Messger\xe4t-Simulator V1.0\r\n");
         QTest::newRow("unknown") << QByteArray("ATX\r") << QByteArray("ERROR\r\n");
-        QTest::newRow("stream of nothing") << QByteArray("STREAM 0 10\r") << QByteArray("ERROR\r\n");
+        QTest::newRow("stream of nothing")
+            << QByteArray("STREAM 0 10\r") << QByteArray("ERROR\r\n");
         QTest::newRow("BYTES") << QByteArray("bytes\r") << all + "\r\n";
-        QTest::newRow("STREAM 3 1000") << QByteArray("STREAM 3 1000\r")
-                                       << QByteArray("Messwert 00001: 12,419 V\r\nMesswert 00002: 12,338 V\r\n"
-                                                     "Messwert 00003: 12,257 V\r\nOK\r\n");
-        QTest::newRow("answers while streaming") << QByteArray("STREAM 2 5\rAT\r")
-                                                 << QByteArray("Messwert 00001: 12,419 V\r\nOK\r\n"
-                                                               "Messwert 00002: 12,338 V\r\nOK\r\n");
+        QTest::newRow("STREAM 3 1000")
+            << QByteArray("STREAM 3 1000\r")
+            << QByteArray("Messwert 00001: 12,419 V\r\nMesswert 00002: 12,338 V\r\n"
+                          "Messwert 00003: 12,257 V\r\nOK\r\n");
+        QTest::newRow("answers while streaming")
+            << QByteArray("STREAM 2 5\rAT\r")
+            << QByteArray("Messwert 00001: 12,419 V\r\nOK\r\n"
+                          "Messwert 00002: 12,338 V\r\nOK\r\n");
     }
     void replies()
     {

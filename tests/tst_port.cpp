@@ -5,10 +5,10 @@
 
 #include "codepage.h"
 #include "deviceserialport.h"
-#include "kavroerror.h"
-#include "support.h"
-#include "portmap.h"
 #include "farend.h"
+#include "kavroerror.h"
+#include "portmap.h"
+#include "support.h"
 
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -18,17 +18,16 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 // The kernel's termios2 carries any rate as a number; <asm/termbits.h>,
 // which declares it, clashes with <termios.h>.
-struct Termios2
-{
+struct Termios2 {
     tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
     cc_t c_line, c_cc[19];
     speed_t c_ispeed, c_ospeed;
@@ -54,7 +53,8 @@ class TestPort : public QObject
         return {PortMap(m_links.path(), [] { return QStringList(); }), {m_locks.path()}};
     }
 
-    void prepare(DeviceSerialPort &port, const QString &device, const QString &settings = "9600,n,8,1")
+    void prepare(DeviceSerialPort &port, const QString &device,
+                 const QString &settings = "9600,n,8,1")
     {
         QFile::remove(m_links.filePath("com7"));
         QFile::link(device, m_links.filePath("com7"));
@@ -99,7 +99,8 @@ private Q_SLOTS:
         QCOMPARE(t.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), flags);
         termios classic{};
         tcgetattr(pty.slave(), &classic);
-        QVERIFY(!speedConstant || (cfgetospeed(&classic) == speedConstant && cfgetispeed(&classic) == speedConstant));
+        QVERIFY(!speedConstant ||
+                (cfgetospeed(&classic) == speedConstant && cfgetispeed(&classic) == speedConstant));
     }
 
     void refused_data()
@@ -115,7 +116,8 @@ private Q_SLOTS:
         QTest::newRow("exclusive flag, even for root") << "exclusive" << Err::PortInUse;
         QTest::newRow("dangling link") << "dangling" << Err::PortNotFound;
         QTest::newRow("no such port") << "port 8" << Err::PortNotFound;
-        QTest::newRow("settings the port cannot take") << "settings 9600,n,8,1.5" << Err::InvalidValue;
+        QTest::newRow("settings the port cannot take")
+            << "settings 9600,n,8,1.5" << Err::InvalidValue;
         QTest::newRow("output while closed") << "output" << Err::PortNotOpen;
     }
     void refused()
@@ -124,9 +126,13 @@ private Q_SLOTS:
         QFETCH(int, error);
         FarEnd pty;
         const QString name = pty.slavePath().section(u'/', -1);
-        const QString lockFile = m_locks.filePath("LCK.." + (situation == "lock short" ? name : "pts_" + name));
+        const QString lockFile =
+            m_locks.filePath("LCK.." + (situation == "lock short" ? name : "pts_" + name));
         int blocker = -1;
-        const auto cleanup = qScopeGuard([&] { QFile::remove(lockFile); ::close(blocker); });
+        const auto cleanup = qScopeGuard([&] {
+            QFile::remove(lockFile);
+            ::close(blocker);
+        });
         DeviceSerialPort port(environment()), other(environment());
         prepare(other, pty.slavePath());
         prepare(port, situation == "dangling" ? "/dev/pts/kavro-missing" : pty.slavePath());
@@ -139,8 +145,9 @@ private Q_SLOTS:
             waitpid(pid, nullptr, 0);
             QFile f(lockFile);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(situation == "lock binary" ? QByteArray(reinterpret_cast<const char *>(&pid), 4)
-                                               : QByteArray::number(pid).rightJustified(10, ' ') + '\n');
+            f.write(situation == "lock binary"
+                        ? QByteArray(reinterpret_cast<const char *>(&pid), 4)
+                        : QByteArray::number(pid).rightJustified(10, ' ') + '\n');
         } else if (situation == "exclusive") {
             QCOMPARE(::ioctl(pty.slave(), TIOCEXCL), 0);
         } else if (situation == "flock") {
@@ -176,8 +183,12 @@ private Q_SLOTS:
         QTest::newRow("all byte values") << textFromBytes(all) << all << 0;
         QTest::newRow("handler takes one per event") << textFromBytes(all) << all << 1;
         QTest::newRow("Windows-1252, and what it has not")
-            << QStringLiteral(u"„Grüße“ – 5 € \u0080\U0001F600!") << QByteArray("\x84Gr\xfc\xdf\x65\x93 \x96 5 \x80 ?" "?!") << 0;
-        QTest::newRow("more than the pty holds") << QString(200000, u'\xff') << QByteArray(200000, '\xff') << 0;
+            << QStringLiteral(u"„Grüße“ – 5 € \u0080\U0001F600!")
+            << QByteArray("\x84Gr\xfc\xdf\x65\x93 \x96 5 \x80 ?"
+                          "?!")
+            << 0;
+        QTest::newRow("more than the pty holds")
+            << QString(200000, u'\xff') << QByteArray(200000, '\xff') << 0;
     }
     void bytesPassUnchanged()
     {

@@ -129,7 +129,8 @@ private Q_SLOTS:
         QTest::newRow("nothing") << 8 << "kein Gerät"
                                  << " Com 8 existiert nicht!";
         QTest::newRow("port on a serial server, named by its address")
-            << 9 << "Netzwerkport rfc2217://127.0.0.1:1" << " Com 9 existiert nicht!";
+            << 9 << "Netzwerkport rfc2217://127.0.0.1:1"
+            << " Com 9 existiert nicht!";
         QTest::newRow("nothing, last item") << 10 << "kein Gerät"
                                             << " Com 10 existiert nicht!";
     }

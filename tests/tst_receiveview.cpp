@@ -6,8 +6,8 @@
 #include "lineassembler.h"
 #include "receiveview.h"
 
-#include <QtWidgets>
 #include <QTest>
+#include <QtWidgets>
 
 class TestReceiveView : public QObject
 {
@@ -53,7 +53,8 @@ private Q_SLOTS:
         QByteArray wide;
         for (int i = 0; i < 12; ++i)
             wide += QByteArray(61, char('0' + i % 10)) + "\r\n";
-        QTest::newRow("wrapped lines, more than fit") << QList<QByteArray>{wide, "y"} << false << false;
+        QTest::newRow("wrapped lines, more than fit")
+            << QList<QByteArray>{wide, "y"} << false << false;
         QTest::newRow("a line at the bound")
             << QList<QByteArray>{QByteArray(LineAssembler::MaxLine, 'w') + "z"} << false << false;
         QByteArray binary;
@@ -78,8 +79,8 @@ private Q_SLOTS:
         // The painted rows follow within a frame: they end with the newest
         // byte (every event here ends with text) and are a piece of the text
         // without gaps.
-        QTRY_VERIFY(!view->rowsInSight().isEmpty() && !view->rowsInSight().last().isEmpty()
-                    && shown().endsWith(view->rowsInSight().last()));
+        QTRY_VERIFY(!view->rowsInSight().isEmpty() && !view->rowsInSight().last().isEmpty() &&
+                    shown().endsWith(view->rowsInSight().last()));
         const QByteArray rows = view->rowsInSight().join();
         QVERIFY(shown().endsWith(rows));
         QCOMPARE(rows == shown(), allInSight);
@@ -100,8 +101,8 @@ private Q_SLOTS:
             view->setLines({QByteArray(1, char(b))});
             view->syncNow();
             const QImage image = view->viewport()->grab(QRect(0, 0, 60, 20)).toImage();
-            pictures.insert(QByteArray(reinterpret_cast<const char *>(image.constBits()),
-                                       image.sizeInBytes()));
+            pictures.insert(
+                QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
         }
         QCOMPARE(pictures.size(), 256);
     }
@@ -134,10 +135,11 @@ private Q_SLOTS:
         QTest::newRow("all") << QList<QKeyCombination>{Qt::ControlModifier | Qt::Key_A}
                              << QString::fromUtf8("A\t<ESC>\n\u20ac\u00ff");
         QTest::newRow("back over the line break")
-            << QList<QKeyCombination>{shift | Qt::Key_Left, shift | Qt::Key_Left, shift | Qt::Key_Left}
+            << QList<QKeyCombination>{shift | Qt::Key_Left, shift | Qt::Key_Left,
+                                      shift | Qt::Key_Left}
             << QString::fromUtf8("\n\u20ac\u00ff");
-        QTest::newRow("to the start of the row") << QList<QKeyCombination>{shift | Qt::Key_Home}
-                                                 << QString::fromUtf8("\u20ac\u00ff");
+        QTest::newRow("to the start of the row")
+            << QList<QKeyCombination>{shift | Qt::Key_Home} << QString::fromUtf8("\u20ac\u00ff");
     }
     void selectAndCopy()
     {

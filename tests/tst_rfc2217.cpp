@@ -37,8 +37,7 @@ static const QByteArray serverHello = hex("fffb03 fffd03 fffb01 fffe01 fffd00 ff
 static const QByteArray consent = hex("fffb00 fffd00 fffd2c");
 
 // A client of the real server, driving the codec as a network port would.
-struct Client
-{
+struct Client {
     QTcpSocket socket;
     Rfc2217Client codec;
     bool telnet;

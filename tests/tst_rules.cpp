@@ -6,15 +6,15 @@
 #include "codepage.h"
 #include "commandtext.h"
 #include "kavroerror.h"
-#include "support.h"
 #include "lineassembler.h"
-#include "networkaddress.h"
 #include "linesettings.h"
+#include "networkaddress.h"
 #include "portmap.h"
+#include "support.h"
 
 #include <QDir>
-#include <QSet>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,17 +57,23 @@ private Q_SLOTS:
         QTest::newRow("LF CR") << bytes("A\n\rB") << QByteArray("A\r\nB") << 2 << false;
         QTest::newRow("CR CR") << bytes("A\r\rB") << QByteArray("A\r\nB") << 2 << false;
         QTest::newRow("LF LF") << bytes("A\n\nB") << QByteArray("A\r\nB") << 2 << false;
-        QTest::newRow("CR LF CR LF: an empty line") << bytes("A\r\n\r\nB") << QByteArray("A\r\n\r\nB") << 3 << false;
-        QTest::newRow("three line ends after text") << bytes("A\r\n\r") << QByteArray("A\r\n\r\n") << 3 << true;
-        QTest::newRow("text between line ends") << bytes("A\rB\nC") << QByteArray("A\r\nB\r\nC") << 3 << false;
+        QTest::newRow("CR LF CR LF: an empty line")
+            << bytes("A\r\n\r\nB") << QByteArray("A\r\n\r\nB") << 3 << false;
+        QTest::newRow("three line ends after text")
+            << bytes("A\r\n\r") << QByteArray("A\r\n\r\n") << 3 << true;
+        QTest::newRow("text between line ends")
+            << bytes("A\rB\nC") << QByteArray("A\r\nB\r\nC") << 3 << false;
         QTest::newRow("CR first after opening") << bytes("\r") << QByteArray("\r\n") << 2 << true;
-        QTest::newRow("LF right after the first CR is swallowed") << bytes("\r\n") << QByteArray("\r\n") << 2 << false;
-        QTest::newRow("every other byte stays in its line") << bytes(controls) << controls << 1 << false;
-        QTest::newRow("multi-character text unit") << QList<QByteArray>{"AB", "CD"} << QByteArray("ABCD") << 1 << false;
+        QTest::newRow("LF right after the first CR is swallowed")
+            << bytes("\r\n") << QByteArray("\r\n") << 2 << false;
+        QTest::newRow("every other byte stays in its line")
+            << bytes(controls) << controls << 1 << false;
+        QTest::newRow("multi-character text unit")
+            << QList<QByteArray>{"AB", "CD"} << QByteArray("ABCD") << 1 << false;
         QTest::newRow("line-end units drop their tail")
             << QList<QByteArray>{"A", "\rXY", "\nZZ", "B"} << QByteArray("A\r\nB") << 2 << false;
-        QTest::newRow("empty unit changes nothing") << QList<QByteArray>{"A", "", "\r", ""} << QByteArray("A\r\n") << 2
-                                                    << true;
+        QTest::newRow("empty unit changes nothing")
+            << QList<QByteArray>{"A", "", "\r", ""} << QByteArray("A\r\n") << 2 << true;
     }
     void pairing()
     {
@@ -87,7 +93,7 @@ private Q_SLOTS:
         for (int i = 1; i <= 10; ++i)
             ten += "L" + QByteArray::number(i) + "\r\n";
         LineAssembler a = opened(bytes(ten.chopped(1)));
-        QVERIFY(!a.feed("\n")); // the final LF is swallowed: no refresh
+        QVERIFY(!a.feed("\n"));       // the final LF is swallowed: no refresh
         QCOMPARE(a.shownText(), ten); // still lines 1 to 10
         QVERIFY(a.feed("x"));
         QCOMPARE(a.shownText(), ten.mid(4) + "x"); // "L1" left the view
@@ -131,11 +137,12 @@ private Q_SLOTS:
         QTest::newRow("LF CR stripped, LF") << "AT\n\r" << Terminator::Lf << "AT\n";
         QTest::newRow("CR CR LF LF stripped") << "AT\r\r\n\n" << Terminator::Cr << "AT\r";
         QTest::newRow("inner line break kept") << "A\r\nB\r\n" << Terminator::Cr << "A\r\nB\r";
-        QTest::newRow("space before the line end kept, no terminator") << "AT \r\n" << Terminator::None << "AT ";
+        QTest::newRow("space before the line end kept, no terminator") << "AT \r\n"
+                                                                       << Terminator::None << "AT ";
         QTest::newRow("empty command, CR") << "" << Terminator::Cr << "\r";
         QTest::newRow("only line ends, LF CR") << "\r\n\n\r" << Terminator::LfCr << "\n\r";
-        QTest::newRow("umlaut passes") << QString::fromUtf8("Grüße\r\n") << Terminator::CrLf
-                                       << QString::fromUtf8("Grüße\r\n");
+        QTest::newRow("umlaut passes")
+            << QString::fromUtf8("Grüße\r\n") << Terminator::CrLf << QString::fromUtf8("Grüße\r\n");
     }
     void stripAndTerminate()
     {
@@ -169,12 +176,15 @@ private Q_SLOTS:
         QTest::newRow("start-up") << "9600,n,8,1" << LineSettings{9600, P::None, 8, S::One};
         QTest::newRow("blanks around fields") << " 9600 , n ,8, 1 " << LineSettings{};
         QTest::newRow("even, 7, 2") << "19200,e,7,2" << LineSettings{19200, P::Even, 7, S::Two};
-        QTest::newRow("1.5 with 5 data bits") << "250000,o,5,1.5" << LineSettings{250000, P::Odd, 5, S::OneAndHalf};
-        QTest::newRow("mark, upper-case space") << "300,M,6,1" << LineSettings{300, P::Mark, 6, S::One};
+        QTest::newRow("1.5 with 5 data bits")
+            << "250000,o,5,1.5" << LineSettings{250000, P::Odd, 5, S::OneAndHalf};
+        QTest::newRow("mark, upper-case space")
+            << "300,M,6,1" << LineSettings{300, P::Mark, 6, S::One};
         QTest::newRow("space") << "12345,S,8,2" << LineSettings{12345, P::Space, 8, S::Two};
-        for (const char *bad : {"9600,,8,1", "", "0,n,8,1", "-9600,n,8,1", "+9600,n,8,1", "4294967296,n,8,1",
-                                "abc", "9600,x,8,1", "9600,n,9,1", "9600,n,4,1", "9600,n,8,3", "9600,n,8,1,1",
-                                "9600,n,8,1.5", "9600,n,8,", "9600,no,8,1"})
+        for (const char *bad :
+             {"9600,,8,1", "", "0,n,8,1", "-9600,n,8,1", "+9600,n,8,1", "4294967296,n,8,1", "abc",
+              "9600,x,8,1", "9600,n,9,1", "9600,n,4,1", "9600,n,8,3", "9600,n,8,1,1",
+              "9600,n,8,1.5", "9600,n,8,", "9600,no,8,1"})
             QTest::newRow(*bad ? bad : "empty") << QString(bad) << LineSettings{0};
     }
     void settingsText()
@@ -182,17 +192,18 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(LineSettings, parsed);
         LineSettings got{0};
-        QCOMPARE(errorOf([&] { got = LineSettings::parse(text); }), parsed.baud ? 0 : Err::InvalidValue);
+        QCOMPARE(errorOf([&] { got = LineSettings::parse(text); }),
+                 parsed.baud ? 0 : Err::InvalidValue);
         QCOMPARE(got, parsed);
     }
 
     void portOrder()
     {
-        const QStringList devices{"/dev/ttyAMA10", "/dev/ttyACM0", "/dev/ttyS10", "/dev/ttyUSB1", "/dev/ttyAMA9",
-                                  "/dev/ttyS", "/dev/ttyS2", "/dev/ttyUSB0"};
+        const QStringList devices{"/dev/ttyAMA10", "/dev/ttyACM0", "/dev/ttyS10", "/dev/ttyUSB1",
+                                  "/dev/ttyAMA9",  "/dev/ttyS",    "/dev/ttyS2",  "/dev/ttyUSB0"};
         QCOMPARE(PortMap::ordered(devices),
-                 (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0",
-                              "/dev/ttyAMA9", "/dev/ttyAMA10", "/dev/ttyS"}));
+                 (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1",
+                              "/dev/ttyACM0", "/dev/ttyAMA9", "/dev/ttyAMA10", "/dev/ttyS"}));
     }
 
     void portNumbers_data()
@@ -228,11 +239,13 @@ private Q_SLOTS:
         QDir().mkpath(dir.filePath(QStringLiteral("ports")));
         const QString target = link.section(u'=', 1);
         if (!link.isEmpty())
-            QVERIFY(QFile::link(dir.filePath(target.isEmpty() ? QStringLiteral("missing") : target),
-                                dir.filePath(QStringLiteral("ports/com") + link.section(u'=', 0, 0))));
+            QVERIFY(
+                QFile::link(dir.filePath(target.isEmpty() ? QStringLiteral("missing") : target),
+                            dir.filePath(QStringLiteral("ports/com") + link.section(u'=', 0, 0))));
         const PortMap map(dir.filePath(QStringLiteral("ports")), [system] { return system; });
         QString got;
-        QCOMPARE(errorOf([&] { got = map.device(qint16(port)); }), expected.isEmpty() ? Err::PortNotFound : 0);
+        QCOMPARE(errorOf([&] { got = map.device(qint16(port)); }),
+                 expected.isEmpty() ? Err::PortNotFound : 0);
         QCOMPARE(got, expected.isEmpty() ? QString() : dir.filePath(expected));
     }
 
@@ -242,24 +255,42 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("expected"); // the address as the port opens it; empty: 8002
-        QTest::newRow("rfc2217 by name") << "rfc2217://rack1.lab:7001" << "rfc2217://rack1.lab:7001";
-        QTest::newRow("tcp, IPv4") << "tcp://192.168.0.17:4001" << "tcp://192.168.0.17:4001";
-        QTest::newRow("IPv6 in brackets") << "rfc2217://[fe80::1:2]:2217" << "rfc2217://[fe80::1:2]:2217";
-        QTest::newRow("scheme in capitals") << "RFC2217://localhost:1" << "rfc2217://localhost:1";
-        QTest::newRow("highest port") << "tcp://h:65535" << "tcp://h:65535";
-        QTest::newRow("port 0") << "tcp://h:0" << "";
-        QTest::newRow("port too big") << "tcp://h:65536" << "";
-        QTest::newRow("port with sign") << "tcp://h:+22" << "";
-        QTest::newRow("no port") << "rfc2217://rack1" << "";
-        QTest::newRow("empty port") << "rfc2217://rack1:" << "";
-        QTest::newRow("path after the port") << "rfc2217://rack1:7001/x" << "";
-        QTest::newRow("unknown scheme") << "telnet://rack1:23" << "";
-        QTest::newRow("IPv6 without brackets") << "tcp://fe80::1:23" << "";
-        QTest::newRow("bad IPv6") << "tcp://[fe80:::x]:23" << "";
-        QTest::newRow("bad IPv4") << "tcp://300.1.1.1:23" << "";
-        QTest::newRow("blank in the host") << "tcp://rack 1:23" << "";
-        QTest::newRow("label ends in hyphen") << "tcp://rack-.lab:23" << "";
-        QTest::newRow("no host") << "tcp://:23" << "";
+        QTest::newRow("rfc2217 by name") << "rfc2217://rack1.lab:7001"
+                                         << "rfc2217://rack1.lab:7001";
+        QTest::newRow("tcp, IPv4") << "tcp://192.168.0.17:4001"
+                                   << "tcp://192.168.0.17:4001";
+        QTest::newRow("IPv6 in brackets") << "rfc2217://[fe80::1:2]:2217"
+                                          << "rfc2217://[fe80::1:2]:2217";
+        QTest::newRow("scheme in capitals") << "RFC2217://localhost:1"
+                                            << "rfc2217://localhost:1";
+        QTest::newRow("highest port") << "tcp://h:65535"
+                                      << "tcp://h:65535";
+        QTest::newRow("port 0") << "tcp://h:0"
+                                << "";
+        QTest::newRow("port too big") << "tcp://h:65536"
+                                      << "";
+        QTest::newRow("port with sign") << "tcp://h:+22"
+                                        << "";
+        QTest::newRow("no port") << "rfc2217://rack1"
+                                 << "";
+        QTest::newRow("empty port") << "rfc2217://rack1:"
+                                    << "";
+        QTest::newRow("path after the port") << "rfc2217://rack1:7001/x"
+                                             << "";
+        QTest::newRow("unknown scheme") << "telnet://rack1:23"
+                                        << "";
+        QTest::newRow("IPv6 without brackets") << "tcp://fe80::1:23"
+                                               << "";
+        QTest::newRow("bad IPv6") << "tcp://[fe80:::x]:23"
+                                  << "";
+        QTest::newRow("bad IPv4") << "tcp://300.1.1.1:23"
+                                  << "";
+        QTest::newRow("blank in the host") << "tcp://rack 1:23"
+                                           << "";
+        QTest::newRow("label ends in hyphen") << "tcp://rack-.lab:23"
+                                              << "";
+        QTest::newRow("no host") << "tcp://:23"
+                                 << "";
     }
     void networkLinks()
     {
@@ -281,7 +312,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("set") << QByteArray("/tmp/x") << "/tmp/x/kavro/ports";
         QTest::newRow("empty") << QByteArray() << QDir::homePath() + "/.config/kavro/ports";
-        QTest::newRow("relative, which is invalid") << QByteArray("cfg") << QDir::homePath() + "/.config/kavro/ports";
+        QTest::newRow("relative, which is invalid")
+            << QByteArray("cfg") << QDir::homePath() + "/.config/kavro/ports";
         QTest::newRow("unset") << QByteArray("-") << QDir::homePath() + "/.config/kavro/ports";
     }
     void linkFolderFromEnvironment()
@@ -290,7 +322,8 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         const bool had = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
         const QByteArray old = qgetenv("XDG_CONFIG_HOME");
-        const auto restore = qScopeGuard([&] { had ? qputenv("XDG_CONFIG_HOME", old) : qunsetenv("XDG_CONFIG_HOME"); });
+        const auto restore = qScopeGuard(
+            [&] { had ? qputenv("XDG_CONFIG_HOME", old) : qunsetenv("XDG_CONFIG_HOME"); });
         xdg == "-" ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", xdg);
         QCOMPARE(PortMap::defaultLinkDir(), expected);
     }

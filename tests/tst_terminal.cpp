@@ -3,25 +3,25 @@
 
 #include "commandbox.h"
 #include "deviceserialport.h"
-#include "farend.h"
 #include "fakes.h"
-#include "support.h"
+#include "farend.h"
 #include "lamp.h"
 #include "receiveview.h"
 #include "startup.h"
+#include "support.h"
 
-#include <QtWidgets>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtWidgets>
 
 #include <csignal>
 #include <list>
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 // Whether this process still has a descriptor on the device.
 static bool holds(const QString &device)
@@ -60,13 +60,14 @@ private Q_SLOTS:
         QVERIFY(QFile::link(pty->slavePath(), links->filePath("com5")));
         // Only this test's own pseudo-terminal is reachable: no system ports.
         m_system.clear();
-        auto *port =
-            new DeviceSerialPort({PortMap(links->path(), [this] { return m_system; }), {links->path()}});
+        auto *port = new DeviceSerialPort(
+            {PortMap(links->path(), [this] { return m_system; }), {links->path()}});
         rig = std::make_unique<Rig>(port);
         f = &rig->f;
         f->Comport->setEditText("5");
         f->Verbind->click();
-        QVERIFY2(f->Shape1->FillColor() == LampControl::Green, qPrintable(rig->boxes.shown.join('\n')));
+        QVERIFY2(f->Shape1->FillColor() == LampControl::Green,
+                 qPrintable(rig->boxes.shown.join('\n')));
     }
 
     void cleanup()
@@ -81,16 +82,19 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("chunks");
         QTest::addColumn<QByteArray>("view");
         QTest::newRow("split between CR and LF")
-            << QList<QByteArray>{"one\r", "\ntwo\r", "\n", "three"} << QByteArray("one\r\ntwo\r\nthree");
+            << QList<QByteArray>{"one\r", "\ntwo\r", "\n", "three"}
+            << QByteArray("one\r\ntwo\r\nthree");
         QByteArray twelve;
         for (int i = 1; i <= 12; ++i)
             twelve += "Zeile " + QByteArray::number(i) + "\r\n";
         QList<QByteArray> sevens;
         for (qsizetype at = 0; at < twelve.size(); at += 7)
             sevens.append(twelve.mid(at, 7));
-        QTest::newRow("twelve lines in chunks of seven") << sevens << twelve.mid(twelve.indexOf("Zeile 3"));
+        QTest::newRow("twelve lines in chunks of seven")
+            << sevens << twelve.mid(twelve.indexOf("Zeile 3"));
         const QByteArray controls("\x00\x1b[1m\x7f\xff", 6);
-        QTest::newRow("control bytes and NUL") << QList<QByteArray>{controls, "\r\nend"} << controls + "\r\nend";
+        QTest::newRow("control bytes and NUL")
+            << QList<QByteArray>{controls, "\r\nend"} << controls + "\r\nend";
     }
     void receive()
     {
@@ -141,13 +145,16 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("steps"); // "type:…", "paste:…", "enter", "shift+enter"
         QTest::addColumn<QByteArray>("sent");
         QTest::newRow("Enter, Windows-1252 umlaut and quotes")
-            << QStringList{"type:A", "enter", "type:B\u00e4\u201e", "shift+enter", "type:C", "enter"}
+            << QStringList{"type:A",      "enter",  "type:B\u00e4\u201e",
+                           "shift+enter", "type:C", "enter"}
             << QByteArray("A\r\nB\xe4\x84\r\nC\n");
         QTest::newRow("pasted lone LF") << QStringList{"paste:A\nB"} << QByteArray("A\nB\n");
-        QTest::newRow("pasted lone CR, then typed") << QStringList{"paste:A\rB", "type:C"} << QByteArray("A\rBC\n");
-        QTest::newRow("pasted LF CR and CR LF") << QStringList{"paste:1\n\r2\r\n3"} << QByteArray("1\n\r2\r\n3\n");
-        QTest::newRow("pasted line ends at the end are stripped") << QStringList{"paste:AT\r\r\n"}
-                                                                  << QByteArray("AT\n");
+        QTest::newRow("pasted lone CR, then typed")
+            << QStringList{"paste:A\rB", "type:C"} << QByteArray("A\rBC\n");
+        QTest::newRow("pasted LF CR and CR LF")
+            << QStringList{"paste:1\n\r2\r\n3"} << QByteArray("1\n\r2\r\n3\n");
+        QTest::newRow("pasted line ends at the end are stripped")
+            << QStringList{"paste:AT\r\r\n"} << QByteArray("AT\n");
     }
     void commandGoesOutAsEntered()
     {
@@ -166,7 +173,8 @@ private Q_SLOTS:
                 QApplication::clipboard()->setText(arg);
                 f->SendWin->paste();
             } else {
-                QTest::keyClick(f->SendWin, Qt::Key_Return, step == "enter" ? Qt::NoModifier : Qt::ShiftModifier);
+                QTest::keyClick(f->SendWin, Qt::Key_Return,
+                                step == "enter" ? Qt::NoModifier : Qt::ShiftModifier);
             }
         }
         click("send_win");
@@ -226,7 +234,8 @@ private Q_SLOTS:
             f->SendWin->setText("RESET");
             click("send_win");
             QCOMPARE(rig->boxes.shown.size(), 1);
-            QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8021: "), qPrintable(rig->boxes.shown[0]));
+            QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8021: "),
+                     qPrintable(rig->boxes.shown[0]));
         } else if (meanwhile == "close") {
             f->Verbind->click();
             QCOMPARE(f->Shape1->FillColor(), LampControl::Red);
@@ -245,7 +254,9 @@ private Q_SLOTS:
         }
         const QString link = links->filePath("com5");
         QVERIFY(QFile::link(back.slavePath(), link + ".new"));
-        QCOMPARE(::rename(QFile::encodeName(link + ".new").constData(), QFile::encodeName(link).constData()), 0);
+        QCOMPARE(::rename(QFile::encodeName(link + ".new").constData(),
+                          QFile::encodeName(link).constData()),
+                 0);
 
         if (meanwhile == "close" || meanwhile == "unload") {
             QTest::qWait(1500); // a look of the port's would have found it by now
@@ -358,14 +369,15 @@ private Q_SLOTS:
         // the view keeps showing it.
         bool fedMeanwhile = false;
         rig->boxes.whileShown = [&] {
-            fedMeanwhile = pty->send("more")
-                           && QTest::qWaitFor([&] { return f->Empfang->text().endsWith("more"); }, 3000);
+            fedMeanwhile =
+                pty->send("more") &&
+                QTest::qWaitFor([&] { return f->Empfang->text().endsWith("more"); }, 3000);
         };
         QVERIFY(pty->send(sent));
         QTRY_COMPARE(rig->boxes.shown.size(), 1);
         QVERIFY(fedMeanwhile);
-        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 61: ")
-                     && rig->boxes.shown[0].contains(links->filePath("capture.txt")),
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 61: ") &&
+                     rig->boxes.shown[0].contains(links->filePath("capture.txt")),
                  qPrintable(rig->boxes.shown[0]));
         QCOMPARE(rig->recActive(), qint16(0));
         QCOMPARE(f->StartRec->text(), QStringLiteral("Start"));
@@ -385,7 +397,8 @@ private Q_SLOTS:
         auto *device = rig->window.port().findChild<QSerialPort *>();
         Q_EMIT device->errorOccurred(QSerialPort::WriteError);
         QTRY_COMPARE(rig->boxes.shown.size(), 1);
-        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8020: "), qPrintable(rig->boxes.shown[0]));
+        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8020: "),
+                 qPrintable(rig->boxes.shown[0]));
         f->SendWin->setText("AT");
         click("send_win");
         QCOMPARE(pty->receive(3, 1000), QByteArray("AT\r"));

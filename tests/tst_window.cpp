@@ -4,19 +4,19 @@
 // dialog, the activity bar; the Qt message box and the error reporter.
 
 #include "artwork.h"
-#include "filenumbers.h"
 #include "commandbox.h"
 #include "fakes.h"
-#include "support.h"
+#include "filenumbers.h"
 #include "lamp.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
 #include "receiveview.h"
 #include "startup.h"
+#include "support.h"
 
-#include <QtWidgets>
 #include <QScopeGuard>
 #include <QTest>
+#include <QtWidgets>
 
 #include <csignal>
 #include <fcntl.h>
@@ -26,16 +26,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 QString captionOf(QWidget *w)
 {
-    if (auto *b = qobject_cast<QAbstractButton *>(w)) return b->text();
-    if (auto *g = qobject_cast<QGroupBox *>(w)) return g->title();
-    if (auto *l = qobject_cast<QLabel *>(w)) return l->text();
-    if (auto *e = qobject_cast<ReceiveView *>(w)) return e->text();
-    if (auto *e = qobject_cast<CommandBox *>(w)) return e->text();
-    if (auto *e = qobject_cast<QPlainTextEdit *>(w)) return e->toPlainText();
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        return b->text();
+    if (auto *g = qobject_cast<QGroupBox *>(w))
+        return g->title();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return l->text();
+    if (auto *e = qobject_cast<ReceiveView *>(w))
+        return e->text();
+    if (auto *e = qobject_cast<CommandBox *>(w))
+        return e->text();
+    if (auto *e = qobject_cast<QPlainTextEdit *>(w))
+        return e->toPlainText();
     return {};
 }
 
@@ -53,7 +60,10 @@ int captionSpace(QWidget *w)
         QStyleOptionGroupBox o;
         o.initFrom(g);
         o.text = g->title();
-        return g->width() - g->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, g).left();
+        return g->width() -
+               g->style()
+                   ->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, g)
+                   .left();
     }
     if (auto *e = qobject_cast<QPlainTextEdit *>(w))
         return e->viewport()->width() - 2 * int(e->document()->documentMargin());
@@ -135,8 +145,10 @@ private Q_SLOTS:
             ++captions;
             QCOMPARE(QFontInfo(w->font()).family(), QStringLiteral("Liberation Sans"));
             const int advance = w->fontMetrics().horizontalAdvance(caption);
-            QVERIFY2(advance <= captionSpace(w),
-                     qPrintable(QString("%1: %2 px in %3 px").arg(w->objectName()).arg(advance).arg(captionSpace(w))));
+            QVERIFY2(advance <= captionSpace(w), qPrintable(QString("%1: %2 px in %3 px")
+                                                                .arg(w->objectName())
+                                                                .arg(advance)
+                                                                .arg(captionSpace(w))));
         }
         QVERIFY(captions >= 27);
     }
@@ -159,8 +171,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("typed");
-        QTest::newRow("Baud") << "9600" << "1";
-        QTest::newRow("Comport") << "1" << "12";
+        QTest::newRow("Baud") << "9600"
+                              << "1";
+        QTest::newRow("Comport") << "1"
+                                 << "12";
     }
     void combos()
     {
@@ -183,10 +197,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("select");
         QTest::addColumn<QStringList>("stops");
-        const QStringList tail = {"SendWin", "clear_empf", "Empfang", "non", "eins", "acht",
-                                  "Comport", "Baud", "Verbind", "StartRec", "send_win"};
+        const QStringList tail = {"SendWin", "clear_empf", "Empfang", "non",      "eins",    "acht",
+                                  "Comport", "Baud",       "Verbind", "StartRec", "send_win"};
         QTest::newRow("at start") << "" << QStringList{"send_win", "clear_send", "Option2"} + tail;
-        QTest::newRow("LF / CR chosen") << "Option5" << QStringList{"send_win", "clear_send", "Option5"} + tail;
+        QTest::newRow("LF / CR chosen")
+            << "Option5" << QStringList{"send_win", "clear_send", "Option5"} + tail;
     }
     void tabOrder()
     {
@@ -225,10 +240,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("failWith");    // what the last call fails with; 0: none
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("message"); // empty: none
-        auto row = [](const char *name, const char *comport, const char *baud, const char *options, int port,
-                      const QString &settings, int reached = 3, int failWith = 0, const char *message = "") {
-            const QStringList calls{QString("CommPort=%1").arg(port), "Settings=" + settings, "PortOpen=true"};
-            QTest::newRow(name) << comport << baud << options << failWith << calls.first(reached) << message;
+        auto row = [](const char *name, const char *comport, const char *baud, const char *options,
+                      int port, const QString &settings, int reached = 3, int failWith = 0,
+                      const char *message = "") {
+            const QStringList calls{QString("CommPort=%1").arg(port), "Settings=" + settings,
+                                    "PortOpen=true"};
+            QTest::newRow(name) << comport << baud << options << failWith << calls.first(reached)
+                                << message;
         };
         row("start-up selection", "1", "9600", "", 1, "9600,n,8,1");
         row("even, 7, 2", "2", "19200", "even sieben zwei", 2, "19200,e,7,2");
@@ -238,8 +256,10 @@ private Q_SLOTS:
         row("negative port goes to the port", "-1", "9600", "", -1, "9600,n,8,1");
         row("in use", " 3 ", "9600", "", 3, "9600,n,8,1", 3, 8005,
             " Com 3 ist bereits von einem anderen Programm geöffnet!");
-        row("does not exist", "12", "9600", "", 12, "9600,n,8,1", 3, 8002, " Com 12 existiert nicht!");
-        row("number refused by the port", "-1", "9600", "", -1, "", 1, 8002, " Com -1 existiert nicht!");
+        row("does not exist", "12", "9600", "", 12, "9600,n,8,1", 3, 8002,
+            " Com 12 existiert nicht!");
+        row("number refused by the port", "-1", "9600", "", -1, "", 1, 8002,
+            " Com -1 existiert nicht!");
         row("settings refused", "1", "9600", "", 1, "9600,n,8,1", 2, 380);
         row("permission denied", "1", "9600", "", 1, "9600,n,8,1", 3, 8015);
         row("other failure", "1", "9600", "", 1, "9600,n,8,1", 3, 8022);
@@ -273,7 +293,8 @@ private Q_SLOTS:
         QCOMPARE(f->Shape1->FillColor(), opened ? 65280u : 255u);
         QCOMPARE(f->Frame5->isEnabled(), !opened);
         QCOMPARE(f->Empfang->text(), opened ? "" : "old");
-        QCOMPARE(rig->boxes.shown.join(""), message.isEmpty() ? "" : "Comportfehler|Information|Ok|" + message);
+        QCOMPARE(rig->boxes.shown.join(""),
+                 message.isEmpty() ? "" : "Comportfehler|Information|Ok|" + message);
     }
 
     void openCloseOpen()
@@ -289,7 +310,7 @@ private Q_SLOTS:
         QCOMPARE(f->Empfang->text(), QStringLiteral("A\r\nB\r\n")); // closing keeps the view
         f->Verbind->click();
         QCOMPARE(f->Empfang->text(), QString()); // opening empties it
-        port->receive("\nC"); // the LF is not swallowed after a fresh open
+        port->receive("\nC");                    // the LF is not swallowed after a fresh open
         QCOMPARE(f->Empfang->text(), QStringLiteral("\r\nC"));
         // A close the port refuses keeps the open look, without a word.
         port->failAt = port->calls.size(); // the next call
@@ -305,13 +326,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QByteArray>("view");
-        QTest::newRow("in the middle of a line") << QByteArray("A\r\nBC") << QByteArray("D") << QByteArray("D");
+        QTest::newRow("in the middle of a line")
+            << QByteArray("A\r\nBC") << QByteArray("D") << QByteArray("D");
         QTest::newRow("after a line break, the LF is still swallowed")
             << QByteArray("A\r") << QByteArray("\nB") << QByteArray("B");
-        QTest::newRow("after a pair, a CR breaks again") << QByteArray("A\r\n") << QByteArray("\rB")
-                                                         << QByteArray("\r\nB");
+        QTest::newRow("after a pair, a CR breaks again")
+            << QByteArray("A\r\n") << QByteArray("\rB") << QByteArray("\r\nB");
         QTest::newRow("old lines never come back")
-            << QByteArray("1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n") << QByteArray("z") << QByteArray("z");
+            << QByteArray("1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n") << QByteArray("z")
+            << QByteArray("z");
     }
     void clearView()
     {
@@ -358,14 +381,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target"); // what the chosen name is
         QTest::addColumn<int>("answer");     // to the question; 0: the dialog is cancelled
         QTest::addColumn<bool>("asked");
-        QTest::addColumn<int>("failure");    // told when the start fails on the file; -1: started
+        QTest::addColumn<int>("failure"); // told when the start fails on the file; -1: started
         QTest::newRow("new file, no question") << "new" << 6 << false << -1;
         QTest::newRow("existing file, Yes") << "file" << 6 << true << -1;
         QTest::newRow("existing file, No") << "file" << 7 << true << 0;
         QTest::newRow("existing empty file is asked about too") << "empty" << 6 << true << -1;
         QTest::newRow("cancel") << "file" << 0 << false << 0;
         QTest::newRow("file that may not be deleted") << "immutable file" << 6 << true << 70;
-        QTest::newRow("folder where no file may be created") << "immutable folder" << 6 << false << 70;
+        QTest::newRow("folder where no file may be created")
+            << "immutable folder" << 6 << false << 70;
         QTest::newRow("folder that does not exist") << "missing folder" << 6 << false << 76;
         // For root the dialog may hand back a device node; a named pipe stands in.
         QTest::newRow("no plain file") << "fifo" << 6 << true << 75;
@@ -396,7 +420,10 @@ private Q_SLOTS:
         const auto undo = qScopeGuard([&] { setImmutable(name, false); });
         const auto state = [&](const QString &p) { // what is there, without opening a pipe
             const QFileInfo i(p);
-            return i.isFile() ? contentOf(p) : QByteArray(i.isDir() ? "<folder>" : i.exists() ? "<other>" : "<none>");
+            return i.isFile() ? contentOf(p)
+                              : QByteArray(i.isDir()    ? "<folder>"
+                                           : i.exists() ? "<other>"
+                                                        : "<none>");
         };
         const QByteArray before = state(name) + state(file);
         f->ProgressBar1->setValue(42);
@@ -406,12 +433,13 @@ private Q_SLOTS:
         QCOMPARE(f->ProgressBar1->value(), 0);
         QStringList shown;
         if (asked)
-            shown << "Aufzeichnungsdatei|Question|YesNo|Die Datei existiert bereits!\rSoll " + file
-                         + " überschrieben werden?";
+            shown << "Aufzeichnungsdatei|Question|YesNo|Die Datei existiert bereits!\rSoll " +
+                         file + " überschrieben werden?";
         if (failure > 0) // said once, with the file and the reason
-            QVERIFY2(rig->boxes.shown.size() == shown.size() + 1
-                         && rig->boxes.shown.last().startsWith(
-                             QString("Kavro|Critical|Ok|Fehler %1: Die Aufzeichnung kann nicht beginnen: „%2“: ")
+            QVERIFY2(rig->boxes.shown.size() == shown.size() + 1 &&
+                         rig->boxes.shown.last().startsWith(
+                             QString("Kavro|Critical|Ok|Fehler %1: Die Aufzeichnung kann nicht "
+                                     "beginnen: „%2“: ")
                                  .arg(failure)
                                  .arg(file)),
                      qPrintable(rig->boxes.shown.join('\n')));
@@ -451,13 +479,15 @@ private Q_SLOTS:
             QVERIFY(writeFile(path("cap.txt"), "someone else's"));
         port->receive("after");
         QTRY_COMPARE(rig->boxes.shown.size(), 1); // shown once the receive event is over
-        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 53: Die Aufzeichnungsdatei „" + path("cap.txt")),
+        QVERIFY2(rig->boxes.shown[0].startsWith(
+                     "Kavro|Critical|Ok|Fehler 53: Die Aufzeichnungsdatei „" + path("cap.txt")),
                  qPrintable(rig->boxes.shown[0]));
         checkStopped();
         port->receive("more");
         QCoreApplication::processEvents();
         QCOMPARE(rig->boxes.shown.size(), 1);
-        QCOMPARE(contentOf(path("cap.txt")), replaced ? QByteArray("someone else's") : QByteArray("<missing>"));
+        QCOMPARE(contentOf(path("cap.txt")),
+                 replaced ? QByteArray("someone else's") : QByteArray("<missing>"));
     }
 
     // Stopping stops the bar before the file is closed; a close that fails
@@ -472,8 +502,9 @@ private Q_SLOTS:
         checkStopped();
         QCOMPARE(f->ProgressBar1->value(), 0);
         QCOMPARE(rig->boxes.shown.size(), 1);
-        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 61: Die Aufzeichnungsdatei „"),
-                 qPrintable(rig->boxes.shown[0]));
+        QVERIFY2(
+            rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 61: Die Aufzeichnungsdatei „"),
+            qPrintable(rig->boxes.shown[0]));
     }
 
     void realDialog()
@@ -572,7 +603,8 @@ private Q_SLOTS:
         QCOMPARE(body, "eins\nzwei\ndrei");
         // The default button first, then all of them.
         std::sort(seen.begin() + 1, seen.end());
-        QCOMPARE(seen, (buttons == MessageBoxes::Ok ? QStringList{"OK", "OK"} : QStringList{"Ja", "Ja", "Nein"}));
+        QCOMPARE(seen, (buttons == MessageBoxes::Ok ? QStringList{"OK", "OK"}
+                                                    : QStringList{"Ja", "Ja", "Nein"}));
     }
 
     // A failure while the box of another one is open is shown after it, once;

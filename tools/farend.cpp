@@ -49,8 +49,8 @@ bool FarEnd::send(QByteArrayView bytes)
                 return false;
             // The line is full. When the reader lives in this same thread (a
             // test's window), it must get to run, or nothing ever drains.
-            if (QCoreApplication::instance()
-                && QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            if (QCoreApplication::instance() &&
+                QThread::currentThread() == QCoreApplication::instance()->thread()) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             } else {
                 pollfd p{m_master, POLLOUT, 0};

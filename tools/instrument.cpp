@@ -24,7 +24,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -56,16 +57,17 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Simuliertes Messgerät an einem Pseudo-Terminal (AT, ATI, BYTES, STREAM n rate, STOP)"));
+    parser.setApplicationDescription(QStringLiteral(
+        "Simuliertes Messgerät an einem Pseudo-Terminal (AT, ATI, BYTES, STREAM n rate, STOP)"));
     parser.addHelpOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Portnummer, unter der Kavro das Gerät findet"),
-                                        QStringLiteral("n"));
-    const QCommandLineOption dirOption(QStringLiteral("link-dir"),
-                                       QStringLiteral("Ordner für die Verknüpfung com<n> (Vorgabe: %1)")
-                                           .arg(PortMap::defaultLinkDir()),
-                                       QStringLiteral("ordner"));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("Portnummer, unter der Kavro das Gerät findet"),
+        QStringLiteral("n"));
+    const QCommandLineOption dirOption(
+        QStringLiteral("link-dir"),
+        QStringLiteral("Ordner für die Verknüpfung com<n> (Vorgabe: %1)")
+            .arg(PortMap::defaultLinkDir()),
+        QStringLiteral("ordner"));
     parser.addOption(portOption);
     parser.addOption(dirOption);
     parser.process(app);
@@ -87,7 +89,8 @@ int main(int argc, char *argv[])
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigprocmask(SIG_BLOCK, &stopSignals, &sleeping);
-    struct sigaction action{};
+    struct sigaction action {
+    };
     action.sa_handler = requestStop;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -96,11 +99,13 @@ int main(int argc, char *argv[])
     // closes and opens the port again.
     FarEnd line;
     if (!line.isValid())
-        return fail(QStringLiteral("kein Pseudo-Terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(QStringLiteral("kein Pseudo-Terminal: %1")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
 
     QString link;
     if (port > 0) {
-        const QString dir = parser.isSet(dirOption) ? parser.value(dirOption) : PortMap::defaultLinkDir();
+        const QString dir =
+            parser.isSet(dirOption) ? parser.value(dirOption) : PortMap::defaultLinkDir();
         if (!QDir().mkpath(dir))
             return fail(QStringLiteral("Ordner kann nicht angelegt werden: %1").arg(dir));
         link = QDir(dir).filePath(QStringLiteral("com%1").arg(port));
@@ -131,7 +136,8 @@ int main(int argc, char *argv[])
         pollfd p{line.master(), short(POLLIN | (pending.isEmpty() ? 0 : POLLOUT)), 0};
         const int ready = ppoll(&p, 1, wait < 0 ? nullptr : &timeout, &sleeping);
         if (ready < 0 && errno != EINTR) {
-            status = fail(QStringLiteral("poll: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            status =
+                fail(QStringLiteral("poll: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
             break;
         }
 

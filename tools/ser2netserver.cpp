@@ -10,7 +10,8 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
-namespace {
+namespace
+{
 
 QString executable()
 {

@@ -2,7 +2,8 @@
 
 #include <QList>
 
-namespace {
+namespace
+{
 
 const QByteArray End("\r\n");
 // A line this long is no command; it is answered with ERROR once it ends.
@@ -31,9 +32,9 @@ QByteArray Instrument::reading(int n)
     // A supply voltage around 12 V that wanders in a fixed pattern, so that
     // every run shows the same numbers.
     const int millivolts = 11500 + (n * 7919) % 1000;
-    return "Messwert " + QByteArray::number(n).rightJustified(5, '0') + ": "
-           + QByteArray::number(millivolts / 1000) + ','
-           + QByteArray::number(millivolts % 1000).rightJustified(3, '0') + " V";
+    return "Messwert " + QByteArray::number(n).rightJustified(5, '0') + ": " +
+           QByteArray::number(millivolts / 1000) + ',' +
+           QByteArray::number(millivolts % 1000).rightJustified(3, '0') + " V";
 }
 
 QByteArray Instrument::receive(QByteArrayView bytes, qint64 now)

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-Traffic::Traffic(Kind kind, quint64 seed) : m_kind(kind), m_state(seed * 0x9e3779b97f4a7c15ull + kind)
+Traffic::Traffic(Kind kind, quint64 seed)
+    : m_kind(kind), m_state(seed * 0x9e3779b97f4a7c15ull + kind)
 {
 }
 

@@ -1,6 +1,7 @@
 #include "codepage.h"
 
-namespace {
+namespace
+{
 
 // 0x80 to 0x9F; the rest of the code page is Latin-1.
 constexpr char16_t High[32] = {

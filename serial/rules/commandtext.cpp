@@ -1,6 +1,7 @@
 #include "commandtext.h"
 
-namespace {
+namespace
+{
 const QChar CR(13);
 const QChar LF(10);
 } // namespace

@@ -84,9 +84,9 @@ void raiseFileError(int err)
     case ENODEV:
         raiseError(Err::DeviceIo, QStringLiteral("Ein-/Ausgabefehler des Datenträgers"));
     default:
-        raiseError(Err::PathAccess, QStringLiteral("%1 (Systemfehler %2)")
-                                        .arg(errorDescription(Err::PathAccess))
-                                        .arg(err));
+        raiseError(
+            Err::PathAccess,
+            QStringLiteral("%1 (Systemfehler %2)").arg(errorDescription(Err::PathAccess)).arg(err));
     }
 }
 
@@ -107,7 +107,8 @@ void raisePortError(int err, const QString &device)
         raiseError(Err::PortAccess,
                    QStringLiteral("Zugriff auf den Anschluss %1 verweigert").arg(device));
     default:
-        raiseError(Err::PortOpenFailed, QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
-                                            .arg(device, QString::fromLocal8Bit(std::strerror(err))));
+        raiseError(Err::PortOpenFailed,
+                   QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
+                       .arg(device, QString::fromLocal8Bit(std::strerror(err))));
     }
 }

@@ -1,6 +1,7 @@
 #include "lineassembler.h"
 
-namespace {
+namespace
+{
 constexpr char CR = 13;
 constexpr char LF = 10;
 } // namespace

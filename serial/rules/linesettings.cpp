@@ -7,12 +7,14 @@
 
 #include <limits>
 
-namespace {
+namespace
+{
 
 [[noreturn]] void refuse(const QString &text, const QString &why)
 {
-    raiseError(Err::InvalidValue,
-               QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ (%2)").arg(text, why));
+    raiseError(
+        Err::InvalidValue,
+        QStringLiteral("Ungültiger Eigenschaftswert: Einstellungen „%1“ (%2)").arg(text, why));
 }
 
 } // namespace
@@ -20,7 +22,8 @@ namespace {
 QString LineSettings::compose(const QString &baud, const QString &parity, const QString &dataBits,
                               const QString &stopBits)
 {
-    return baud + QLatin1Char(',') + parity + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBits;
+    return baud + QLatin1Char(',') + parity + QLatin1Char(',') + dataBits + QLatin1Char(',') +
+           stopBits;
 }
 
 LineSettings LineSettings::parse(const QString &text)

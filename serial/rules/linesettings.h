@@ -5,8 +5,7 @@
 class QDebug;
 
 // The line parameters of the settings text "baud,parity,data,stop".
-struct LineSettings
-{
+struct LineSettings {
     enum class Parity { None, Even, Odd, Mark, Space };
     enum class StopBits { One, OneAndHalf, Two };
 

@@ -2,7 +2,8 @@
 
 #include <arpa/inet.h>
 
-namespace {
+namespace
+{
 
 bool isDigit(QChar c)
 {

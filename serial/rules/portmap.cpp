@@ -15,14 +15,14 @@
 #include <climits>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Where a device falls in the numbering: the family (0 ttyS, 1 ttyUSB,
 // 2 ttyACM, 3 everything else), then the name without its trailing number,
 // then that number. Numbers compare as numbers so that ttyS2 comes before
 // ttyS10.
-struct SortKey
-{
+struct SortKey {
     int family;
     QString stem;
     qint64 number;
@@ -144,8 +144,8 @@ QList<PortMap::Entry> PortMap::entries() const
             continue;
         bool ok = false;
         const int number = name.mid(3).toInt(&ok);
-        if (!ok || number < 1 || number > std::numeric_limits<qint16>::max()
-            || name != QStringLiteral("com") + QString::number(number))
+        if (!ok || number < 1 || number > std::numeric_limits<qint16>::max() ||
+            name != QStringLiteral("com") + QString::number(number))
             continue;
         taken.insert(qint16(number));
         Entry entry;
@@ -217,9 +217,8 @@ QString PortMap::device(qint16 n) const
         raiseError(Err::PortNotFound,
                    QStringLiteral("Ungültige Portnummer: Anschluss %1 verweist auf %2, %3")
                        .arg(n)
-                       .arg(it->linkTarget,
-                            NetworkAddress::looksLike(it->linkTarget)
-                                ? QStringLiteral("keine gültige Netzwerkadresse")
-                                : QStringLiteral("das es nicht gibt")));
+                       .arg(it->linkTarget, NetworkAddress::looksLike(it->linkTarget)
+                                                ? QStringLiteral("keine gültige Netzwerkadresse")
+                                                : QStringLiteral("das es nicht gibt")));
     return it->device;
 }

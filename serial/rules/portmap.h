@@ -9,8 +9,7 @@
 
 // What the system tells of one of its serial devices (read by the port layer
 // from QSerialPortInfo; tests give their own).
-struct SystemPort
-{
+struct SystemPort {
     QString path;
     QString description;
     QString manufacturer;
@@ -27,8 +26,7 @@ class PortMap
 {
 public:
     // What is behind one port number.
-    struct Entry
-    {
+    struct Entry {
         qint16 number = 0;
         // What opening the port opens; empty when the link points nowhere.
         QString device;

@@ -2,7 +2,8 @@
 
 #include <utility>
 
-namespace {
+namespace
+{
 
 // Telnet commands (RFC 854).
 constexpr char Iac = char(255);

@@ -27,8 +27,7 @@ class Rfc2217Client
 {
 public:
     // Line parameters as the settings text gives them.
-    struct Line
-    {
+    struct Line {
         quint32 baud = 9600;
         int dataBits = 8;    // 5 to 8
         char parity = 'n';   // n, o, e, m, s
@@ -39,8 +38,7 @@ public:
 
     // What the server reported back for each of the four settings; empty
     // until its answer came.
-    struct Answers
-    {
+    struct Answers {
         std::optional<quint32> baud;
         std::optional<int> dataBits;
         std::optional<char> parity;
