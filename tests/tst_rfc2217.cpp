@@ -1,17 +1,9 @@
-// The telnet framing of network ports on its own, then against the real
-// ser2net on 127.0.0.1 with a pseudo-terminal of the test as its device.
+// The telnet framing of network ports on its own; tst_network drives it
+// against the real ser2net.
 
-#include "farend.h"
 #include "rfc2217.h"
-#include "ser2netserver.h"
 
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <numeric>
-
-#include <termios.h>
 
 using Line = Rfc2217Client::Line;
 using Verdict = Rfc2217Client::Verdict;
@@ -23,48 +15,15 @@ static QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-static QByteArray allValues(int times)
-{
-    QByteArray b(256 * times, '\0');
-    std::iota(b.begin(), b.end(), '\0');
-    return b;
-}
-
 // What ser2net sends first on its telnet(rfc2217) accepter (WILL and DO
 // suppress-go-ahead, WILL and DONT echo, DO and WILL binary, DO COM-PORT),
 // and a server's consent to what our opening asks.
 static const QByteArray serverHello = hex("fffb03 fffd03 fffb01 fffe01 fffd00 fffb00 fffd2c");
 static const QByteArray consent = hex("fffb00 fffd00 fffd2c");
 
-// A client of the real server, driving the codec as a network port would.
-struct Client {
-    QTcpSocket socket;
-    Rfc2217Client codec;
-    bool telnet;
-    QByteArray data;
-
-    Client(quint16 port, bool telnet) : telnet(telnet)
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] {
-            if (!this->telnet) {
-                data += socket.readAll();
-                return;
-            }
-            QByteArray reply;
-            codec.decode(socket.readAll(), data, reply);
-            socket.write(reply);
-        });
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (telnet)
-            socket.write(codec.opening());
-    }
-    void send(const QByteArray &b) { socket.write(telnet ? codec.encode(b) : b); }
-};
-
 class TestRfc2217 : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
 
 private Q_SLOTS:
     void decodeAtEverySplit_data()
@@ -169,79 +128,6 @@ private Q_SLOTS:
         for (const Line &bad : {Line{0, 8, 'n', 1}, Line{9600, 9, 'n', 1}, Line{9600, 8, 'x', 1},
                                 Line{9600, 8, 'n', 3}})
             QVERIFY(codec.requestSettings(bad).isEmpty());
-    }
-
-    void liveSettingsReachDevice_data()
-    {
-        QTest::addColumn<Line>("line");
-        QTest::addColumn<uint>("speed");
-        QTest::addColumn<uint>("flags"); // of PARODD, CMSPAR, CSTOPB
-        QTest::newRow("19200, 2 stop bits")
-            << Line{19200, 8, 'n', 2} << uint(B19200) << uint(CSTOPB);
-        QTest::newRow("115200, odd, 7 bits")
-            << Line{115200, 7, 'o', 1} << uint(B115200) << uint(PARODD);
-        QTest::newRow("300, mark, 5 bits")
-            << Line{300, 5, 'm', 2} << uint(B300) << uint(PARODD | CMSPAR | CSTOPB);
-        QTest::newRow("1200, space, 6 bits")
-            << Line{1200, 6, 's', 1} << uint(B1200) << uint(CMSPAR);
-    }
-    void liveSettingsReachDevice()
-    {
-        // A pty keeps 8 data bits and no parity enable; the rest can be seen.
-        QFETCH(Line, line);
-        QFETCH(uint, speed);
-        QFETCH(uint, flags);
-        FarEnd pty;
-        Ser2NetServer server(m_dir.path(), pty.slavePath());
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        Client client(server.port(), true);
-        client.socket.write(client.codec.requestSettings(line));
-        QTRY_COMPARE_WITH_TIMEOUT(client.codec.verdict(line), Verdict::Agreed, 2000);
-        QVERIFY(client.codec.comPortAgreed() && client.codec.sendsBinary() &&
-                client.codec.receivesBinary());
-        termios t{};
-        QTRY_VERIFY((tcgetattr(pty.slave(), &t), cfgetospeed(&t) == speed));
-        QCOMPARE(t.c_cflag & (PARODD | CMSPAR | CSTOPB), flags);
-    }
-
-    void liveBytesUnchanged_data()
-    {
-        QTest::addColumn<bool>("telnet");
-        QTest::newRow("rfc2217") << true;
-        QTest::newRow("raw tcp") << false;
-    }
-    void liveBytesUnchanged()
-    {
-        QFETCH(bool, telnet);
-        FarEnd pty;
-        Ser2NetServer server(m_dir.path(), pty.slavePath(),
-                             telnet ? Ser2NetServer::Accepter::Rfc2217
-                                    : Ser2NetServer::Accepter::RawTcp);
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        Client client(server.port(), telnet);
-        QTRY_VERIFY(!telnet || client.codec.sendsBinary()); // before, a CR would go out as CR NUL
-        const QByteArray all = allValues(64) + "\r\n\r";
-        client.send(all);
-        QByteArray atDevice;
-        QTRY_COMPARE_WITH_TIMEOUT((atDevice += pty.receive(1, 5)).size(), all.size(), 5000);
-        QCOMPARE(atDevice, all);
-        QVERIFY(pty.send(all));
-        QTRY_COMPARE_WITH_TIMEOUT(client.data.size(), all.size(), 5000);
-        QCOMPARE(client.data, all);
-
-        // A second client is turned away at once, with a word why.
-        Client second(server.port(), telnet);
-        QTRY_COMPARE_WITH_TIMEOUT(second.socket.state(), QAbstractSocket::UnconnectedState, 2000);
-        QVERIFY2(second.data.contains("Port already in use"), second.data.constData());
-
-        // A server that goes away closes the connection; back, it serves again.
-        server.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, 2000);
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        Client again(server.port(), telnet);
-        again.send("back");
-        QByteArray back;
-        QTRY_COMPARE_WITH_TIMEOUT(back += pty.receive(1, 5), QByteArray("back"), 5000);
     }
 };
 
