@@ -2,6 +2,7 @@
 
 #include "commandbox.h"
 #include "commondialog.h"
+#include "filenumbers.h"
 #include "kavroerror.h"
 #include "kavrowindow.h"
 #include "lamp.h"
@@ -87,6 +88,14 @@ public:
             return AnswerOk;
         return answers.isEmpty() ? AnswerYes : answers.takeFirst();
     }
+    // Whether exactly one box was shown, the error reporter's for this number,
+    // its text going on with `more`.
+    bool toldOnly(int error, const QString &more = {}) const
+    {
+        return shown.size() == 1 &&
+               shown[0].startsWith(QStringLiteral("Kavro|Critical|Ok|Fehler %1: ").arg(error) +
+                                   more);
+    }
 };
 
 // A file dialog that "chooses" what the test says, or is cancelled.
@@ -153,4 +162,23 @@ struct Rig {
         return w;
     }
     qint16 recActive() { return window.capture().recActive(); }
+    // Starts a capture into the file; whether it runs.
+    bool startCapture(const QString &file)
+    {
+        dialog.choices = {file};
+        f.StartRec->click();
+        return recActive() == -1;
+    }
+    // Nothing records: the button, the state, the timer and the file agree.
+    bool captureStopped()
+    {
+        return f.StartRec->text() == QStringLiteral("Start") && recActive() == 0 &&
+               !f.Timer1->isActive() && !window.capture().files().isOpen(1);
+    }
+    // Types the command and clicks "Senden".
+    void send(const QString &command)
+    {
+        f.SendWin->setText(command);
+        control<QPushButton>("send_win")->click();
+    }
 };

@@ -2,12 +2,16 @@
 
 // Small things every test program needs.
 
+#include "farend.h"
 #include "kavroerror.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include <csignal>
+#include <numeric>
 #include <sys/resource.h>
 
 // The error number a call fails with; 0 when it does not fail.
@@ -21,6 +25,37 @@ template <typename F> int errorOf(F f)
     return 0;
 }
 
+// Every byte value in order, `times` over.
+inline QByteArray allValues(int times = 1)
+{
+    QByteArray b(256 * times, '\0');
+    std::iota(b.begin(), b.end(), '\0');
+    return b;
+}
+
+// "Zeile 1\r\n" up to "Zeile n\r\n".
+inline QByteArray numberedLines(int n)
+{
+    QByteArray lines;
+    for (int i = 1; i <= n; ++i)
+        lines += "Zeile " + QByteArray::number(i) + "\r\n";
+    return lines;
+}
+
+// What the far end received: at least n bytes, handling events meanwhile (the
+// rest of a long write goes out from there), and whatever came along.
+inline QByteArray receiveWhileRunning(FarEnd &pty, qsizetype n, int timeoutMs = 20000)
+{
+    QByteArray got;
+    QDeadlineTimer deadline(timeoutMs);
+    while (got.size() < n && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        got += pty.receive(1, 5);
+    }
+    QCoreApplication::processEvents();
+    return got + pty.receive(1, 50);
+}
+
 inline QByteArray contentOf(const QString &path)
 {
     QFile f(path);
@@ -32,6 +67,24 @@ inline bool writeFile(const QString &path, const QByteArray &content)
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
+
+// Puts an environment variable back as it was when this goes out of scope.
+class RestoreEnvironment
+{
+public:
+    explicit RestoreEnvironment(const char *name)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+    }
+    ~RestoreEnvironment() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
+    RestoreEnvironment(const RestoreEnvironment &) = delete;
+    RestoreEnvironment &operator=(const RestoreEnvironment &) = delete;
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
 
 // Files of this process may grow to `bytes` only, as on a full disk, until
 // this goes out of scope; the signal the limit sends is ignored meanwhile.

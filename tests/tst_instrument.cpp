@@ -3,6 +3,7 @@
 // real port layer.
 
 #include "deviceserialport.h"
+#include "support.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -62,9 +63,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QByteArray>("reply");
-        QByteArray all;
-        for (int i = 0; i < 256; ++i)
-            all.append(char(i));
+        const QByteArray all = allValues();
         QTest::newRow("AT, CR") << QByteArray("AT\r") << QByteArray("OK\r\n");
         QTest::newRow("lower case, LF") << QByteArray("at\n") << QByteArray("OK\r\n");
         QTest::newRow("CR LF is one end") << QByteArray("AT\r\n") << QByteArray("OK\r\n");

@@ -9,6 +9,7 @@
 #include "lamp.h"
 #include "networkline.h"
 #include "ser2netserver.h"
+#include "support.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -16,19 +17,10 @@
 #include <QTest>
 #include <QtWidgets>
 
-#include <numeric>
-
 #include <termios.h>
 
 using Accepter = Ser2NetServer::Accepter;
 Q_DECLARE_METATYPE(Accepter)
-
-static QByteArray allValues(int times)
-{
-    QByteArray b(256 * times, '\0');
-    std::iota(b.begin(), b.end(), '\0');
-    return b;
-}
 
 class TestNetwork : public QObject
 {
@@ -58,30 +50,10 @@ class TestNetwork : public QObject
         f->Comport->setEditText("5");
         return true;
     }
-    bool startCapture()
-    {
-        rig->dialog.choices = {dir->filePath("capture.bin")};
-        rig->control<QPushButton>("StartRec")->click();
-        return rig->recActive() == -1;
-    }
+    bool startCapture() { return rig->startCapture(dir->filePath("capture.bin")); }
     qint64 capturedSize() const { return QFileInfo(dir->filePath("capture.bin")).size(); }
-    QByteArray captured() const
-    {
-        QFile file(dir->filePath("capture.bin"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    // What the far device received: at least n bytes, and what came along.
-    QByteArray atDevice(qsizetype n)
-    {
-        QByteArray got;
-        QDeadlineTimer deadline(10000);
-        while (got.size() < n && !deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            got += pty->receive(1, 5);
-        }
-        QCoreApplication::processEvents();
-        return got + pty->receive(1, 50);
-    }
+    QByteArray captured() const { return contentOf(dir->filePath("capture.bin")); }
+    QByteArray atDevice(qsizetype n) { return receiveWhileRunning(*pty, n, 10000); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -108,29 +80,26 @@ private Q_SLOTS:
     void settingsReachDevice_data()
     {
         QTest::addColumn<QString>("baud");
-        QTest::addColumn<QString>("stop");
+        QTest::addColumn<bool>("twoStops");
         QTest::addColumn<uint>("speed");
-        QTest::newRow("19200, 2 stop bits") << "19200"
-                                            << "zwei" << uint(B19200);
-        QTest::newRow("115200, 1 stop bit") << "115200"
-                                            << "eins" << uint(B115200);
-        QTest::newRow("300, 2 stop bits") << "300"
-                                          << "zwei" << uint(B300);
+        QTest::newRow("19200, 2 stop bits") << "19200" << true << uint(B19200);
+        QTest::newRow("115200, 1 stop bit") << "115200" << false << uint(B115200);
+        QTest::newRow("300, 2 stop bits") << "300" << true << uint(B300);
     }
     void settingsReachDevice()
     {
         QFETCH(QString, baud);
-        QFETCH(QString, stop);
+        QFETCH(bool, twoStops);
         QFETCH(uint, speed);
         QVERIFY(serve(Accepter::Rfc2217));
         f->Baud->setEditText(baud);
-        rig->control<QRadioButton>(stop)->setChecked(true);
+        rig->control<QRadioButton>(twoStops ? "zwei" : "eins")->setChecked(true);
         f->Verbind->click();
         QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
         termios t{};
         QVERIFY(tcgetattr(pty->slave(), &t) == 0);
         QCOMPARE(uint(cfgetospeed(&t)), speed);
-        QCOMPARE(bool(t.c_cflag & CSTOPB), stop == "zwei");
+        QCOMPARE(bool(t.c_cflag & CSTOPB), twoStops);
         QVERIFY(rig->boxes.shown.isEmpty());
     }
 
@@ -152,8 +121,7 @@ private Q_SLOTS:
         QVERIFY(startCapture());
 
         rig->control<QRadioButton>("Option4")->setChecked(true); // CR / LF
-        f->SendWin->setText("AT+X?");
-        rig->control<QPushButton>("send_win")->click();
+        rig->send("AT+X?");
         QCOMPARE(atDevice(7), QByteArray("AT+X?\r\n"));
 
         const QByteArray all = allValues(4) + "\r\r\n\xff";
@@ -191,8 +159,7 @@ private Q_SLOTS:
         QTest::newRow("server cannot open its device") << "nodevice" << missing;
         QTest::newRow("another client has it (rfc2217)") << "taken" << taken;
         QTest::newRow("another client has it (tcp)") << "takentcp" << taken;
-        QTest::newRow("server sets another baud rate") << "otherbaud"
-                                                       << "";
+        QTest::newRow("server sets another baud rate") << "otherbaud" << QString();
     }
     void refusals()
     {
@@ -263,11 +230,8 @@ private Q_SLOTS:
         QVERIFY2(f->Shape1->toolTip().contains(server->url()), qPrintable(f->Shape1->toolTip()));
         QCOMPARE(f->Verbind->text(), QStringLiteral("Schließen"));
 
-        f->SendWin->setText("RESET");
-        rig->control<QPushButton>("send_win")->click();
-        QCOMPARE(rig->boxes.shown.size(), 1);
-        QVERIFY2(rig->boxes.shown[0].startsWith("Kavro|Critical|Ok|Fehler 8021: "),
-                 qPrintable(rig->boxes.shown[0]));
+        rig->send("RESET");
+        QVERIFY2(rig->boxes.toldOnly(8021), qPrintable(rig->boxes.shown.join('\n')));
 
         QVERIFY2(server->start(), qPrintable(server->errorText()));
         QTRY_COMPARE_WITH_TIMEOUT(f->Shape1->FillColor(), LampControl::Green, 10000);
@@ -275,8 +239,7 @@ private Q_SLOTS:
         QVERIFY(pty->send("after\r\n"));
         QTRY_COMPARE(captured(), QByteArray("before\r\nafter\r\n"));
         f->Option2->setChecked(true);
-        f->SendWin->setText("AT");
-        rig->control<QPushButton>("send_win")->click();
+        rig->send("AT");
         QCOMPARE(atDevice(3), QByteArray("AT\r")); // RESET was not kept
     }
 };

@@ -177,9 +177,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("perEvent"); // what the receive handler takes per event; 0: all
-        QByteArray all;
-        for (int i = 0; i < 256; ++i)
-            all.append(char(i));
+        const QByteArray all = allValues();
         QTest::newRow("all byte values") << textFromBytes(all) << all << 0;
         QTest::newRow("handler takes one per event") << textFromBytes(all) << all << 1;
         QTest::newRow("Windows-1252, and what it has not")
@@ -202,12 +200,7 @@ private Q_SLOTS:
 
         port.setOutput(text);
         port.setOutput(QStringLiteral("|")); // the end mark, so an empty text shows too
-        QByteArray out;
-        for (int round = 0; out.size() <= bytes.size() && round < 2000; ++round) {
-            QCoreApplication::processEvents(); // the rest of a long text goes out from here
-            out += pty.receive(1, 5);
-        }
-        QCOMPARE(out, bytes + '|');
+        QCOMPARE(receiveWhileRunning(pty, bytes.size() + 1), bytes + '|');
 
         QByteArray in;
         connect(&port, &SerialPort::OnComm, this, [&] {

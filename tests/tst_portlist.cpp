@@ -10,6 +10,7 @@
 #include "portlist.h"
 #include "portstatus.h"
 #include "startup.h"
+#include "support.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,8 +21,7 @@ class TestPortList : public QObject
 {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir;
-    QByteArray oldXdg;
-    bool hadXdg = false;
+    std::unique_ptr<RestoreEnvironment> xdg;
     // A, B: system ports (A described); C: linked as 3; D: linked as 5, held
     // by another process; E: linked as 12.
     std::unique_ptr<FarEnd> a, b, c, d, e;
@@ -62,8 +62,7 @@ private Q_SLOTS:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        hadXdg = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-        oldXdg = qgetenv("XDG_CONFIG_HOME");
+        xdg = std::make_unique<RestoreEnvironment>("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir->filePath("config")));
         QVERIFY(QDir().mkpath(links()) && QDir().mkpath(dir->filePath("dev")) &&
                 QDir().mkpath(dir->filePath("lock")));
@@ -104,7 +103,7 @@ private Q_SLOTS:
         for (auto *pty : {&a, &b, &c, &d, &e})
             pty->reset();
         dir.reset();
-        hadXdg ? qputenv("XDG_CONFIG_HOME", oldXdg) : qunsetenv("XDG_CONFIG_HOME");
+        xdg.reset();
     }
 
     void beside_data()
@@ -117,22 +116,17 @@ private Q_SLOTS:
         QTest::newRow("system port, described") << 1 << described << "";
         QTest::newRow("dangling link") << 2 << "Link → /dev/pts/kavro-missing · kein Gerät"
                                        << " Com 2 existiert nicht!";
-        QTest::newRow("linked") << 3 << "%C · Link → /dev/%C"
-                                << "";
-        QTest::newRow("linked system port") << 4 << described + " · Link → /dev/%A"
-                                            << "";
+        QTest::newRow("linked") << 3 << "%C · Link → /dev/%C" << QString();
+        QTest::newRow("linked system port") << 4 << described + " · Link → /dev/%A" << QString();
         QTest::newRow("held by another program") << 5 << "%D · Link → /dev/%D · belegt" << taken;
-        QTest::newRow("not permitted") << 6 << "%F · Link → %F · kein Zugriff"
-                                       << "-";
-        QTest::newRow("system port after the links") << 7 << "%B"
-                                                     << "";
-        QTest::newRow("nothing") << 8 << "kein Gerät"
-                                 << " Com 8 existiert nicht!";
+        QTest::newRow("not permitted") << 6 << "%F · Link → %F · kein Zugriff" << QString("-");
+        QTest::newRow("system port after the links") << 7 << "%B" << QString();
+        QTest::newRow("nothing") << 8 << "kein Gerät" << QString(" Com 8 existiert nicht!");
         QTest::newRow("port on a serial server, named by its address")
             << 9 << "Netzwerkport rfc2217://127.0.0.1:1"
             << " Com 9 existiert nicht!";
-        QTest::newRow("nothing, last item") << 10 << "kein Gerät"
-                                            << " Com 10 existiert nicht!";
+        QTest::newRow("nothing, last item")
+            << 10 << "kein Gerät" << QString(" Com 10 existiert nicht!");
     }
     void beside()
     {
@@ -156,16 +150,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("first");
-        QTest::newRow("listed number") << "5"
-                                       << "Com 5: %D · Link → /dev/%D · belegt";
-        QTest::newRow("above 10") << " 12 "
-                                  << "Com 12: %E · Link → /dev/%E";
-        QTest::newRow("nothing there") << "99"
-                                       << "Com 99: kein Gerät";
-        QTest::newRow("zero") << "0"
-                              << "0 ist keine gültige Portnummer";
-        QTest::newRow("no number") << "COM1"
-                                   << "„COM1“ ist keine Portnummer";
+        QTest::newRow("listed number") << "5" << QString("Com 5: %D · Link → /dev/%D · belegt");
+        QTest::newRow("above 10") << " 12 " << QString("Com 12: %E · Link → /dev/%E");
+        QTest::newRow("nothing there") << "99" << QString("Com 99: kein Gerät");
+        QTest::newRow("zero") << "0" << QString("0 ist keine gültige Portnummer");
+        QTest::newRow("no number") << "COM1" << QString("„COM1“ ist keine Portnummer");
     }
     void toolTip()
     {

@@ -5,6 +5,7 @@
 #include "artwork.h"
 #include "lineassembler.h"
 #include "receiveview.h"
+#include "support.h"
 
 #include <QTest>
 #include <QtWidgets>
@@ -45,9 +46,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("clearFirst"); // clear after the first event
         QTest::addColumn<bool>("allInSight");
         QTest::newRow("a few short lines") << QList<QByteArray>{"A\r\n", "B\r\nC"} << false << true;
-        QByteArray twelve;
-        for (int i = 1; i <= 12; ++i)
-            twelve += "Zeile " + QByteArray::number(i) + "\r\n";
+        const QByteArray twelve = numberedLines(12);
         QTest::newRow("scrolled past line ten") << QList<QByteArray>{twelve, "x"} << false << true;
         QTest::newRow("cleared") << QList<QByteArray>{twelve, "neu"} << true << true;
         QByteArray wide;

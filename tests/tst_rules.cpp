@@ -49,10 +49,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("view");
         QTest::addColumn<int>("idx");
         QTest::addColumn<bool>("lineEndSeen");
-        QByteArray controls;
-        for (int b = 0; b < 256; ++b)
-            if (b != 13 && b != 10)
-                controls += char(b);
+        const QByteArray controls = allValues().remove(13, 1).remove(10, 1);
         QTest::newRow("CR LF") << bytes("AB\r\nC") << QByteArray("AB\r\nC") << 2 << false;
         QTest::newRow("LF CR") << bytes("A\n\rB") << QByteArray("A\r\nB") << 2 << false;
         QTest::newRow("CR CR") << bytes("A\r\rB") << QByteArray("A\r\nB") << 2 << false;
@@ -89,18 +86,16 @@ private Q_SLOTS:
 
     void tenLinesFillTheViewAndTheNextCharacterScrolls()
     {
-        QByteArray ten;
-        for (int i = 1; i <= 10; ++i)
-            ten += "L" + QByteArray::number(i) + "\r\n";
+        const QByteArray ten = numberedLines(10);
         LineAssembler a = opened(bytes(ten.chopped(1)));
         QVERIFY(!a.feed("\n"));       // the final LF is swallowed: no refresh
         QCOMPARE(a.shownText(), ten); // still lines 1 to 10
         QVERIFY(a.feed("x"));
-        QCOMPARE(a.shownText(), ten.mid(4) + "x"); // "L1" left the view
+        QCOMPARE(a.shownText(), ten.mid(ten.indexOf("Zeile 2")) + "x"); // line 1 left the view
         // Once full, CR LF pairs push empty lines in at the bottom.
         for (const QByteArray &u : bytes("\r\n\r\n"))
             a.feed(u);
-        QCOMPARE(a.shownText(), ten.mid(8) + "x\r\n\r\n");
+        QCOMPARE(a.shownText(), ten.mid(ten.indexOf("Zeile 3")) + "x\r\n\r\n");
         // A swallowed line end keeps the view as it was; the next break scrolls.
         LineAssembler b = opened(bytes("1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"));
         QVERIFY(!b.feed("\r"));
@@ -155,9 +150,7 @@ private Q_SLOTS:
     // characters a German operator types have their bytes.
     void codePage()
     {
-        QByteArray all;
-        for (int b = 0; b < 256; ++b)
-            all += char(b);
+        const QByteArray all = allValues();
         const QString text = textFromBytes(all);
         QCOMPARE(text.size(), 256);
         QCOMPARE(QSet<QChar>(text.begin(), text.end()).size(), 256);
@@ -255,42 +248,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("expected"); // the address as the port opens it; empty: 8002
-        QTest::newRow("rfc2217 by name") << "rfc2217://rack1.lab:7001"
-                                         << "rfc2217://rack1.lab:7001";
-        QTest::newRow("tcp, IPv4") << "tcp://192.168.0.17:4001"
-                                   << "tcp://192.168.0.17:4001";
-        QTest::newRow("IPv6 in brackets") << "rfc2217://[fe80::1:2]:2217"
-                                          << "rfc2217://[fe80::1:2]:2217";
-        QTest::newRow("scheme in capitals") << "RFC2217://localhost:1"
-                                            << "rfc2217://localhost:1";
-        QTest::newRow("highest port") << "tcp://h:65535"
-                                      << "tcp://h:65535";
-        QTest::newRow("port 0") << "tcp://h:0"
-                                << "";
-        QTest::newRow("port too big") << "tcp://h:65536"
-                                      << "";
-        QTest::newRow("port with sign") << "tcp://h:+22"
-                                        << "";
-        QTest::newRow("no port") << "rfc2217://rack1"
-                                 << "";
-        QTest::newRow("empty port") << "rfc2217://rack1:"
-                                    << "";
-        QTest::newRow("path after the port") << "rfc2217://rack1:7001/x"
-                                             << "";
-        QTest::newRow("unknown scheme") << "telnet://rack1:23"
-                                        << "";
-        QTest::newRow("IPv6 without brackets") << "tcp://fe80::1:23"
-                                               << "";
-        QTest::newRow("bad IPv6") << "tcp://[fe80:::x]:23"
-                                  << "";
-        QTest::newRow("bad IPv4") << "tcp://300.1.1.1:23"
-                                  << "";
-        QTest::newRow("blank in the host") << "tcp://rack 1:23"
-                                           << "";
-        QTest::newRow("label ends in hyphen") << "tcp://rack-.lab:23"
-                                              << "";
-        QTest::newRow("no host") << "tcp://:23"
-                                 << "";
+        auto row = [](const char *target, const char *expected) {
+            QTest::newRow(target) << QString(target) << QString(expected);
+        };
+        row("rfc2217://rack1.lab:7001", "rfc2217://rack1.lab:7001");
+        row("tcp://192.168.0.17:4001", "tcp://192.168.0.17:4001");
+        row("rfc2217://[fe80::1:2]:2217", "rfc2217://[fe80::1:2]:2217"); // IPv6 in brackets
+        row("RFC2217://localhost:1", "rfc2217://localhost:1");           // scheme in capitals
+        row("tcp://h:65535", "tcp://h:65535");                           // highest port
+        // No port, port 0, too big, with a sign or empty; a path after it; an
+        // unknown scheme; IPv6 without brackets or bad; bad IPv4; a blank or a
+        // label ending in a hyphen in the host; no host.
+        for (const char *bad : {"rfc2217://rack1", "tcp://h:0", "tcp://h:65536", "tcp://h:+22",
+                                "rfc2217://rack1:", "rfc2217://rack1:7001/x", "telnet://rack1:23",
+                                "tcp://fe80::1:23", "tcp://[fe80:::x]:23", "tcp://300.1.1.1:23",
+                                "tcp://rack 1:23", "tcp://rack-.lab:23", "tcp://:23"})
+            row(bad, "");
     }
     void networkLinks()
     {
@@ -320,10 +293,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, xdg);
         QFETCH(QString, expected);
-        const bool had = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-        const QByteArray old = qgetenv("XDG_CONFIG_HOME");
-        const auto restore = qScopeGuard(
-            [&] { had ? qputenv("XDG_CONFIG_HOME", old) : qunsetenv("XDG_CONFIG_HOME"); });
+        const RestoreEnvironment restore("XDG_CONFIG_HOME");
         xdg == "-" ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", xdg);
         QCOMPARE(PortMap::defaultLinkDir(), expected);
     }
