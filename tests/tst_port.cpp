@@ -180,11 +180,6 @@ private Q_SLOTS:
         const QByteArray all = allValues();
         QTest::newRow("all byte values") << textFromBytes(all) << all << 0;
         QTest::newRow("handler takes one per event") << textFromBytes(all) << all << 1;
-        QTest::newRow("Windows-1252, and what it has not")
-            << QStringLiteral(u"„Grüße“ – 5 € \u0080\U0001F600!")
-            << QByteArray("\x84Gr\xfc\xdf\x65\x93 \x96 5 \x80 ?"
-                          "?!")
-            << 0;
         QTest::newRow("more than the pty holds")
             << QString(200000, u'\xff') << QByteArray(200000, '\xff') << 0;
     }

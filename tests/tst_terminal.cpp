@@ -11,7 +11,6 @@
 #include "support.h"
 
 #include <QSerialPort>
-#include <QSignalSpy>
 #include <QTest>
 #include <QtWidgets>
 
@@ -69,38 +68,6 @@ private Q_SLOTS:
         rig.reset();
         pty.reset();
         links.reset();
-    }
-
-    void receive_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("chunks");
-        QTest::addColumn<QByteArray>("view");
-        QTest::newRow("split between CR and LF")
-            << QList<QByteArray>{"one\r", "\ntwo\r", "\n", "three"}
-            << QByteArray("one\r\ntwo\r\nthree");
-        const QByteArray twelve = numberedLines(12);
-        QList<QByteArray> sevens;
-        for (qsizetype at = 0; at < twelve.size(); at += 7)
-            sevens.append(twelve.mid(at, 7));
-        QTest::newRow("twelve lines in chunks of seven")
-            << sevens << twelve.mid(twelve.indexOf("Zeile 3"));
-        const QByteArray controls("\x00\x1b[1m\x7f\xff", 6);
-        QTest::newRow("control bytes and NUL")
-            << QList<QByteArray>{controls, "\r\nend"} << controls + "\r\nend";
-    }
-    void receive()
-    {
-        QFETCH(QList<QByteArray>, chunks);
-        QFETCH(QByteArray, view);
-        // Each chunk gets a receive event of its own: the next goes out once
-        // the port has raised its event for this one.
-        QSignalSpy events(&rig->window.port(), &SerialPort::OnComm);
-        for (const QByteArray &chunk : chunks) {
-            QVERIFY(pty->send(chunk));
-            QVERIFY(events.wait());
-        }
-        QTRY_COMPARE(f->Empfang->textBytes(), view);
-        QVERIFY(rig->boxes.shown.isEmpty());
     }
 
     void send_data()
@@ -296,7 +263,6 @@ private Q_SLOTS:
         const QByteArray all = allValues();
         QTest::newRow("A CR LF CR LF B") << QList<QByteArray>{"A\r\n\r\nB"};
         QTest::newRow("CR CR, which the view pairs") << QList<QByteArray>{"\r", "\r"};
-        QTest::newRow("all 256 byte values") << QList<QByteArray>{all, all};
         QTest::newRow("more than the write buffer")
             << QList<QByteArray>{QByteArray(100'000, '\0') + all, QByteArray(70'000, 'x')};
     }
