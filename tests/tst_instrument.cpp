@@ -63,25 +63,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QByteArray>("reply");
-        const QByteArray all = allValues();
-        QTest::newRow("AT, CR") << QByteArray("AT\r") << QByteArray("OK\r\n");
-        QTest::newRow("lower case, LF") << QByteArray("at\n") << QByteArray("OK\r\n");
-        QTest::newRow("CR LF is one end") << QByteArray("AT\r\n") << QByteArray("OK\r\n");
-        QTest::newRow("LF CR, empty lines") << QByteArray("\r\n\nAT\n\r\r") << QByteArray("OK\r\n");
-        QTest::newRow("ATI in Latin-1")
-            << QByteArray("ATI\r") << QByteArray("Kavro Messger\xe4t-Simulator V1.0\r\n");
-        QTest::newRow("unknown") << QByteArray("ATX\r") << QByteArray("ERROR\r\n");
-        QTest::newRow("stream of nothing")
-            << QByteArray("STREAM 0 10\r") << QByteArray("ERROR\r\n");
-        QTest::newRow("BYTES") << QByteArray("bytes\r") << all + "\r\n";
-        QTest::newRow("STREAM 3 1000")
-            << QByteArray("STREAM 3 1000\r")
-            << QByteArray("Messwert 00001: 12,419 V\r\nMesswert 00002: 12,338 V\r\n"
-                          "Messwert 00003: 12,257 V\r\nOK\r\n");
-        QTest::newRow("answers while streaming")
-            << QByteArray("STREAM 2 5\rAT\r")
-            << QByteArray("Messwert 00001: 12,419 V\r\nOK\r\n"
-                          "Messwert 00002: 12,338 V\r\nOK\r\n");
+        auto row = [](const char *name, const QByteArray &sent, const QByteArray &reply) {
+            QTest::newRow(name) << sent << reply;
+        };
+        row("AT, CR", "AT\r", "OK\r\n");
+        row("lower case, LF", "at\n", "OK\r\n");
+        row("CR LF is one end", "AT\r\n", "OK\r\n");
+        row("LF CR, empty lines", "\r\n\nAT\n\r\r", "OK\r\n");
+        row("ATI in Latin-1", "ATI\r", "Kavro Messger\xe4t-Simulator V1.0\r\n");
+        row("unknown", "ATX\r", "ERROR\r\n");
+        row("stream of nothing", "STREAM 0 10\r", "ERROR\r\n");
+        row("BYTES", "bytes\r", allValues() + "\r\n");
+        row("STREAM 3 1000", "STREAM 3 1000\r",
+            "Messwert 00001: 12,419 V\r\nMesswert 00002: 12,338 V\r\n"
+            "Messwert 00003: 12,257 V\r\nOK\r\n");
+        row("answers while streaming", "STREAM 2 5\rAT\r",
+            "Messwert 00001: 12,419 V\r\nOK\r\nMesswert 00002: 12,338 V\r\nOK\r\n");
     }
     void replies()
     {

@@ -56,10 +56,7 @@ private Q_SLOTS:
             << QList<QByteArray>{wide, "y"} << false << false;
         QTest::newRow("a line at the bound")
             << QList<QByteArray>{QByteArray(LineAssembler::MaxLine, 'w') + "z"} << false << false;
-        QByteArray binary;
-        for (int i = 0; i < 4000; ++i)
-            binary += char((i * 37) % 256);
-        QTest::newRow("random bytes") << QList<QByteArray>{binary} << false << false;
+        QTest::newRow("every byte value") << QList<QByteArray>{allValues(16)} << false << false;
     }
     void newestInSight()
     {

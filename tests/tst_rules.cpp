@@ -50,27 +50,23 @@ private Q_SLOTS:
         QTest::addColumn<int>("idx");
         QTest::addColumn<bool>("lineEndSeen");
         const QByteArray controls = allValues().remove(13, 1).remove(10, 1);
-        QTest::newRow("CR LF") << bytes("AB\r\nC") << QByteArray("AB\r\nC") << 2 << false;
-        QTest::newRow("LF CR") << bytes("A\n\rB") << QByteArray("A\r\nB") << 2 << false;
-        QTest::newRow("CR CR") << bytes("A\r\rB") << QByteArray("A\r\nB") << 2 << false;
-        QTest::newRow("LF LF") << bytes("A\n\nB") << QByteArray("A\r\nB") << 2 << false;
-        QTest::newRow("CR LF CR LF: an empty line")
-            << bytes("A\r\n\r\nB") << QByteArray("A\r\n\r\nB") << 3 << false;
-        QTest::newRow("three line ends after text")
-            << bytes("A\r\n\r") << QByteArray("A\r\n\r\n") << 3 << true;
-        QTest::newRow("text between line ends")
-            << bytes("A\rB\nC") << QByteArray("A\r\nB\r\nC") << 3 << false;
-        QTest::newRow("CR first after opening") << bytes("\r") << QByteArray("\r\n") << 2 << true;
-        QTest::newRow("LF right after the first CR is swallowed")
-            << bytes("\r\n") << QByteArray("\r\n") << 2 << false;
-        QTest::newRow("every other byte stays in its line")
-            << bytes(controls) << controls << 1 << false;
-        QTest::newRow("multi-character text unit")
-            << QList<QByteArray>{"AB", "CD"} << QByteArray("ABCD") << 1 << false;
-        QTest::newRow("line-end units drop their tail")
-            << QList<QByteArray>{"A", "\rXY", "\nZZ", "B"} << QByteArray("A\r\nB") << 2 << false;
-        QTest::newRow("empty unit changes nothing")
-            << QList<QByteArray>{"A", "", "\r", ""} << QByteArray("A\r\n") << 2 << true;
+        auto row = [](const char *name, const QList<QByteArray> &units, const QByteArray &view,
+                      int idx, bool lineEndSeen) {
+            QTest::newRow(name) << units << view << idx << lineEndSeen;
+        };
+        row("CR LF", bytes("AB\r\nC"), "AB\r\nC", 2, false);
+        row("LF CR", bytes("A\n\rB"), "A\r\nB", 2, false);
+        row("CR CR", bytes("A\r\rB"), "A\r\nB", 2, false);
+        row("LF LF", bytes("A\n\nB"), "A\r\nB", 2, false);
+        row("CR LF CR LF: an empty line", bytes("A\r\n\r\nB"), "A\r\n\r\nB", 3, false);
+        row("three line ends after text", bytes("A\r\n\r"), "A\r\n\r\n", 3, true);
+        row("text between line ends", bytes("A\rB\nC"), "A\r\nB\r\nC", 3, false);
+        row("CR first after opening", bytes("\r"), "\r\n", 2, true);
+        row("LF right after the first CR is swallowed", bytes("\r\n"), "\r\n", 2, false);
+        row("every other byte stays in its line", bytes(controls), controls, 1, false);
+        row("multi-character text unit", {"AB", "CD"}, "ABCD", 1, false);
+        row("line-end units drop their tail", {"A", "\rXY", "\nZZ", "B"}, "A\r\nB", 2, false);
+        row("empty unit changes nothing", {"A", "", "\r", ""}, "A\r\n", 2, true);
     }
     void pairing()
     {
@@ -127,17 +123,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<Terminator>("terminator");
         QTest::addColumn<QString>("sent");
-        QTest::newRow("AT, CR") << "AT" << Terminator::Cr << "AT\r";
-        QTest::newRow("typed CR LF not doubled") << "AT\r\n" << Terminator::CrLf << "AT\r\n";
-        QTest::newRow("LF CR stripped, LF") << "AT\n\r" << Terminator::Lf << "AT\n";
-        QTest::newRow("CR CR LF LF stripped") << "AT\r\r\n\n" << Terminator::Cr << "AT\r";
-        QTest::newRow("inner line break kept") << "A\r\nB\r\n" << Terminator::Cr << "A\r\nB\r";
-        QTest::newRow("space before the line end kept, no terminator") << "AT \r\n"
-                                                                       << Terminator::None << "AT ";
-        QTest::newRow("empty command, CR") << "" << Terminator::Cr << "\r";
-        QTest::newRow("only line ends, LF CR") << "\r\n\n\r" << Terminator::LfCr << "\n\r";
-        QTest::newRow("umlaut passes")
-            << QString::fromUtf8("Grüße\r\n") << Terminator::CrLf << QString::fromUtf8("Grüße\r\n");
+        auto row = [](const char *name, const QString &command, Terminator t, const QString &sent) {
+            QTest::newRow(name) << command << t << sent;
+        };
+        row("AT, CR", "AT", Terminator::Cr, "AT\r");
+        row("typed CR LF not doubled", "AT\r\n", Terminator::CrLf, "AT\r\n");
+        row("LF CR stripped, LF", "AT\n\r", Terminator::Lf, "AT\n");
+        row("CR CR LF LF stripped", "AT\r\r\n\n", Terminator::Cr, "AT\r");
+        row("inner line break kept", "A\r\nB\r\n", Terminator::Cr, "A\r\nB\r");
+        row("space before the line end kept, no terminator", "AT \r\n", Terminator::None, "AT ");
+        row("empty command, CR", "", Terminator::Cr, "\r");
+        row("only line ends, LF CR", "\r\n\n\r", Terminator::LfCr, "\n\r");
+        row("umlaut passes", "Grüße\r\n", Terminator::CrLf, "Grüße\r\n");
     }
     void stripAndTerminate()
     {

@@ -42,6 +42,16 @@ class TestTerminal : public QObject
 
     bool startCapture() { return rig->startCapture(links->filePath("capture.txt")); }
     QByteArray captured() const { return contentOf(links->filePath("capture.txt")); }
+    // The device goes away. The port lets go at once, so that the system can
+    // give the name out again, and waits: the lamp amber.
+    bool vanish()
+    {
+        const QString slave = pty->slavePath();
+        pty->closeSlave();
+        pty->closeMaster();
+        return QTest::qWaitFor(
+            [&] { return f->Shape1->FillColor() == LampControl::Amber && !holds(slave); });
+    }
 
 private Q_SLOTS:
     void init()
@@ -70,55 +80,37 @@ private Q_SLOTS:
         links.reset();
     }
 
-    void send_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("kein Zeichen") << "Option1" << true << QByteArray("AT+X?");
-        QTest::newRow("nur CR") << "Option2" << true << QByteArray("AT+X?\r");
-        QTest::newRow("nur LF") << "Option3" << true << QByteArray("AT+X?\n");
-        QTest::newRow("CR / LF") << "Option4" << true << QByteArray("AT+X?\r\n");
-        QTest::newRow("LF / CR") << "Option5" << true << QByteArray("AT+X?\n\r");
-        QTest::newRow("closed port sends nothing") << "Option2" << false << QByteArray();
-    }
-    void send()
-    {
-        QFETCH(QString, option);
-        QFETCH(bool, open);
-        QFETCH(QByteArray, sent);
-        if (!open)
-            f->Verbind->click();
-        rig->control<QRadioButton>(option)->setChecked(true);
-        rig->send("AT+X?\r\n");
-        QCOMPARE(pty->receive(sent.size() + 1, 300), sent);
-        QCOMPARE(f->SendWin->text(), QStringLiteral("AT+X?\r\n")); // the box keeps the command
-        QVERIFY(rig->boxes.shown.isEmpty());
-    }
-
-    // What the operator typed or pasted goes out exactly ("nur LF" appended):
-    // Enter and Shift+Enter make CR LF, a pasted CR or LF stays itself.
+    // What the operator typed or pasted goes out exactly, with the terminator
+    // the option picks: Enter and Shift+Enter make CR LF, a pasted CR or LF
+    // stays itself. The box keeps the command; a closed port sends nothing.
     void commandGoesOutAsEntered_data()
     {
-        QTest::addColumn<QStringList>("steps"); // "type:…", "paste:…", "enter", "shift+enter"
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>(
+            "steps"); // "type:…", "paste:…", "enter", "shift+enter", "close"
         QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("Enter, Windows-1252 umlaut and quotes")
-            << QStringList{"type:A",      "enter",  "type:B\u00e4\u201e",
-                           "shift+enter", "type:C", "enter"}
-            << QByteArray("A\r\nB\xe4\x84\r\nC\n");
-        QTest::newRow("pasted lone LF") << QStringList{"paste:A\nB"} << QByteArray("A\nB\n");
-        QTest::newRow("pasted lone CR, then typed")
-            << QStringList{"paste:A\rB", "type:C"} << QByteArray("A\rBC\n");
-        QTest::newRow("pasted LF CR and CR LF")
-            << QStringList{"paste:1\n\r2\r\n3"} << QByteArray("1\n\r2\r\n3\n");
-        QTest::newRow("pasted line ends at the end are stripped")
-            << QStringList{"paste:AT\r\r\n"} << QByteArray("AT\n");
+        auto row = [](const char *name, const char *option, const QStringList &steps,
+                      const QByteArray &sent) { QTest::newRow(name) << option << steps << sent; };
+        row("kein Zeichen", "Option1", {"paste:AT+X?\r\n"}, "AT+X?");
+        row("nur CR", "Option2", {"paste:AT+X?\r\n"}, "AT+X?\r");
+        row("nur LF", "Option3", {"paste:AT+X?\r\n"}, "AT+X?\n");
+        row("CR / LF", "Option4", {"paste:AT+X?\r\n"}, "AT+X?\r\n");
+        row("LF / CR", "Option5", {"paste:AT+X?\r\n"}, "AT+X?\n\r");
+        row("closed port sends nothing", "Option2", {"paste:AT+X?\r\n", "close"}, "");
+        row("Enter, Windows-1252 umlaut and quotes", "Option3",
+            {"type:A", "enter", "type:B\u00e4\u201e", "shift+enter", "type:C", "enter"},
+            "A\r\nB\xe4\x84\r\nC\n");
+        row("pasted lone LF", "Option3", {"paste:A\nB"}, "A\nB\n");
+        row("pasted lone CR, then typed", "Option3", {"paste:A\rB", "type:C"}, "A\rBC\n");
+        row("pasted LF CR and CR LF", "Option3", {"paste:1\n\r2\r\n3"}, "1\n\r2\r\n3\n");
+        row("pasted line ends at the end are stripped", "Option3", {"paste:AT\r\r\n"}, "AT\n");
     }
     void commandGoesOutAsEntered()
     {
+        QFETCH(QString, option);
         QFETCH(QStringList, steps);
         QFETCH(QByteArray, sent);
-        f->Option3->setChecked(true);
+        rig->control<QRadioButton>(option)->setChecked(true);
         f->SendWin->setFocus();
         for (const QString &step : steps) {
             const QString arg = step.section(u':', 1);
@@ -130,13 +122,18 @@ private Q_SLOTS:
             } else if (step.startsWith("paste:")) {
                 QApplication::clipboard()->setText(arg);
                 f->SendWin->paste();
+            } else if (step == "close") {
+                f->Verbind->click();
             } else {
                 QTest::keyClick(f->SendWin, Qt::Key_Return,
                                 step == "enter" ? Qt::NoModifier : Qt::ShiftModifier);
             }
         }
+        const QString command = f->SendWin->text();
         rig->control<QPushButton>("send_win")->click();
         QCOMPARE(pty->receive(sent.size() + 1, 1000), sent);
+        QCOMPARE(f->SendWin->text(), command);
+        QVERIFY(rig->boxes.shown.isEmpty());
     }
 
     // A megabyte pasted without a blank or line break neither freezes the
@@ -171,13 +168,7 @@ private Q_SLOTS:
         QVERIFY(startCapture());
         QVERIFY(pty->send("before\r\n"));
         QTRY_COMPARE(captured(), QByteArray("before\r\n"));
-        const QString slave = pty->slavePath();
-        pty->closeSlave();
-        pty->closeMaster();
-        // Let go at once, so the system can give the name out again; amber
-        // while waiting, and the lamp says for what.
-        QTRY_COMPARE(f->Shape1->FillColor(), LampControl::Amber);
-        QTRY_VERIFY(!holds(slave));
+        QVERIFY(vanish());
         QVERIFY2(f->Shape1->toolTip().contains("wartet"), qPrintable(f->Shape1->toolTip()));
         QCOMPARE(f->Verbind->text(), QStringLiteral("Schließen"));
         QVERIFY(!f->Frame5->isEnabled());
@@ -238,10 +229,7 @@ private Q_SLOTS:
         f->Verbind->click();
         QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
         const QString slave = pty->slavePath();
-        pty->closeSlave();
-        pty->closeMaster();
-        QTRY_COMPARE(f->Shape1->FillColor(), LampControl::Amber);
-        QTRY_VERIFY(!holds(slave));
+        QVERIFY(vanish());
         // The system hands out the lowest free number; others may take it first.
         std::list<FarEnd> tries;
         while (tries.size() < 50 && (tries.empty() || tries.back().slavePath() != slave))

@@ -310,15 +310,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QByteArray>("view");
-        QTest::newRow("in the middle of a line")
-            << QByteArray("A\r\nBC") << QByteArray("D") << QByteArray("D");
-        QTest::newRow("after a line break, the LF is still swallowed")
-            << QByteArray("A\r") << QByteArray("\nB") << QByteArray("B");
-        QTest::newRow("after a pair, a CR breaks again")
-            << QByteArray("A\r\n") << QByteArray("\rB") << QByteArray("\r\nB");
-        QTest::newRow("old lines never come back")
-            << QByteArray("1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n") << QByteArray("z")
-            << QByteArray("z");
+        auto row = [](const char *name, QByteArray before, QByteArray after, QByteArray view) {
+            QTest::newRow(name) << before << after << view;
+        };
+        row("in the middle of a line", "A\r\nBC", "D", "D");
+        row("after a line break, the LF is still swallowed", "A\r", "\nB", "B");
+        row("after a pair, a CR breaks again", "A\r\n", "\rB", "\r\nB");
+        row("old lines never come back", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n", "z", "z");
     }
     void clearView()
     {
