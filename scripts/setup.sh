@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-translations-l10n
     fonts-liberation
-    desktop-file-utils appstream clang-format
+    desktop-file-utils appstream clang-format file
     ser2net
 )
 case "${1:-}" in
