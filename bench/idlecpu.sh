@@ -7,21 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${KAVRO_BUILD:-$here/build}
 seconds=${1:-60}
 
-work=$(mktemp -d)
-pids=()
-finish() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap finish EXIT
-
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$here/scripts/xsession.sh"
 
 QT_QPA_PLATFORM=xcb "$build/app/kavro" 2>/dev/null &
 kavro=$!

@@ -12,23 +12,7 @@ port=3
 "$here/scripts/setup.sh" --screenshot
 "$here/scripts/build.sh"
 
-work=$(mktemp -d)
-pids=()
-finish() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap finish EXIT
-trap 'exit 130' INT TERM
-
-# Xvfb picks a free display itself and tells its number on fd 3.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$here/scripts/xsession.sh"
 
 export XDG_CONFIG_HOME="$work/config"
 "$build/tools/kavro-instrument" --link-dir "$XDG_CONFIG_HOME/kavro/ports" --port "$port" >/dev/null &
