@@ -155,6 +155,18 @@ void report(const QList<QPair<QByteArray, QByteArray>> &fields)
     }
 }
 
+// Writes all n bytes to fd; false when the file takes no more.
+bool writeAll(int fd, const char *bytes, qsizetype n)
+{
+    for (qsizetype done = 0; done < n;) {
+        const ssize_t w = ::write(fd, bytes + done, size_t(n - done));
+        if (w <= 0)
+            return false;
+        done += w;
+    }
+    return true;
+}
+
 QByteArray num(double v)
 {
     return QByteArray::number(v, 'f', 6);
@@ -319,13 +331,9 @@ int readerMain(int argc, char **argv)
             firstEvent = now();
             firstCpu = cpuSeconds();
         }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buf.data() + done, size_t(n - done));
-            if (w <= 0) {
-                report({{"error", "write"}});
-                return 1;
-            }
-            done += w;
+        if (!writeAll(out, buf.data(), n)) {
+            report({{"error", "write"}});
+            return 1;
         }
         total += n;
     }
@@ -401,13 +409,9 @@ int netReaderMain(int argc, char **argv)
             firstEvent = now();
             firstCpu = cpuSeconds();
         }
-        for (qsizetype done = 0; done < data.size();) {
-            const ssize_t w = ::write(out, data.constData() + done, size_t(data.size() - done));
-            if (w <= 0) {
-                report({{"error", "write"}});
-                return 1;
-            }
-            done += w;
+        if (!writeAll(out, data.constData(), data.size())) {
+            report({{"error", "write"}});
+            return 1;
         }
         total += data.size();
     }
