@@ -1,6 +1,7 @@
 #include "kavrowindow.h"
 
 #include "artwork.h"
+#include "cachedcontrols.h"
 #include "commandbox.h"
 #include "deviceserialport.h"
 #include "lamp.h"
@@ -142,10 +143,12 @@ void KavroWindow::buildControls()
 
     auto *Frame1 =
         frame(this, "Frame1", QStringLiteral("Aufzeichnung"), twips(4800, 3000, 5175, 2175));
-    c.ProgressBar1 = place(new QProgressBar(Frame1), "ProgressBar1", twips(240, 1800, 4695, 135));
+    c.ProgressBar1 = place(new ActivityBar(Frame1), "ProgressBar1", twips(240, 1800, 4695, 135));
     c.ProgressBar1->setRange(0, 100);
     c.ProgressBar1->setValue(0);
     c.ProgressBar1->setTextVisible(false);
+    // Opaque, so that a step repaints the bar alone and not the frame behind it.
+    c.ProgressBar1->setAutoFillBackground(true);
 
     c.Text1 = place(new QPlainTextEdit(Frame1), "Text1", twips(240, 1080, 4695, 615));
     c.Text1->setReadOnly(true);

@@ -1,5 +1,7 @@
 #include "receiveview.h"
 
+#include "cachedcontrols.h"
+
 #include "codepage.h"
 
 #include <QApplication>
@@ -58,20 +60,30 @@ QList<QByteArray> blocksOf(const QList<QByteArray> &lines)
 ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
+    setVerticalScrollBar(new CachedScrollBar(Qt::Vertical));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The bar changes with nearly every frame of a busy line; opaque, it
+    // repaints alone instead of with the frame and the group box behind it.
+    verticalScrollBar()->setAutoFillBackground(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     prepareFont();
 
-    m_frame.setSingleShot(true);
     // Twenty pictures a second are more than anyone reads text at; more often
-    // would cost a slow line's worth of CPU for nothing. A coarse timer lets
-    // the system wake the program for this together with the activity bar.
+    // would cost a slow line's worth of CPU for nothing. While text keeps
+    // coming the frame timer keeps running: a running coarse timer settles on
+    // the same beat as the window's other 50 ms timers (the activity bar), so
+    // the whole window is painted and handed to the screen once a beat.
     m_frame.setInterval(50);
     m_frame.setTimerType(Qt::CoarseTimer);
-    connect(&m_frame, &QTimer::timeout, this, &ReceiveView::syncNow);
+    connect(&m_frame, &QTimer::timeout, this, [this] {
+        if (m_changed)
+            syncNow();
+        else
+            m_frame.stop();
+    });
 }
 
 QString ReceiveView::text() const
@@ -90,6 +102,7 @@ QByteArray ReceiveView::textBytes() const
 void ReceiveView::clearText()
 {
     m_lines.clear();
+    m_changed = true;
     if (!m_frame.isActive())
         m_frame.start();
 }
@@ -97,6 +110,7 @@ void ReceiveView::clearText()
 void ReceiveView::setLines(const QList<QByteArray> &lines)
 {
     m_lines = lines;
+    m_changed = true;
     if (!m_frame.isActive())
         m_frame.start();
 }
@@ -232,7 +246,7 @@ void ReceiveView::updateScrollBar(bool toEnd)
 
 void ReceiveView::syncNow()
 {
-    m_frame.stop();
+    m_changed = false;
     QList<QByteArray> blocks = blocksOf(m_lines);
 
     // The selection stays on its text while old lines leave at the top:

@@ -120,5 +120,6 @@ private:
     Pos m_cursor;
     qreal m_wantedX = -1;   // where Up and Down aim
     bool m_syncing = false; // syncNow repaints what changed itself
+    bool m_changed = false; // the text changed since the picture was made
     QTimer m_frame;
 };

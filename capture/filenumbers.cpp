@@ -24,18 +24,6 @@ QByteArray nativePath(const QString &path)
 const QString NoPlainFile = QStringLiteral(
     "Das ist keine gewöhnliche Datei, sondern ein Ordner, eine Verknüpfung oder ein Gerät");
 
-// Whether the open file is still the one at its path: deleted or replaced
-// from outside, it takes everything written into it out of sight.
-bool stillThere(int fd, const QString &path)
-{
-    struct stat open {
-    };
-    struct stat named {
-    };
-    return ::fstat(fd, &open) == 0 && ::stat(nativePath(path).constData(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
-
 } // namespace
 
 FileNumbers::~FileNumbers()
@@ -117,7 +105,12 @@ void FileNumbers::openAppend(int number, const QString &path)
         raiseFileError(errno);
     struct stat st {
     };
-    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        raiseFileError(err);
+    }
+    if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         raiseError(Err::PathAccess, NoPlainFile);
     }
@@ -126,6 +119,9 @@ void FileNumbers::openAppend(int number, const QString &path)
     ::flock(fd, LOCK_EX | LOCK_NB);
     s.fd = fd;
     s.path = path;
+    s.nativePath = nativePath(path);
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
     s.used = 0;
 }
 
@@ -165,7 +161,12 @@ void FileNumbers::flush(int number)
     }
     const bool wrote = s.used > 0;
     s.used = 0;
-    if (wrote && !stillThere(s.fd, s.path))
+    // Deleted or replaced from outside, the file takes everything written
+    // into it out of sight.
+    struct stat named {
+    };
+    if (wrote && (::stat(s.nativePath.constData(), &named) != 0 || named.st_dev != s.device ||
+                  named.st_ino != s.inode))
         raiseError(Err::FileNotFound,
                    QStringLiteral("Sie wurde während der Aufzeichnung gelöscht oder ersetzt"));
 }

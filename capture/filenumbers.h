@@ -53,6 +53,11 @@ private:
     struct Slot {
         int fd = -1;
         QString path;
+        // The path as the system takes it, and the file opened there (device
+        // and inode), to tell at each flush whether it is still the same one.
+        QByteArray nativePath;
+        quint64 device = 0;
+        quint64 inode = 0;
         // What waits for the next flush: `used` bytes of `capacity`. The
         // memory stays from one flush to the next.
         std::unique_ptr<char[]> data;

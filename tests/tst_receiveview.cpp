@@ -3,6 +3,7 @@
 // can be told apart; selecting and copying.
 
 #include "artwork.h"
+#include "cachedcontrols.h"
 #include "lineassembler.h"
 #include "receiveview.h"
 #include "support.h"
@@ -158,6 +159,48 @@ private Q_SLOTS:
         view->syncNow();
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(10, 8));
         QCOMPARE(view->selectedText(), QStringLiteral("Messwert"));
+    }
+
+    // The activity bar and the box's scroll bar copy pictures the style drew
+    // before: whatever changed since (value, range, size, palette, enabled),
+    // they look exactly as the stock control would now.
+    void keptPicturesFollowTheControl()
+    {
+        ActivityBar bar;
+        QProgressBar stockBar;
+        CachedScrollBar scroll(Qt::Vertical);
+        QScrollBar stockScroll(Qt::Vertical);
+        for (QProgressBar *b : {static_cast<QProgressBar *>(&bar), &stockBar}) {
+            b->setTextVisible(false);
+            b->resize(313, 9);
+        }
+        scroll.resize(17, 193);
+        stockScroll.resize(17, 193);
+        for (QWidget *w : std::initializer_list<QWidget *>{&bar, &stockBar, &scroll, &stockScroll})
+            w->setAutoFillBackground(true); // as in the window
+        const auto same = [&](int step) {
+            for (QProgressBar *b : {static_cast<QProgressBar *>(&bar), &stockBar})
+                b->setValue(step % 101);
+            for (QScrollBar *s : {static_cast<QScrollBar *>(&scroll), &stockScroll}) {
+                s->setRange(0, 10 + step % 3);
+                s->setValue(step % 7);
+            }
+            return bar.grab().toImage() == stockBar.grab().toImage() &&
+                   scroll.grab().toImage() == stockScroll.grab().toImage();
+        };
+        for (int step = 0; step < 120; step += 7)
+            QVERIFY2(same(step), qPrintable(QString::number(step)));
+        QPalette red;
+        red.setColor(QPalette::Highlight, Qt::red);
+        red.setColor(QPalette::Button, Qt::green);
+        for (QWidget *w : std::initializer_list<QWidget *>{&bar, &stockBar, &scroll, &stockScroll})
+            w->setPalette(red);
+        QVERIFY(same(7)); // drawn before, in the old look
+        bar.resize(200, 9);
+        stockBar.resize(200, 9);
+        scroll.setEnabled(false);
+        stockScroll.setEnabled(false);
+        QVERIFY(same(7)); // drawn before, in the old look
     }
 };
 

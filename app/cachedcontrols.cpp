@@ -1,0 +1,94 @@
+#include "cachedcontrols.h"
+
+#include <QPainter>
+#include <QPixmapCache>
+#include <QStyle>
+#include <QStyleOptionProgressBar>
+#include <QStyleOptionSlider>
+
+namespace
+{
+
+// Paints `widget` from the picture kept under `key`, drawn by `draw` first
+// when there is none. The key is completed here with what every picture
+// depends on: the style, the size, the screen's pixel ratio, the palette and
+// the state (enabled, active window, focus).
+template <typename Draw>
+void paintKept(QWidget *widget, const QStyleOption &option, const QString &key, Draw draw)
+{
+    const qreal ratio = widget->devicePixelRatio();
+    const QString fullKey = QStringLiteral("kavro:%1:%2x%3@%4:%5:%6:%7:")
+                                .arg(widget->style()->name())
+                                .arg(widget->width())
+                                .arg(widget->height())
+                                .arg(ratio)
+                                .arg(option.palette.cacheKey())
+                                .arg(uint(option.state))
+                                .arg(int(option.direction)) +
+                            key;
+    QPixmap picture;
+    if (!QPixmapCache::find(fullKey, &picture)) {
+        picture = QPixmap(widget->size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        // On the same ground as the control's own, the copy matches what the
+        // style draws straight onto the control to the last bit.
+        if (widget->autoFillBackground())
+            painter.fillRect(QRect(QPoint(), widget->size()),
+                             widget->palette().brush(widget->backgroundRole()));
+        draw(painter);
+        painter.end();
+        QPixmapCache::insert(fullKey, picture);
+    }
+    QPainter(widget).drawPixmap(0, 0, picture);
+}
+
+} // namespace
+
+void ActivityBar::paintEvent(QPaintEvent *event)
+{
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    // A bar without a range moves by itself (busy indicator): the style
+    // animates it, so it is drawn afresh every time.
+    if (option.minimum == option.maximum) {
+        QProgressBar::paintEvent(event);
+        return;
+    }
+    const QString key = QStringLiteral("bar:%1:%2:%3:%4:%5:%6:%7")
+                            .arg(option.minimum)
+                            .arg(option.maximum)
+                            .arg(option.progress)
+                            .arg(option.textVisible ? option.text : QString())
+                            .arg(int(option.textAlignment))
+                            .arg(option.invertedAppearance)
+                            .arg(int(orientation()));
+    paintKept(this, option, key, [&](QPainter &painter) {
+        style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
+    });
+}
+
+void CachedScrollBar::paintEvent(QPaintEvent *event)
+{
+    // Under the mouse or held, the bar shows which part the mouse is on; only
+    // QScrollBar knows that, and draws it.
+    if (underMouse() || isSliderDown()) {
+        QScrollBar::paintEvent(event);
+        return;
+    }
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.subControls = QStyle::SC_All;
+    option.activeSubControls = QStyle::SC_None;
+    const QString key = QStringLiteral("scrollbar:%1:%2:%3:%4:%5:%6")
+                            .arg(option.minimum)
+                            .arg(option.maximum)
+                            .arg(option.sliderPosition)
+                            .arg(option.pageStep)
+                            .arg(int(option.orientation))
+                            .arg(option.upsideDown);
+    paintKept(this, option, key, [&](QPainter &painter) {
+        style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+    });
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QProgressBar>
+#include <QScrollBar>
+
+// Two stock controls that change with nearly every frame of a busy line, and
+// cycle through a few pictures while doing so. Each keeps the pictures the
+// style drew for it (in QPixmapCache) and copies them in later frames instead
+// of having the style draw again; the style's gradients and stripes cost far
+// more than a copy, and on a real screen they are paid twenty times a second.
+
+// The activity bar `ProgressBar1`: while a capture runs it steps through the
+// same hundred values for as long as the capture lasts.
+class ActivityBar : public QProgressBar
+{
+public:
+    using QProgressBar::QProgressBar;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// The receive box's scroll bar: with every line that arrives its range grows,
+// and with every tenth line it falls back.
+class CachedScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
