@@ -80,10 +80,8 @@ struct DeviceSerialPort::Private {
     QString device;
     int guard = -1; // our own descriptor, holding the flock
 
-    // Received bytes taken from QSerialPort in one piece; Input hands them out
-    // one at a time without copying.
-    QByteArray chunk;
-    qsizetype pos = 0;
+    // Received bytes are taken from QSerialPort in one piece (q->m_in); Input
+    // hands them out one at a time without copying.
     bool raiseQueued = false;
 
     // Where the bytes of the open port come from: the device, or the
@@ -93,7 +91,7 @@ struct DeviceSerialPort::Private {
 
     qsizetype waiting() const
     {
-        qsizetype n = chunk.size() - pos;
+        qsizetype n = q->m_in.size() - q->m_inNext;
         if (line()->isOpen())
             n += qsizetype(line()->bytesAvailable());
         return n;
@@ -104,14 +102,13 @@ struct DeviceSerialPort::Private {
     // character. QSerialPort's buffer only grows while the event loop runs,
     // and every raise of OnComm marks that it may have grown; once it was found
     // empty, it stays empty until then.
-    bool portMayHold = true;
     qsizetype portHolds()
     {
-        if (!portMayHold)
+        if (!q->m_inMore)
             return 0;
         const qsizetype n = line()->isOpen() ? qsizetype(line()->bytesAvailable()) : 0;
         if (n == 0)
-            portMayHold = false;
+            q->m_inMore = false;
         return n;
     }
 
@@ -148,8 +145,8 @@ struct DeviceSerialPort::Private {
         lostText.clear();
         writeFailed = false;
         device.clear();
-        chunk.clear();
-        pos = 0;
+        q->m_in.clear();
+        q->m_inNext = 0;
         if (wasAbsent)
             Q_EMIT q->WaitingChanged(false, {});
     }
@@ -207,13 +204,13 @@ struct DeviceSerialPort::Private {
             return;
         if (presence)
             presence->stop();
-        QByteArray rest = chunk.mid(pos);
+        QByteArray rest = q->m_in.mid(q->m_inNext);
         if (line()->isOpen()) {
             rest.append(line()->readAll());
             line()->close();
         }
-        chunk = std::move(rest);
-        pos = 0;
+        q->m_in = std::move(rest);
+        q->m_inNext = 0;
         releaseGuard();
         port->clearError();
         if (number == Err::PortGone) {
@@ -232,7 +229,7 @@ struct DeviceSerialPort::Private {
             lostNumber = number;
             lostText = text;
         }
-        if (!chunk.isEmpty())
+        if (!q->m_in.isEmpty())
             raiseLater();
     }
 
@@ -379,7 +376,7 @@ struct DeviceSerialPort::Private {
         if (!absent)
             return;
         absent = false;
-        portMayHold = true;
+        q->m_inMore = true;
         Q_EMIT q->WaitingChanged(false, {});
         if (waiting() > 0)
             raiseLater();
@@ -464,7 +461,7 @@ struct DeviceSerialPort::Private {
                 absent = false;
                 stopWatching();
                 watchPresence();
-                portMayHold = true;
+                q->m_inMore = true;
                 Q_EMIT q->WaitingChanged(false, {});
                 if (waiting() > 0)
                     raiseLater();
@@ -619,7 +616,7 @@ struct DeviceSerialPort::Private {
 
     void onReadyRead()
     {
-        portMayHold = true;
+        q->m_inMore = true;
         Q_EMIT q->OnComm();
         if (waiting() > 0)
             raiseLater();
@@ -638,7 +635,7 @@ struct DeviceSerialPort::Private {
             q,
             [this] {
                 raiseQueued = false;
-                portMayHold = true;
+                q->m_inMore = true;
                 const qsizetype before = waiting();
                 if (before == 0)
                     return;
@@ -717,9 +714,9 @@ void DeviceSerialPort::setPortOpen(bool open)
     const QString link =
         d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->commPort);
     d->linkPath = QFileInfo(link).isSymLink() ? link : QString();
-    d->chunk.clear();
-    d->pos = 0;
-    d->portMayHold = true;
+    m_in.clear();
+    m_inNext = 0;
+    m_inMore = true;
     d->device = device;
     d->open = true;
     if (!d->net) // a network port learns of a dropped connection by itself
@@ -796,25 +793,23 @@ void DeviceSerialPort::setOutput(const QString &text)
     d->port->clearError();
 }
 
-qint16 DeviceSerialPort::InBufferCount()
+qint16 DeviceSerialPort::waitingCount()
 {
     if (!d->open)
         return 0;
-    const qsizetype n = d->chunk.size() - d->pos + d->portHolds();
+    const qsizetype n = m_in.size() - m_inNext + d->portHolds();
     return qint16(std::min<qsizetype>(n, std::numeric_limits<qint16>::max()));
 }
 
-QByteArrayView DeviceSerialPort::Input()
+QByteArrayView DeviceSerialPort::takeIn()
 {
-    if (d->pos < d->chunk.size())
-        return QByteArrayView(d->chunk.constData() + d->pos++, 1);
     if (!d->line()->isOpen() || d->line()->bytesAvailable() <= 0)
         return {};
-    d->chunk = d->line()->readAll();
-    d->pos = 0;
-    if (d->chunk.isEmpty())
+    m_in = d->line()->readAll();
+    m_inNext = 0;
+    if (m_in.isEmpty())
         return {};
-    return QByteArrayView(d->chunk.constData() + d->pos++, 1);
+    return QByteArrayView(m_in.constData() + m_inNext++, 1);
 }
 
 const DeviceSerialPort::Environment &DeviceSerialPort::environment() const

@@ -37,13 +37,15 @@ public:
     QString Settings() const override;
     void setSettings(const QString &settings) override;
     void setOutput(const QString &text) override;
-    qint16 InBufferCount() override;
-    QByteArrayView Input() override;
 
     const Environment &environment() const;
 
     // The device of the open port (empty while closed).
     QString DevicePath() const;
+
+protected:
+    qint16 waitingCount() override;
+    QByteArrayView takeIn() override;
 
 private:
     // implementation details are the port layer's own

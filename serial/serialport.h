@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
+
 // What the window needs of a serial port: the operations of the component
 // `MSComm1`. Text mode throughout: one byte is one character (the code page
 // of codepage.h).
@@ -35,11 +37,36 @@ public:
     virtual void setOutput(const QString &text) = 0;
 
     // Received characters waiting; 0 when none.
-    virtual qint16 InBufferCount() = 0;
+    qint16 InBufferCount()
+    {
+        if (m_inNext < m_in.size() && !m_inMore)
+            return qint16(std::min<qsizetype>(m_in.size() - m_inNext, 32767));
+        return waitingCount();
+    }
     // Takes the next received character out of the buffer and returns it as a
     // text of length 1. The view stays valid until the next InBufferCount or
     // Input call.
-    virtual QByteArrayView Input() = 0;
+    QByteArrayView Input()
+    {
+        if (m_inNext < m_in.size())
+            return QByteArrayView(m_in.constData() + m_inNext++, 1);
+        return takeIn();
+    }
+
+protected:
+    // The receive handler asks for every character twice, so both questions
+    // are answered inline while characters are left of the piece last taken
+    // in from the line: `m_in` from `m_inNext` on. `m_inMore` says that the
+    // line may hold more behind it; then, and when the piece is used up, the
+    // implementation answers.
+    QByteArray m_in;
+    qsizetype m_inNext = 0;
+    bool m_inMore = true;
+    // Every character waiting, in the piece and on the line.
+    virtual qint16 waitingCount() = 0;
+    // Takes the next piece in from the line and hands out its first character,
+    // or returns an empty view when nothing waits.
+    virtual QByteArrayView takeIn() = 0;
 
 Q_SIGNALS:
     // Raised on the window's thread whenever received characters wait.

@@ -40,22 +40,21 @@ public:
         step(QStringLiteral("Settings=") + settings);
     }
     void setOutput(const QString &) override { step(QStringLiteral("Output")); }
-    qint16 InBufferCount() override
-    {
-        return qint16(qMin<qsizetype>(m_input.size() - m_pos, 32767));
-    }
-    QByteArrayView Input() override
-    {
-        return m_pos < m_input.size() ? QByteArrayView(m_input).sliced(m_pos++, 1)
-                                      : QByteArrayView();
-    }
     // The far end sends: the bytes wait, and the port raises its event.
     void receive(const QByteArray &bytes)
     {
-        m_input = m_input.mid(m_pos) + bytes;
-        m_pos = 0;
+        m_in = m_in.mid(m_inNext) + bytes;
+        m_inNext = 0;
+        m_inMore = false;
         Q_EMIT OnComm();
     }
+
+protected:
+    qint16 waitingCount() override
+    {
+        return qint16(qMin<qsizetype>(m_in.size() - m_inNext, 32767));
+    }
+    QByteArrayView takeIn() override { return {}; }
 
 private:
     void step(const QString &call)
@@ -65,8 +64,6 @@ private:
             raiseError(failWith);
     }
     bool m_open = false;
-    QByteArray m_input;
-    qsizetype m_pos = 0;
 };
 
 // Message boxes answered by the test.

@@ -21,14 +21,25 @@ void LineAssembler::clear()
 
 void LineAssembler::emptySlots()
 {
+    m_runLength = 0;
     for (size_t i = 1; i <= 10; ++i)
         m_recvLines[i].clear();
     m_scrolledOut.clear();
     m_scrollPending = false;
 }
 
-bool LineAssembler::feed(QByteArrayView unit)
+void LineAssembler::endRun() const
 {
+    if (m_runLength == 0)
+        return;
+    const qsizetype n = m_runLength;
+    m_runLength = 0;
+    appendText(QByteArrayView(m_run.data(), n));
+}
+
+bool LineAssembler::feedUnit(QByteArrayView unit)
+{
+    endRun();
     if (unit.isEmpty())
         return false; // the port never hands out an empty unit; nothing to fold in
 
@@ -58,24 +69,26 @@ bool LineAssembler::feed(QByteArrayView unit)
     return refreshed;
 }
 
-void LineAssembler::appendText(QByteArrayView text)
+void LineAssembler::appendText(QByteArrayView text) const
 {
     QByteArray &line = m_recvLines.at(size_t(m_recvLineIdx));
     // A new line starts with room for a typical one, instead of growing
     // from nothing a few bytes at a time.
     if (line.capacity() == 0)
         line.reserve(256);
-    // append(char) is half the cost of append(QByteArrayView) for one byte.
-    if (text.size() == 1)
-        line.append(text.front());
-    else
-        line.append(text);
-    if (line.size() > MaxLine)
-        line.remove(0, line.size() - KeepNewest);
+    line.append(text);
+    // As if added one character at a time: every time the slot grew past
+    // MaxLine it fell back to its KeepNewest newest characters.
+    if (line.size() > MaxLine) {
+        const qsizetype keep =
+            KeepNewest + (line.size() - MaxLine - 1) % (MaxLine + 1 - KeepNewest);
+        line.remove(0, line.size() - keep);
+    }
 }
 
 void LineAssembler::scroll()
 {
+    endRun();
     m_scrolledOut = m_recvLines[1];
     m_scrollPending = true;
     for (size_t i = 1; i <= 9; ++i)
@@ -86,6 +99,7 @@ void LineAssembler::scroll()
 
 QList<QByteArray> LineAssembler::shownLines() const
 {
+    endRun();
     QList<QByteArray> lines;
     lines.reserve(11);
     if (m_scrollPending)

@@ -29,7 +29,22 @@ public:
 
     // Folds one unit into the slots. Returns true when the unit refreshed the
     // view (a text unit or a line break; a swallowed line end does not).
-    bool feed(QByteArrayView unit);
+    bool feed(QByteArrayView unit)
+    {
+        // An ordinary character, most of what arrives, costs the receive loop
+        // a store: characters are gathered in a short run and added to their
+        // slot in one piece.
+        if (unit.size() == 1 && m_runLength < qsizetype(m_run.size())) {
+            const char c = unit.front();
+            if (c != '\r' && c != '\n') {
+                m_run[size_t(m_runLength++)] = c;
+                m_lineEndSeen = false;
+                m_scrollPending = false;
+                return true;
+            }
+        }
+        return feedUnit(unit);
+    }
 
     // The view text of the last refresh, as lines: after a scroll the view
     // keeps showing the line that left slot 1 until the next refresh.
@@ -38,18 +53,29 @@ public:
     QByteArray shownText() const;
 
     // RecvLines: slots 1 to 10 hold the lines; slot 0 is never used.
-    const QByteArray &recvLine(int slot) const { return m_recvLines.at(size_t(slot)); }
+    const QByteArray &recvLine(int slot) const
+    {
+        endRun();
+        return m_recvLines.at(size_t(slot));
+    }
     // RecvLineIdx: the slot that receives text; 0 until the port is first opened.
     qint16 recvLineIdx() const { return m_recvLineIdx; }
     // LineEndSeen: the last unit ended a line.
     bool lineEndSeen() const { return m_lineEndSeen; }
 
 private:
-    void appendText(QByteArrayView text);
+    bool feedUnit(QByteArrayView unit);
+    void appendText(QByteArrayView text) const;
+    void endRun() const;
     void scroll();
     void emptySlots();
 
-    std::array<QByteArray, 11> m_recvLines;
+    // The slots and the run of characters not yet added to the slot that
+    // receives text. Whoever reads a slot adds the run first, so the slots
+    // change under const readers too.
+    mutable std::array<QByteArray, 11> m_recvLines;
+    mutable std::array<char, 256> m_run{};
+    mutable qsizetype m_runLength = 0;
     qint16 m_recvLineIdx = 0;
     bool m_lineEndSeen = false;
 
