@@ -2,20 +2,13 @@
 
 #include "commandbox.h"
 #include "commondialog.h"
-#include "filenumbers.h"
-#include "kavroerror.h"
 #include "kavrowindow.h"
 #include "lamp.h"
 #include "messageboxes.h"
 #include "receiveview.h"
 #include "serialport.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QtWidgets>
-
-#include <QStringList>
-#include <functional>
 
 // A scripted port: records what the handlers do with it, fails where told,
 // and hands out the bytes a test puts into its input.
@@ -104,12 +97,10 @@ public:
     void ShowOpen() override
     {
         const QString choice = choices.isEmpty() ? QString() : choices.takeFirst();
-        if (choice.isEmpty()) {
-            if (CancelError)
-                raiseError(Err::Cancelled);
-            return;
-        }
-        FileName = choice;
+        if (choice.isEmpty() && CancelError)
+            raiseError(Err::Cancelled);
+        if (!choice.isEmpty())
+            FileName = choice;
     }
 };
 
@@ -120,43 +111,29 @@ struct Rig {
     FakeBoxes boxes;
     FakeDialog dialog;
     KavroWindow window;
-    // The controls the tests use most, by their names.
+    // The controls the tests use most, found by their names.
     struct Controls {
-        QPushButton *Verbind, *StartRec;
-        Lamp *Shape1;
-        QGroupBox *Frame5;
-        QComboBox *Comport, *Baud;
-        ReceiveView *Empfang;
-        CommandBox *SendWin;
-        QRadioButton *Option1, *Option2, *Option3;
-        QPlainTextEdit *Text1;
-        QProgressBar *ProgressBar1;
-        QTimer *Timer1;
-    } f;
+        KavroWindow &w;
+        template <class W> W *c(const char *name) const { return w.findChild<W *>(name); }
+        QPushButton *Verbind = c<QPushButton>("Verbind"), *StartRec = c<QPushButton>("StartRec");
+        Lamp *Shape1 = c<Lamp>("Shape1");
+        QGroupBox *Frame5 = c<QGroupBox>("Frame5");
+        QComboBox *Comport = c<QComboBox>("Comport"), *Baud = c<QComboBox>("Baud");
+        ReceiveView *Empfang = c<ReceiveView>("Empfang");
+        CommandBox *SendWin = c<CommandBox>("SendWin");
+        QPlainTextEdit *Text1 = c<QPlainTextEdit>("Text1");
+        QProgressBar *ProgressBar1 = c<QProgressBar>("ProgressBar1");
+        QTimer *Timer1 = c<QTimer>("Timer1");
+    } f{window};
 
     explicit Rig(SerialPort *port, CommonDialog *files = nullptr)
-        : window(port, &boxes, files ? files : &dialog), f{control<QPushButton>("Verbind"),
-                                                           control<QPushButton>("StartRec"),
-                                                           control<Lamp>("Shape1"),
-                                                           control<QGroupBox>("Frame5"),
-                                                           control<QComboBox>("Comport"),
-                                                           control<QComboBox>("Baud"),
-                                                           control<ReceiveView>("Empfang"),
-                                                           control<CommandBox>("SendWin"),
-                                                           control<QRadioButton>("Option1"),
-                                                           control<QRadioButton>("Option2"),
-                                                           control<QRadioButton>("Option3"),
-                                                           control<QPlainTextEdit>("Text1"),
-                                                           control<QProgressBar>("ProgressBar1"),
-                                                           window.findChild<QTimer *>("Timer1")}
+        : window(port, &boxes, files ? files : &dialog)
     {
         port->setParent(&window);
     }
     template <class W = QWidget> W *control(const QString &name)
     {
-        W *w = window.findChild<W *>(name);
-        Q_ASSERT(w);
-        return w;
+        return window.findChild<W *>(name);
     }
     qint16 recActive() { return window.capture().recActive(); }
     // Starts a capture into the file; whether it runs.
@@ -166,11 +143,12 @@ struct Rig {
         f.StartRec->click();
         return recActive() == -1;
     }
-    // Nothing records: the button, the state, the timer and the file agree.
+    // Nothing records: the button, the state, the timer, the bar and the file agree.
     bool captureStopped()
     {
         return f.StartRec->text() == QStringLiteral("Start") && recActive() == 0 &&
-               !f.Timer1->isActive() && !window.capture().files().isOpen(1);
+               !f.Timer1->isActive() && f.ProgressBar1->value() == 0 &&
+               !window.capture().files().isOpen(1);
     }
     // Types the command and clicks "Senden".
     void send(const QString &command)

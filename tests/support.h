@@ -5,10 +5,7 @@
 #include "farend.h"
 #include "kavroerror.h"
 
-#include <QByteArray>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QFile>
+#include <QtTest>
 
 #include <csignal>
 #include <numeric>
@@ -69,28 +66,16 @@ inline bool writeFile(const QString &path, const QByteArray &content)
 }
 
 // Puts an environment variable back as it was when this goes out of scope.
-class RestoreEnvironment
-{
-public:
-    explicit RestoreEnvironment(const char *name)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
-    {
-    }
-    ~RestoreEnvironment() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
-    RestoreEnvironment(const RestoreEnvironment &) = delete;
-    RestoreEnvironment &operator=(const RestoreEnvironment &) = delete;
-
-private:
-    const char *m_name;
-    bool m_had;
-    QByteArray m_old;
+struct RestoreEnvironment {
+    const char *name;
+    bool had = qEnvironmentVariableIsSet(name);
+    QByteArray old = qgetenv(name);
+    ~RestoreEnvironment() { had ? qputenv(name, old) : qunsetenv(name); }
 };
 
 // Files of this process may grow to `bytes` only, as on a full disk, until
 // this goes out of scope; the signal the limit sends is ignored meanwhile.
-class FileSizeLimit
-{
-public:
+struct FileSizeLimit {
     explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN))
     {
         getrlimit(RLIMIT_FSIZE, &m_old);
@@ -103,11 +88,7 @@ public:
         setrlimit(RLIMIT_FSIZE, &m_old);
         std::signal(SIGXFSZ, m_handler);
     }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
     bool ok() const { return m_ok; }
-
-private:
     void (*m_handler)(int);
     rlimit m_old{};
     bool m_ok = false;

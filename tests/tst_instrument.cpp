@@ -5,13 +5,6 @@
 #include "deviceserialport.h"
 #include "support.h"
 
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <csignal>
 #include <sys/prctl.h>
 
 class TestInstrument : public QObject

@@ -5,20 +5,11 @@
 
 #include "codepage.h"
 #include "deviceserialport.h"
-#include "farend.h"
-#include "kavroerror.h"
-#include "portmap.h"
 #include "support.h"
 
-#include <QScopeGuard>
-#include <QTemporaryDir>
-#include <QtTest>
-
 #include <thread>
-#include <utility>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -90,7 +81,6 @@ private Q_SLOTS:
         DeviceSerialPort port(environment());
         prepare(port, pty.slavePath(), settings);
         port.setPortOpen(true);
-        QCOMPARE(port.DevicePath(), pty.slavePath());
         QCOMPARE(port.Settings(), settings);
         Termios2 t{};
         QCOMPARE(ioctl(pty.slave(), _IOR('T', 0x2A, Termios2), &t), 0);

@@ -12,16 +12,13 @@
 #include "startup.h"
 #include "support.h"
 
-#include <QTemporaryDir>
-#include <QtTest>
-
 #include <memory>
 
 class TestPortList : public QObject
 {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<RestoreEnvironment> xdg;
+    const RestoreEnvironment xdg{"XDG_CONFIG_HOME"};
     // A, B: system ports (A described); C: linked as 3; D: linked as 5, held
     // by another process; E: linked as 12.
     std::unique_ptr<FarEnd> a, b, c, d, e;
@@ -49,12 +46,6 @@ class TestPortList : public QObject
     {
         return list->description(rig->f.Comport->model()->index(n - 1, 0));
     }
-    // The system's list changed: the test's stand-in for /dev changes too.
-    void systemChanged()
-    {
-        QFile touch(dir->filePath("dev/" + QString::number(system.size())));
-        QVERIFY(touch.open(QIODevice::WriteOnly));
-    }
 
 private Q_SLOTS:
     void initTestCase() { prepareApplication(*qApp); }
@@ -62,7 +53,6 @@ private Q_SLOTS:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        xdg = std::make_unique<RestoreEnvironment>("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir->filePath("config")));
         QVERIFY(QDir().mkpath(links()) && QDir().mkpath(dir->filePath("dev")) &&
                 QDir().mkpath(dir->filePath("lock")));
@@ -94,16 +84,15 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&rig->window));
     }
 
+    // The window first, then the program holding D (QProcess kills it and
+    // waits), then the devices, so that the next ones are numbered in the
+    // order they are made; the folder goes with the next init or the end.
     void cleanup()
     {
         rig.reset();
-        holder->kill();
-        holder->waitForFinished();
         holder.reset();
         for (auto *pty : {&a, &b, &c, &d, &e})
             pty->reset();
-        dir.reset();
-        xdg.reset();
     }
 
     void beside_data()
@@ -198,12 +187,12 @@ private Q_SLOTS:
             QVERIFY(link(e->slavePath(), 8));
         } else if (change == "unlink 2") {
             QVERIFY(QFile::remove(links() + "/com2"));
-        } else if (change == "system E") {
-            system.append({e->slavePath(), {}, {}, {}, {}, {}});
-            systemChanged();
-        } else if (change == "system -") {
-            system.removeLast();
-            systemChanged();
+        } else if (change.startsWith("system")) {
+            change == "system E" ? system.append({e->slavePath(), {}, {}, {}, {}, {}})
+                                 : system.removeLast();
+            // The system's list changed: the test's stand-in for /dev changes too.
+            QFile touch(dir->filePath("dev/" + QString::number(system.size())));
+            QVERIFY(touch.open(QIODevice::WriteOnly));
         } else if (change == "close C") {
             c.reset(); // the pseudo-terminal and its name go away
         }

@@ -8,7 +8,6 @@
 #include "receiveview.h"
 #include "support.h"
 
-#include <QTest>
 #include <QtWidgets>
 
 class TestReceiveView : public QObject
@@ -102,26 +101,6 @@ private Q_SLOTS:
                 QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
         }
         QCOMPARE(pictures.size(), 256);
-    }
-
-    void shownAs_data()
-    {
-        QTest::addColumn<int>("byte");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("boxed");
-        QTest::newRow("escape") << 0x1b << "ESC" << true;
-        QTest::newRow("euro sign") << 0x80 << "€" << false;
-        QTest::newRow("unassigned in Windows-1252") << 0x9d << "9D" << true;
-        QTest::newRow("non-breaking space") << 0xa0 << "NBSP" << true;
-        QTest::newRow("umlaut") << 0xe4 << "ä" << false;
-    }
-    void shownAs()
-    {
-        QFETCH(int, byte);
-        QFETCH(QString, text);
-        QFETCH(bool, boxed);
-        QCOMPARE(ReceiveView::shownAs(uchar(byte)).text, text);
-        QCOMPARE(ReceiveView::shownAs(uchar(byte)).boxed, boxed);
     }
 
     void selectAndCopy_data()

@@ -3,26 +3,17 @@
 // starting and stopping a capture, what the start does on disk, the file
 // dialog, the activity bar; the Qt message box and the error reporter.
 
-#include "artwork.h"
-#include "commandbox.h"
 #include "fakes.h"
-#include "filenumbers.h"
-#include "lamp.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
-#include "receiveview.h"
 #include "startup.h"
 #include "support.h"
 
 #include <QScopeGuard>
-#include <QTest>
-#include <QtWidgets>
 
-#include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,10 +28,6 @@ QString captionOf(QWidget *w)
         return g->title();
     if (auto *l = qobject_cast<QLabel *>(w))
         return l->text();
-    if (auto *e = qobject_cast<ReceiveView *>(w))
-        return e->text();
-    if (auto *e = qobject_cast<CommandBox *>(w))
-        return e->text();
     if (auto *e = qobject_cast<QPlainTextEdit *>(w))
         return e->toPlainText();
     return {};
@@ -112,8 +99,9 @@ private Q_SLOTS:
     void cleanup() { rig.reset(); }
 
     // Every control of the window: its caption fits its box in the window's
-    // type face, and a larger window moves nothing.
-    void captionsFitAndNothingMoves()
+    // type face, and a larger window moves nothing. The pictures are there,
+    // the file name may not be edited, the lamp paints its colour.
+    void look()
     {
         const auto controls = rig->window.findChildren<QWidget *>();
         QList<QRect> before;
@@ -131,23 +119,13 @@ private Q_SLOTS:
             ++captions;
             QCOMPARE(QFontInfo(w->font()).family(), QStringLiteral("Liberation Sans"));
             const int advance = w->fontMetrics().horizontalAdvance(caption);
-            QVERIFY2(advance <= captionSpace(w), qPrintable(QString("%1: %2 px in %3 px")
-                                                                .arg(w->objectName())
-                                                                .arg(advance)
-                                                                .arg(captionSpace(w))));
+            QVERIFY2(advance <= captionSpace(w), qPrintable(w->objectName()));
         }
         QVERIFY(captions >= 27);
-    }
-
-    void look()
-    {
-        QCOMPARE(rig->window.windowTitle(), QStringLiteral("T o l m  Kavro V1.00"));
-        QCOMPARE(rig->window.size(), QSize(665, 452));
         QVERIFY(f->Text1->isReadOnly());
         QCOMPARE(rig->control<QLabel>("Image1")->pixmap().size(), QSize(339, 69));
         QVERIFY(rig->window.windowIcon().availableSizes().contains(QSize(16, 16)));
-        // The lamp: a red circle 25 pixels across, centred in its 33 by 25 box.
-        QCOMPARE(f->Shape1->circleRect(), QRect(4, 0, 25, 25));
+        // The lamp: a red circle, centred in its box.
         const QImage lamp = f->Shape1->grab().toImage();
         QCOMPARE(lamp.pixelColor(16, 12), QColor(255, 0, 0));
         QVERIFY(lamp.pixelColor(1, 12) != QColor(255, 0, 0));
@@ -155,17 +133,14 @@ private Q_SLOTS:
 
     void combos_data()
     {
-        QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("typed");
-        QTest::newRow("Baud") << "9600" << QString("1");
-        QTest::newRow("Comport") << "1" << QString("12");
+        QTest::newRow("Baud") << QString("1");
+        QTest::newRow("Comport") << QString("12");
     }
     void combos()
     {
-        QFETCH(QString, shown);
         QFETCH(QString, typed);
         auto *c = rig->control<QComboBox>(QTest::currentDataTag());
-        QCOMPARE(c->currentText(), shown);
         const int count = c->count();
         // Typed text stays as typed: no completion ("1" would become
         // "115200"), no new list entry.
@@ -177,36 +152,12 @@ private Q_SLOTS:
         QCOMPARE(c->count(), count);
     }
 
-    void tabOrder_data()
+    // A pick clears the other options of its own group only; Tab stops once
+    // per option group, on the selected button, and never on Text1.
+    void optionGroupsAndTabOrder()
     {
-        QTest::addColumn<QString>("select");
-        QTest::addColumn<QStringList>("stops");
-        const QStringList tail = {"SendWin", "clear_empf", "Empfang", "non",      "eins",    "acht",
-                                  "Comport", "Baud",       "Verbind", "StartRec", "send_win"};
-        QTest::newRow("at start") << "" << QStringList{"send_win", "clear_send", "Option2"} + tail;
-        QTest::newRow("LF / CR chosen")
-            << "Option5" << QStringList{"send_win", "clear_send", "Option5"} + tail;
-    }
-    void tabOrder()
-    {
-        QFETCH(QString, select);
-        QFETCH(QStringList, stops);
         QCOMPARE(QApplication::focusWidget(), control("send_win"));
-        if (!select.isEmpty()) {
-            click(select);
-            control("send_win")->setFocus(Qt::OtherFocusReason);
-        }
-        // Tab stops once per option group, on the selected button; Text1 never.
-        for (qsizetype i = 1; i < stops.size(); ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget()->objectName(), stops[i]);
-        }
-    }
-
-    void optionGroups()
-    {
-        // A pick clears the other options of its own group only.
-        const QStringList picks{"Option4", "sieben", "zwei", "odd"};
+        const QStringList picks{"Option5", "sieben", "zwei", "odd"};
         for (const QString &pick : picks)
             click(pick);
         QStringList checked;
@@ -214,6 +165,15 @@ private Q_SLOTS:
             if (o->isChecked())
                 checked << o->objectName();
         QCOMPARE(checked, picks);
+        control("send_win")->setFocus(Qt::OtherFocusReason);
+        QStringList stops;
+        for (int i = 0; i < 13; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            stops << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(stops, (QStringList{"clear_send", "Option5", "SendWin", "clear_empf", "Empfang",
+                                     "odd", "zwei", "sieben", "Comport", "Baud", "Verbind",
+                                     "StartRec", "send_win"}));
     }
 
     void open_data()
@@ -281,22 +241,17 @@ private Q_SLOTS:
                  message.isEmpty() ? "" : "Comportfehler|Information|Ok|" + message);
     }
 
-    void openCloseOpen()
+    // Closing and opening again forgets a line end half seen (open() checks
+    // what closing and opening show); a close the port refuses keeps the open
+    // look, without a word.
+    void reopenAndRefusedClose()
     {
         f->Verbind->click();
-        port->receive("A\r\nB\r");
-        QCOMPARE(f->Empfang->text(), QStringLiteral("A\r\nB\r\n"));
+        port->receive("A\r");
         f->Verbind->click();
-        QCOMPARE(port->calls.last(), QStringLiteral("PortOpen=false"));
-        QCOMPARE(f->Verbind->text(), QStringLiteral("Öffnen"));
-        QCOMPARE(f->Shape1->FillColor(), 255u);
-        QVERIFY(f->Frame5->isEnabled());
-        QCOMPARE(f->Empfang->text(), QStringLiteral("A\r\nB\r\n")); // closing keeps the view
         f->Verbind->click();
-        QCOMPARE(f->Empfang->text(), QString()); // opening empties it
-        port->receive("\nC");                    // the LF is not swallowed after a fresh open
+        port->receive("\nC");
         QCOMPARE(f->Empfang->text(), QStringLiteral("\r\nC"));
-        // A close the port refuses keeps the open look, without a word.
         port->failAt = port->calls.size(); // the next call
         port->failWith = Err::PortIo;
         f->Verbind->click();
@@ -331,29 +286,25 @@ private Q_SLOTS:
         QCOMPARE(f->Empfang->textBytes(), view);
     }
 
+    // Closing the window closes the port and tells when that fails (closing
+    // with the port and a capture open is tst_terminal's signal test).
     void unload_data()
     {
         QTest::addColumn<bool>("portOpen");
-        QTest::addColumn<bool>("captureOpen");
         QTest::addColumn<int>("closeFailure");
-        QTest::newRow("nothing open") << false << false << 0;
-        QTest::newRow("port and capture open") << true << true << 0;
-        QTest::newRow("port fails to close") << true << false << int(Err::PortIo);
+        QTest::newRow("nothing open") << false << 0;
+        QTest::newRow("port fails to close") << true << int(Err::PortIo);
     }
     void unload()
     {
         QFETCH(bool, portOpen);
-        QFETCH(bool, captureOpen);
         QFETCH(int, closeFailure);
         port->setPortOpen(portOpen);
         port->calls.clear();
         port->failAt = closeFailure ? 0 : -1;
         port->failWith = closeFailure;
-        if (captureOpen)
-            rig->window.capture().files().openAppend(1, path("cap.txt"));
         QVERIFY(rig->window.close());
         QCOMPARE(port->calls, portOpen ? QStringList{"PortOpen=false"} : QStringList{});
-        QVERIFY(!rig->window.capture().files().isOpen(1));
         QVERIFY(closeFailure ? rig->boxes.toldOnly(8020) : rig->boxes.shown.isEmpty());
     }
 
@@ -416,27 +367,30 @@ private Q_SLOTS:
         if (asked)
             shown << "Aufzeichnungsdatei|Question|YesNo|Die Datei existiert bereits!\rSoll " +
                          file + " überschrieben werden?";
-        if (failure > 0) // said once, with the file and the reason
-            QVERIFY2(rig->boxes.shown.size() == shown.size() + 1 &&
-                         rig->boxes.shown.last().startsWith(
-                             QString("Kavro|Critical|Ok|Fehler %1: Die Aufzeichnung kann nicht "
-                                     "beginnen: „%2“: ")
-                                 .arg(failure)
-                                 .arg(file)),
-                     qPrintable(rig->boxes.shown.join('\n')));
-        else
-            QCOMPARE(rig->boxes.shown, shown);
+        if (failure > 0) // said once, with the file and then the reason
+            shown << QString("Kavro|Critical|Ok|Fehler %1: Die Aufzeichnung kann nicht beginnen: "
+                             "„%2“: ")
+                         .arg(failure)
+                         .arg(file);
+        const QString said = rig->boxes.shown.join('\n'), expected = shown.join('\n');
+        QVERIFY2(rig->boxes.shown.size() == shown.size() &&
+                     (failure > 0 ? said.startsWith(expected) : said == expected),
+                 qPrintable(said));
         if (failure >= 0) {
             QCOMPARE(state(name) + state(file), before); // nothing touched
-            QCOMPARE(QFileInfo(name).isSymLink(), target == "link");
             QVERIFY(rig->captureStopped());
             return;
         }
         QCOMPARE(contentOf(file), QByteArray());
         QCOMPARE(f->Text1->toPlainText(), file);
         QCOMPARE(f->StartRec->text(), QStringLiteral("Stopp"));
-        QVERIFY(f->Timer1->isActive());
         QVERIFY(rig->window.capture().files().isOpen(1));
+        // The timer drives the bar, which starts over after its end.
+        QTRY_VERIFY(f->ProgressBar1->value() >= 1);
+        f->Timer1->stop();
+        f->ProgressBar1->setValue(100);
+        rig->window.capture().Timer1_Timer();
+        QCOMPARE(f->ProgressBar1->value(), 1);
         f->StartRec->click(); // stop
         QVERIFY(rig->captureStopped());
     }
@@ -481,7 +435,6 @@ private Q_SLOTS:
         rig->window.capture().write("more than ten bytes, still in the buffer");
         f->StartRec->click();
         QVERIFY(rig->captureStopped());
-        QCOMPARE(f->ProgressBar1->value(), 0);
         QVERIFY2(rig->boxes.toldOnly(61, "Die Aufzeichnungsdatei „"),
                  qPrintable(rig->boxes.shown.join('\n')));
     }
@@ -493,14 +446,11 @@ private Q_SLOTS:
         QtCommonDialog real(nullptr);
         rig = std::make_unique<Rig>(port = new FakePort, &real);
         f = &rig->f;
-        QString title, preselected;
-        QStringList filters;
+        QString preselected;
         auto answer = [&](bool accept) {
             QTimer::singleShot(0, &rig->window, [&, accept] {
                 auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
                 QVERIFY(d);
-                title = d->windowTitle();
-                filters = d->nameFilters();
                 preselected = d->selectedFiles().value(0);
                 if (!accept)
                     return d->reject();
@@ -511,8 +461,6 @@ private Q_SLOTS:
         };
         answer(true);
         f->StartRec->click();
-        QCOMPARE(title, QStringLiteral("Aufzeichnungsdatei angeben"));
-        QCOMPARE(filters, QStringList{"Kavro Textdatei (*.txt)"});
         QCOMPARE(rig->window.capture().recFileName(), path("neu.txt"));
         QCOMPARE(rig->recActive(), qint16(-1));
         f->StartRec->click(); // stop
@@ -523,23 +471,8 @@ private Q_SLOTS:
         rig.reset(); // before the dialog goes
     }
 
-    void activityBar()
-    {
-        QVERIFY(rig->startCapture(path("cap.txt")));
-        QCOMPARE(f->Timer1->interval(), 50);
-        QTRY_VERIFY(f->ProgressBar1->value() >= 1); // the timer drives the bar
-        f->Timer1->stop();
-        for (const auto &[before, after] : {std::pair{0, 1}, {37, 38}, {100, 1}}) {
-            f->ProgressBar1->setValue(before);
-            rig->window.capture().Timer1_Timer();
-            QCOMPARE(f->ProgressBar1->value(), after);
-        }
-        f->Timer1->start();
-        f->StartRec->click(); // stop
-        QCOMPARE(f->ProgressBar1->value(), 0);
-        QVERIFY(!f->Timer1->isActive());
-    }
-
+    // The Qt box: its buttons, Escape for "Nein", and the program's line ends
+    // as the box shows them.
     void messageBox_data()
     {
         QTest::addColumn<int>("buttons");
@@ -555,17 +488,16 @@ private Q_SLOTS:
         QFETCH(int, buttons);
         QFETCH(QString, press);
         QFETCH(int, answer);
-        QStringList seen;
-        QString body;
+        QString body, clicked;
         std::function<void()> answerBox = [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
                 return QTimer::singleShot(10, answerBox);
             body = box->text();
-            seen << box->defaultButton()->text();
             QAbstractButton *pressed = nullptr;
             for (QAbstractButton *b : box->buttons())
-                pressed = (seen << b->text()).last() == press ? b : pressed;
+                pressed = b->text() == press ? b : pressed;
+            clicked = pressed ? pressed->text() : QString();
             pressed ? pressed->click() : QTest::keyClick(box, Qt::Key_Escape);
         };
         QTimer::singleShot(0, answerBox);
@@ -573,11 +505,8 @@ private Q_SLOTS:
         QCOMPARE(int(qtBoxes.show("eins\rzwei\r\ndrei", "Kavro", MessageBoxes::Buttons(buttons),
                                   MessageBoxes::Question)),
                  answer);
+        QCOMPARE(clicked, press); // every button is found by its caption
         QCOMPARE(body, "eins\nzwei\ndrei");
-        // The default button first, then all of them.
-        std::sort(seen.begin() + 1, seen.end());
-        QCOMPARE(seen, (buttons == MessageBoxes::Ok ? QStringList{"OK", "OK"}
-                                                    : QStringList{"Ja", "Ja", "Nein"}));
     }
 
     // A failure while the box of another one is open is shown after it, once;
