@@ -24,6 +24,8 @@
 #include <QStyleFactory>
 #include <QTimer>
 
+#include <exception>
+
 namespace
 {
 
@@ -296,9 +298,19 @@ void KavroWindow::wireEvents()
 
 void KavroWindow::Form_Unload()
 {
-    if (m_port->PortOpen())
-        m_port->setPortOpen(false);
+    // The capture file is closed even when the port fails to close, so that
+    // a failing close of the file is not left to the destructor, where it
+    // could not be told; the port's failure is told after.
+    std::exception_ptr portFailure;
+    try {
+        if (m_port->PortOpen())
+            m_port->setPortOpen(false);
+    } catch (...) {
+        portFailure = std::current_exception();
+    }
     m_capture->files().close(1);
+    if (portFailure)
+        std::rethrow_exception(portFailure);
 }
 
 void KavroWindow::closeEvent(QCloseEvent *event)

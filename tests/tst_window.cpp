@@ -300,12 +300,15 @@ private Q_SLOTS:
         QFETCH(bool, portOpen);
         QFETCH(int, closeFailure);
         port->setPortOpen(portOpen);
+        QVERIFY(rig->startCapture(path("cap.txt")));
         port->calls.clear();
         port->failAt = closeFailure ? 0 : -1;
         port->failWith = closeFailure;
         QVERIFY(rig->window.close());
         QCOMPARE(port->calls, portOpen ? QStringList{"PortOpen=false"} : QStringList{});
         QVERIFY(closeFailure ? rig->boxes.toldOnly(8020) : rig->boxes.shown.isEmpty());
+        // The capture file is closed even when the port is not.
+        QVERIFY(!rig->window.capture().files().isOpen(1));
     }
 
     void start_data()
