@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QPointer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -68,6 +70,63 @@ struct DeviceSerialPort::Private {
     // A slow look whether the open device is still there, for the rare
     // vanishing that QSerialPort does not report.
     QTimer *presence = nullptr;
+    // A slow line is taken in once a beat instead of with every piece the
+    // device delivers (a USB adapter at 115200 baud sends a few bytes every
+    // millisecond or so). After an event that took in little, QSerialPort's
+    // read notifier rests until the next beat of a 50 ms coarse timer, which
+    // the system fires together with the window's own 50 ms timers; what
+    // arrived meanwhile makes one event. The first piece after a quiet spell
+    // is taken at once, and a fast line never rests, so nothing waits longer
+    // than a beat and the system's buffers hold at most a beat's worth.
+    static constexpr qsizetype RestBelow = 2048;
+    QTimer *rest = nullptr;
+    bool resting = false;
+    QPointer<QSocketNotifier> readNotifier;
+
+    void restAfter(qsizetype taken)
+    {
+        if (net || taken >= RestBelow || !port->isOpen())
+            return;
+        if (!readNotifier) {
+            const auto notifiers = port->findChildren<QSocketNotifier *>();
+            for (QSocketNotifier *n : notifiers)
+                if (n->type() == QSocketNotifier::Read && n->socket() == port->handle())
+                    readNotifier = n;
+        }
+        // Without the notifier (another QSerialPort inside) the port reads
+        // as the pieces come.
+        if (!readNotifier || !readNotifier->isEnabled())
+            return;
+        readNotifier->setEnabled(false);
+        resting = true;
+        if (!rest) {
+            rest = new QTimer(q);
+            rest->setInterval(50);
+            rest->setTimerType(Qt::CoarseTimer);
+            QObject::connect(rest, &QTimer::timeout, q, [this] { endRest(); });
+        }
+        if (!rest->isActive())
+            rest->start();
+    }
+    void endRest()
+    {
+        // The timer keeps the beat while the line keeps the port resting.
+        if (!resting) {
+            if (rest)
+                rest->stop();
+            return;
+        }
+        resting = false;
+        if (readNotifier && port->isOpen())
+            readNotifier->setEnabled(true);
+    }
+    // QSerialPort makes a new notifier with every opening.
+    void forgetNotifier()
+    {
+        endRest();
+        readNotifier = nullptr;
+    }
+
     // The port on a serial server the open port is (null for a device), and
     // the pause before the next try to reach it again while it is away.
     NetworkLine *net = nullptr;
@@ -131,6 +190,7 @@ struct DeviceSerialPort::Private {
             net->disconnect(q);
             std::exchange(net, nullptr)->dispose();
         }
+        forgetNotifier();
         releaseGuard();
         port->clearError();
         const bool wasAbsent = absent;
@@ -204,12 +264,13 @@ struct DeviceSerialPort::Private {
             return;
         if (presence)
             presence->stop();
-        QByteArray rest = q->m_in.mid(q->m_inNext);
+        forgetNotifier();
+        QByteArray left = q->m_in.mid(q->m_inNext);
         if (line()->isOpen()) {
-            rest.append(line()->readAll());
+            left.append(line()->readAll());
             line()->close();
         }
-        q->m_in = std::move(rest);
+        q->m_in = std::move(left);
         q->m_inNext = 0;
         releaseGuard();
         port->clearError();
@@ -523,6 +584,7 @@ struct DeviceSerialPort::Private {
 
         port->clearError();
         port->setPortName(device);
+        forgetNotifier();
         if (!port->open(QIODevice::ReadWrite)) {
             const QSerialPort::SerialPortError error = port->error();
             const QString reason = port->errorString();
@@ -617,9 +679,12 @@ struct DeviceSerialPort::Private {
     void onReadyRead()
     {
         q->m_inMore = true;
+        const qsizetype before = waiting();
         Q_EMIT q->OnComm();
         if (waiting() > 0)
             raiseLater();
+        else
+            restAfter(before);
     }
 
     // The receive handler ended with characters still waiting (it failed, or
