@@ -30,9 +30,11 @@ public:
     // the next flush.
     void write(int number, QByteArrayView bytes)
     {
-        Slot &s = slot(number);
         // The receive handler writes one byte at a time: a plain store, no
-        // call into QByteArray for every character.
+        // call for every character (slot() is only asked to refuse a bad
+        // number).
+        Slot &s =
+            number >= 1 && number < int(m_slots.size()) ? m_slots[size_t(number)] : slot(number);
         if (bytes.size() == 1 && s.used < s.capacity)
             s.data[s.used++] = bytes.front();
         else

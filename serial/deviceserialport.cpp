@@ -6,6 +6,7 @@
 #include "portstatus.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -77,15 +78,30 @@ struct DeviceSerialPort::Private {
     // the system fires together with the window's own 50 ms timers; what
     // arrived meanwhile makes one event. The first piece after a quiet spell
     // is taken at once, and a fast line never rests, so nothing waits longer
-    // than a beat and the system's buffers hold at most a beat's worth.
-    static constexpr qsizetype RestBelow = 2048;
+    // than a beat and the system's buffers hold at most a beat's worth. Slow
+    // means: less than RestBelow bytes in the last 100 to 200 ms, counted in
+    // two buckets of 100 ms; a flood fills them at once, even while single
+    // pieces of it are small.
+    static constexpr qsizetype RestBelow = 4096;
     QTimer *rest = nullptr;
     bool resting = false;
     QPointer<QSocketNotifier> readNotifier;
+    QElapsedTimer clock;
+    qint64 bucketStart = 0;
+    qsizetype lately[2] = {0, 0};
 
     void restAfter(qsizetype taken)
     {
-        if (net || taken >= RestBelow || !port->isOpen())
+        if (!clock.isValid())
+            clock.start();
+        const qint64 now = clock.elapsed();
+        if (now - bucketStart >= 100) {
+            lately[0] = now - bucketStart < 200 ? lately[1] : 0;
+            lately[1] = 0;
+            bucketStart = now;
+        }
+        lately[1] += taken;
+        if (net || lately[0] + lately[1] >= RestBelow || !port->isOpen())
             return;
         if (!readNotifier) {
             const auto notifiers = port->findChildren<QSocketNotifier *>();
