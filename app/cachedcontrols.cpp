@@ -9,6 +9,19 @@
 namespace
 {
 
+// The ground of an opaque control, painted by the control itself.
+void fillGround(QWidget *widget, QPainter &&painter)
+{
+    painter.fillRect(QRect(QPoint(), widget->size()),
+                     widget->palette().brush(widget->backgroundRole()));
+}
+
+void makeOpaque(QWidget *widget)
+{
+    widget->setAutoFillBackground(true);
+    widget->setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
 // Paints `widget` from the picture kept under `key`, drawn by `draw` first
 // when there is none. The key is completed here with what every picture
 // depends on: the style, the size, the screen's pixel ratio, the palette and
@@ -30,13 +43,8 @@ void paintKept(QWidget *widget, const QStyleOption &option, const QString &key, 
     if (!QPixmapCache::find(fullKey, &picture)) {
         picture = QPixmap(widget->size() * ratio);
         picture.setDevicePixelRatio(ratio);
-        picture.fill(Qt::transparent);
+        fillGround(widget, QPainter(&picture));
         QPainter painter(&picture);
-        // On the same ground as the control's own, the copy matches what the
-        // style draws straight onto the control to the last bit.
-        if (widget->autoFillBackground())
-            painter.fillRect(QRect(QPoint(), widget->size()),
-                             widget->palette().brush(widget->backgroundRole()));
         draw(painter);
         painter.end();
         QPixmapCache::insert(fullKey, picture);
@@ -46,6 +54,11 @@ void paintKept(QWidget *widget, const QStyleOption &option, const QString &key, 
 
 } // namespace
 
+ActivityBar::ActivityBar(QWidget *parent) : QProgressBar(parent)
+{
+    makeOpaque(this);
+}
+
 void ActivityBar::paintEvent(QPaintEvent *event)
 {
     QStyleOptionProgressBar option;
@@ -53,6 +66,7 @@ void ActivityBar::paintEvent(QPaintEvent *event)
     // A bar without a range moves by itself (busy indicator): the style
     // animates it, so it is drawn afresh every time.
     if (option.minimum == option.maximum) {
+        fillGround(this, QPainter(this));
         QProgressBar::paintEvent(event);
         return;
     }
@@ -69,11 +83,18 @@ void ActivityBar::paintEvent(QPaintEvent *event)
     });
 }
 
+CachedScrollBar::CachedScrollBar(Qt::Orientation orientation, QWidget *parent)
+    : QScrollBar(orientation, parent)
+{
+    makeOpaque(this);
+}
+
 void CachedScrollBar::paintEvent(QPaintEvent *event)
 {
     // Under the mouse or held, the bar shows which part the mouse is on; only
     // QScrollBar knows that, and draws it.
     if (underMouse() || isSliderDown()) {
+        fillGround(this, QPainter(this));
         QScrollBar::paintEvent(event);
         return;
     }

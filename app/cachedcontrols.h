@@ -8,13 +8,15 @@
 // style drew for it (in QPixmapCache) and copies them in later frames instead
 // of having the style draw again; the style's gradients and stripes cost far
 // more than a copy, and on a real screen they are paid twenty times a second.
+// Both are opaque: the pictures hold their ground too, so nothing behind them
+// is painted first.
 
 // The activity bar `ProgressBar1`: while a capture runs it steps through the
 // same hundred values for as long as the capture lasts.
 class ActivityBar : public QProgressBar
 {
 public:
-    using QProgressBar::QProgressBar;
+    explicit ActivityBar(QWidget *parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -25,7 +27,7 @@ protected:
 class CachedScrollBar : public QScrollBar
 {
 public:
-    using QScrollBar::QScrollBar;
+    explicit CachedScrollBar(Qt::Orientation orientation, QWidget *parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -149,8 +149,6 @@ void KavroWindow::buildControls()
     c.ProgressBar1->setRange(0, 100);
     c.ProgressBar1->setValue(0);
     c.ProgressBar1->setTextVisible(false);
-    // Opaque, so that a step repaints the bar alone and not the frame behind it.
-    c.ProgressBar1->setAutoFillBackground(true);
 
     c.Text1 = place(new QPlainTextEdit(Frame1), "Text1", twips(240, 1080, 4695, 615));
     c.Text1->setReadOnly(true);

@@ -62,9 +62,6 @@ ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBar(new CachedScrollBar(Qt::Vertical));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // The bar changes with nearly every frame of a busy line; opaque, it
-    // repaints alone instead of with the frame and the group box behind it.
-    verticalScrollBar()->setAutoFillBackground(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);

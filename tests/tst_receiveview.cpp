@@ -155,8 +155,8 @@ private Q_SLOTS:
         }
         scroll.resize(17, 193);
         stockScroll.resize(17, 193);
-        for (QWidget *w : std::initializer_list<QWidget *>{&bar, &stockBar, &scroll, &stockScroll})
-            w->setAutoFillBackground(true); // as in the window
+        stockBar.setAutoFillBackground(true); // on the same ground
+        stockScroll.setAutoFillBackground(true);
         const auto same = [&](int step) {
             for (QProgressBar *b : {static_cast<QProgressBar *>(&bar), &stockBar})
                 b->setValue(step % 101);
