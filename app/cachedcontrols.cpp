@@ -57,6 +57,17 @@ void paintKept(QWidget *widget, const QStyleOption &option, const QString &key, 
 ActivityBar::ActivityBar(QWidget *parent) : QProgressBar(parent)
 {
     makeOpaque(this);
+    // QProgressBar paints every new value at once and hands it to the screen
+    // apart from everything else that changed. Held back until the event
+    // loop runs again, the step is painted with the rest of the window in its
+    // next frame.
+    connect(this, &QProgressBar::valueChanged, this, [this] {
+        if (!updatesEnabled())
+            return;
+        setUpdatesEnabled(false);
+        QMetaObject::invokeMethod(
+            this, [this] { setUpdatesEnabled(true); }, Qt::QueuedConnection);
+    });
 }
 
 void ActivityBar::paintEvent(QPaintEvent *event)

@@ -12,7 +12,8 @@
 // is painted first.
 
 // The activity bar `ProgressBar1`: while a capture runs it steps through the
-// same hundred values for as long as the capture lasts.
+// same hundred values for as long as the capture lasts. A new value is
+// painted in the window's next frame, not at once.
 class ActivityBar : public QProgressBar
 {
 public:

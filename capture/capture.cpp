@@ -96,14 +96,9 @@ void Capture::stopSequence()
 void Capture::Timer1_Timer()
 {
     QProgressBar *bar = m_c.ProgressBar1;
-    // QProgressBar paints and hands each step to the screen at once, apart
-    // from everything else that changed; held back, the step is painted with
-    // the rest of the window in its next frame.
-    bar->setUpdatesEnabled(false);
     if (bar->value() == 100)
         bar->setValue(0);
     bar->setValue(bar->value() + 1);
-    bar->setUpdatesEnabled(true);
 }
 
 void Capture::write(QByteArrayView unit)

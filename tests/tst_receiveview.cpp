@@ -169,6 +169,7 @@ private Q_SLOTS:
         };
         for (int step = 0; step < 120; step += 7)
             QVERIFY2(same(step), qPrintable(QString::number(step)));
+        QTRY_VERIFY(bar.updatesEnabled()); // a step is held back for the next frame only
         QPalette red;
         red.setColor(QPalette::Highlight, Qt::red);
         red.setColor(QPalette::Button, Qt::green);
