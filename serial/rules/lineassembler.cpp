@@ -1,5 +1,7 @@
 #include "lineassembler.h"
 
+#include <algorithm>
+
 namespace
 {
 constexpr char CR = 13;
@@ -89,11 +91,11 @@ void LineAssembler::appendText(QByteArrayView text) const
 void LineAssembler::scroll()
 {
     endRun();
-    m_scrolledOut = m_recvLines[1];
+    // Moved, not copied: a flood of lines scrolls with every line.
+    m_scrolledOut = std::move(m_recvLines[1]);
     m_scrollPending = true;
-    for (size_t i = 1; i <= 9; ++i)
-        m_recvLines[i] = m_recvLines[i + 1];
-    m_recvLines[10].clear();
+    std::move(m_recvLines.begin() + 2, m_recvLines.end(), m_recvLines.begin() + 1);
+    m_recvLines[10] = QByteArray();
     m_recvLineIdx = 10;
 }
 
