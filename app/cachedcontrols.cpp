@@ -1,7 +1,6 @@
 #include "cachedcontrols.h"
 
 #include <QPainter>
-#include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
 #include <QStyleOptionSlider>
@@ -27,10 +26,11 @@ void makeOpaque(QWidget *widget)
 // depends on: the style, the size, the screen's pixel ratio, the palette and
 // the state (enabled, active window, focus).
 template <typename Draw>
-void paintKept(QWidget *widget, const QStyleOption &option, const QString &key, Draw draw)
+void paintKept(QWidget *widget, KeptPictures &kept, const QStyleOption &option, const QString &key,
+               Draw draw)
 {
     const qreal ratio = widget->devicePixelRatio();
-    const QString fullKey = QStringLiteral("kavro:%1:%2x%3@%4:%5:%6:%7:")
+    const QString fullKey = QStringLiteral("%1:%2x%3@%4:%5:%6:%7:")
                                 .arg(widget->style()->name())
                                 .arg(widget->width())
                                 .arg(widget->height())
@@ -39,20 +39,38 @@ void paintKept(QWidget *widget, const QStyleOption &option, const QString &key, 
                                 .arg(uint(option.state))
                                 .arg(int(option.direction)) +
                             key;
-    QPixmap picture;
-    if (!QPixmapCache::find(fullKey, &picture)) {
+    QPixmap picture = kept.find(fullKey);
+    if (picture.isNull()) {
         picture = QPixmap(widget->size() * ratio);
         picture.setDevicePixelRatio(ratio);
         fillGround(widget, QPainter(&picture));
         QPainter painter(&picture);
         draw(painter);
         painter.end();
-        QPixmapCache::insert(fullKey, picture);
+        kept.keep(fullKey, picture);
     }
     QPainter(widget).drawPixmap(0, 0, picture);
 }
 
 } // namespace
+
+QPixmap KeptPictures::find(const QString &key)
+{
+    for (qsizetype i = 0; i < m_pictures.size(); ++i) {
+        if (m_pictures[i].first == key) {
+            m_pictures.move(i, 0);
+            return m_pictures.first().second;
+        }
+    }
+    return {};
+}
+
+void KeptPictures::keep(const QString &key, const QPixmap &picture)
+{
+    if (m_pictures.size() >= m_size)
+        m_pictures.removeLast();
+    m_pictures.prepend({key, picture});
+}
 
 ActivityBar::ActivityBar(QWidget *parent) : QProgressBar(parent)
 {
@@ -89,7 +107,7 @@ void ActivityBar::paintEvent(QPaintEvent *event)
                             .arg(int(option.textAlignment))
                             .arg(option.invertedAppearance)
                             .arg(int(orientation()));
-    paintKept(this, option, key, [&](QPainter &painter) {
+    paintKept(this, m_pictures, option, key, [&](QPainter &painter) {
         style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
     });
 }
@@ -120,7 +138,7 @@ void CachedScrollBar::paintEvent(QPaintEvent *event)
                             .arg(option.pageStep)
                             .arg(int(option.orientation))
                             .arg(option.upsideDown);
-    paintKept(this, option, key, [&](QPainter &painter) {
+    paintKept(this, m_pictures, option, key, [&](QPainter &painter) {
         style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
     });
 }

@@ -1,15 +1,35 @@
 #pragma once
 
+#include <QList>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QString>
+
+#include <utility>
 
 // Two stock controls that change with nearly every frame of a busy line, and
 // cycle through a few pictures while doing so. Each keeps the pictures the
-// style drew for it (in QPixmapCache) and copies them in later frames instead
-// of having the style draw again; the style's gradients and stripes cost far
-// more than a copy, and on a real screen they are paid twenty times a second.
-// Both are opaque: the pictures hold their ground too, so nothing behind them
-// is painted first.
+// style drew for it and copies them in later frames instead of having the
+// style draw again; the style's gradients and stripes cost far more than a
+// copy, and on a real screen they are paid twenty times a second. Both are
+// opaque: the pictures hold their ground too, so nothing behind them is
+// painted first.
+
+// The pictures a control keeps, the most recently used first; beyond its
+// size the least recently used one goes.
+class KeptPictures
+{
+public:
+    explicit KeptPictures(qsizetype size) : m_size(size) {}
+    // The picture kept under key, or a null one.
+    QPixmap find(const QString &key);
+    void keep(const QString &key, const QPixmap &picture);
+
+private:
+    qsizetype m_size;
+    QList<std::pair<QString, QPixmap>> m_pictures;
+};
 
 // The activity bar `ProgressBar1`: while a capture runs it steps through the
 // same hundred values for as long as the capture lasts. A new value is
@@ -21,10 +41,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    KeptPictures m_pictures{101};
 };
 
-// The receive box's scroll bar: with every line that arrives its range grows,
-// and with every tenth line it falls back.
+// The receive box's scroll bar: while lines trickle in its range grows with
+// every line and falls back with every tenth, a handful of pictures. A line
+// that never ends moves it to ever new places, so only a few are kept.
 class CachedScrollBar : public QScrollBar
 {
 public:
@@ -32,4 +56,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    KeptPictures m_pictures{8};
 };
