@@ -305,6 +305,38 @@ int windowMain(int argc, char **argv)
 // ---------------------------------------------------------------------------
 // The baseline: a plain reader copying the line into a file.
 
+// Copies the pieces readPiece hands over (returning what read() returned)
+// into out until expected bytes are in, `total` of them already before, and
+// reports the reader's figures.
+template <typename ReadPiece>
+int copyAndReport(ReadPiece readPiece, int out, qint64 expected, qint64 total)
+{
+    double firstEvent = 0, firstCpu = 0;
+    while (total < expected) {
+        QByteArrayView piece;
+        const ssize_t n = readPiece(piece);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (firstEvent == 0) {
+            firstEvent = now();
+            firstCpu = cpuSeconds();
+        }
+        if (!writeAll(out, piece.data(), piece.size())) {
+            report({{"error", "write"}});
+            return 1;
+        }
+        total += piece.size();
+    }
+    report({{"end", num(now())},
+            {"first_event", num(firstEvent)},
+            {"size", QByteArray::number(total)},
+            {"cpu", num(cpuSeconds() - firstCpu)},
+            {"peak_mb", num(peakMegabytes())}});
+    return 0;
+}
+
 // kavro-flood --reader <slave device> <output file> <bytes>
 int readerMain(int argc, char **argv)
 {
@@ -319,30 +351,13 @@ int readerMain(int argc, char **argv)
     }
     report({{"ready", "1"}, {"peak_mb", num(peakMegabytes())}});
     std::vector<char> buf(64 * 1024);
-    qint64 total = 0;
-    double firstEvent = 0, firstCpu = 0;
-    while (total < expected) {
-        const ssize_t n = ::read(in, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (total == 0) {
-            firstEvent = now();
-            firstCpu = cpuSeconds();
-        }
-        if (!writeAll(out, buf.data(), n)) {
-            report({{"error", "write"}});
-            return 1;
-        }
-        total += n;
-    }
-    report({{"end", num(now())},
-            {"first_event", num(firstEvent)},
-            {"size", QByteArray::number(total)},
-            {"cpu", num(cpuSeconds() - firstCpu)},
-            {"peak_mb", num(peakMegabytes())}});
-    return 0;
+    return copyAndReport(
+        [&](QByteArrayView &piece) {
+            const ssize_t n = ::read(in, buf.data(), buf.size());
+            piece = QByteArrayView(buf.data(), std::max<ssize_t>(n, 0));
+            return n;
+        },
+        out, expected, 0);
 }
 
 // The baseline of a network port: a plain reader of the same ser2net port,
@@ -396,31 +411,14 @@ int netReaderMain(int argc, char **argv)
         }
     }
     report({{"ready", "1"}, {"peak_mb", num(peakMegabytes())}});
-    qint64 total = data.size();
-    double firstEvent = 0, firstCpu = 0;
-    while (total < expected) {
-        data.resize(0);
-        const ssize_t n = readSome();
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (firstEvent == 0) {
-            firstEvent = now();
-            firstCpu = cpuSeconds();
-        }
-        if (!writeAll(out, data.constData(), data.size())) {
-            report({{"error", "write"}});
-            return 1;
-        }
-        total += data.size();
-    }
-    report({{"end", num(now())},
-            {"first_event", num(firstEvent)},
-            {"size", QByteArray::number(total)},
-            {"cpu", num(cpuSeconds() - firstCpu)},
-            {"peak_mb", num(peakMegabytes())}});
-    return 0;
+    return copyAndReport(
+        [&](QByteArrayView &piece) {
+            data.resize(0);
+            const ssize_t n = readSome();
+            piece = data;
+            return n;
+        },
+        out, expected, data.size());
 }
 
 // ---------------------------------------------------------------------------
