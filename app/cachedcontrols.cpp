@@ -9,10 +9,10 @@ namespace
 {
 
 // The ground of an opaque control, painted by the control itself.
-void fillGround(QWidget *widget, QPainter &&painter)
+void fillGround(QWidget *widget, QPaintDevice *on)
 {
-    painter.fillRect(QRect(QPoint(), widget->size()),
-                     widget->palette().brush(widget->backgroundRole()));
+    QPainter(on).fillRect(QRect(QPoint(), widget->size()),
+                          widget->palette().brush(widget->backgroundRole()));
 }
 
 void makeOpaque(QWidget *widget)
@@ -43,7 +43,7 @@ void paintKept(QWidget *widget, KeptPictures &kept, const QStyleOption &option, 
     if (picture.isNull()) {
         picture = QPixmap(widget->size() * ratio);
         picture.setDevicePixelRatio(ratio);
-        fillGround(widget, QPainter(&picture));
+        fillGround(widget, &picture);
         QPainter painter(&picture);
         draw(painter);
         painter.end();
@@ -95,7 +95,7 @@ void ActivityBar::paintEvent(QPaintEvent *event)
     // A bar without a range moves by itself (busy indicator): the style
     // animates it, so it is drawn afresh every time.
     if (option.minimum == option.maximum) {
-        fillGround(this, QPainter(this));
+        fillGround(this, this);
         QProgressBar::paintEvent(event);
         return;
     }
@@ -123,7 +123,7 @@ void CachedScrollBar::paintEvent(QPaintEvent *event)
     // Under the mouse or held, the bar shows which part the mouse is on; only
     // QScrollBar knows that, and draws it.
     if (underMouse() || isSliderDown()) {
-        fillGround(this, QPainter(this));
+        fillGround(this, this);
         QScrollBar::paintEvent(event);
         return;
     }

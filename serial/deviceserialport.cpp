@@ -109,8 +109,8 @@ struct DeviceSerialPort::Private {
                 if (n->type() == QSocketNotifier::Read && n->socket() == port->handle())
                     readNotifier = n;
         }
-        // Without the notifier (another QSerialPort inside) the port reads
-        // as the pieces come.
+        // A QSerialPort that reads without such a notifier is read as the
+        // pieces come.
         if (!readNotifier || !readNotifier->isEnabled())
             return;
         readNotifier->setEnabled(false);
