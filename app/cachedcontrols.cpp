@@ -21,40 +21,53 @@ void makeOpaque(QWidget *widget)
     widget->setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-// Paints `widget` from the picture kept under `key`, drawn by `draw` first
-// when there is none. The key is completed here with what every picture
-// depends on: the style, the size, the screen's pixel ratio, the palette and
-// the state (enabled, active window, focus).
-template <typename Draw>
-void paintKept(QWidget *widget, KeptPictures &kept, const QStyleOption &option, const QString &key,
-               Draw draw)
+// The part of a picture's key that every control shares: what the style
+// option would carry of the widget (style, size, the screen's pixel ratio,
+// palette, enabled, active window, focus, mouse, direction). Slots from
+// OwnValues on are the control's own.
+constexpr qsizetype OwnValues = 11;
+PictureKey baseKey(const QWidget *widget)
 {
-    const qreal ratio = widget->devicePixelRatio();
-    const QString fullKey = QStringLiteral("%1:%2x%3@%4:%5:%6:%7:")
-                                .arg(widget->style()->name())
-                                .arg(widget->width())
-                                .arg(widget->height())
-                                .arg(ratio)
-                                .arg(option.palette.cacheKey())
-                                .arg(uint(option.state))
-                                .arg(int(option.direction)) +
-                            key;
-    QPixmap picture = kept.find(fullKey);
+    PictureKey key;
+    const QWidget *window = widget->window();
+    key.values = {qint64(quintptr(widget->style())),
+                  qint64(qHash(widget->style()->name())),
+                  widget->width(),
+                  widget->height(),
+                  qRound64(widget->devicePixelRatio() * 1000),
+                  widget->palette().cacheKey(),
+                  widget->isEnabled(),
+                  window->isActiveWindow(),
+                  widget->hasFocus() && window->testAttribute(Qt::WA_KeyboardFocusChange) ? 2
+                  : widget->hasFocus()                                                    ? 1
+                                                                                          : 0,
+                  widget->underMouse(),
+                  int(widget->layoutDirection())};
+    return key;
+}
+
+// Paints `widget` from the picture kept under `key`, drawn by `draw` first
+// when there is none.
+template <typename Draw>
+void paintKept(QWidget *widget, KeptPictures &kept, const PictureKey &key, Draw draw)
+{
+    QPixmap picture = kept.find(key);
     if (picture.isNull()) {
+        const qreal ratio = widget->devicePixelRatio();
         picture = QPixmap(widget->size() * ratio);
         picture.setDevicePixelRatio(ratio);
         fillGround(widget, &picture);
         QPainter painter(&picture);
         draw(painter);
         painter.end();
-        kept.keep(fullKey, picture);
+        kept.keep(key, picture);
     }
     QPainter(widget).drawPixmap(0, 0, picture);
 }
 
 } // namespace
 
-QPixmap KeptPictures::find(const QString &key)
+QPixmap KeptPictures::find(const PictureKey &key)
 {
     for (qsizetype i = 0; i < m_pictures.size(); ++i) {
         if (m_pictures[i].first == key) {
@@ -65,7 +78,7 @@ QPixmap KeptPictures::find(const QString &key)
     return {};
 }
 
-void KeptPictures::keep(const QString &key, const QPixmap &picture)
+void KeptPictures::keep(const PictureKey &key, const QPixmap &picture)
 {
     if (m_pictures.size() >= m_size)
         m_pictures.removeLast();
@@ -90,24 +103,25 @@ ActivityBar::ActivityBar(QWidget *parent) : QProgressBar(parent)
 
 void ActivityBar::paintEvent(QPaintEvent *event)
 {
-    QStyleOptionProgressBar option;
-    initStyleOption(&option);
     // A bar without a range moves by itself (busy indicator): the style
     // animates it, so it is drawn afresh every time.
-    if (option.minimum == option.maximum) {
+    if (minimum() == maximum()) {
         fillGround(this, this);
         QProgressBar::paintEvent(event);
         return;
     }
-    const QString key = QStringLiteral("bar:%1:%2:%3:%4:%5:%6:%7")
-                            .arg(option.minimum)
-                            .arg(option.maximum)
-                            .arg(option.progress)
-                            .arg(option.textVisible ? option.text : QString())
-                            .arg(int(option.textAlignment))
-                            .arg(option.invertedAppearance)
-                            .arg(int(orientation()));
-    paintKept(this, m_pictures, option, key, [&](QPainter &painter) {
+    PictureKey key = baseKey(this);
+    key.values[OwnValues] = minimum();
+    key.values[OwnValues + 1] = maximum();
+    key.values[OwnValues + 2] = value();
+    key.values[OwnValues + 3] = int(alignment()) | int(orientation()) << 16 |
+                                int(invertedAppearance()) << 20 | int(textDirection()) << 21 |
+                                int(isTextVisible()) << 22;
+    if (isTextVisible())
+        key.text = text() + QLatin1Char('\n') + font().key();
+    paintKept(this, m_pictures, key, [&](QPainter &painter) {
+        QStyleOptionProgressBar option;
+        initStyleOption(&option);
         style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
     });
 }
@@ -127,18 +141,17 @@ void CachedScrollBar::paintEvent(QPaintEvent *event)
         QScrollBar::paintEvent(event);
         return;
     }
-    QStyleOptionSlider option;
-    initStyleOption(&option);
-    option.subControls = QStyle::SC_All;
-    option.activeSubControls = QStyle::SC_None;
-    const QString key = QStringLiteral("scrollbar:%1:%2:%3:%4:%5:%6")
-                            .arg(option.minimum)
-                            .arg(option.maximum)
-                            .arg(option.sliderPosition)
-                            .arg(option.pageStep)
-                            .arg(int(option.orientation))
-                            .arg(option.upsideDown);
-    paintKept(this, m_pictures, option, key, [&](QPainter &painter) {
+    PictureKey key = baseKey(this);
+    key.values[OwnValues] = minimum();
+    key.values[OwnValues + 1] = maximum();
+    key.values[OwnValues + 2] = sliderPosition();
+    key.values[OwnValues + 3] = pageStep();
+    key.values[OwnValues + 4] = int(orientation()) | int(invertedAppearance()) << 4;
+    paintKept(this, m_pictures, key, [&](QPainter &painter) {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        option.activeSubControls = QStyle::SC_None;
         style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
     });
 }

@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QString>
 
+#include <array>
 #include <utility>
 
 // Two stock controls that change with nearly every frame of a busy line, and
@@ -16,6 +17,15 @@
 // opaque: the pictures hold their ground too, so nothing behind them is
 // painted first.
 
+// What a kept picture looks like: everything the style's drawing depends on,
+// gathered from the control without asking the style for anything. Plain
+// numbers, so finding a picture costs a few comparisons, not a string.
+struct PictureKey {
+    std::array<qint64, 16> values{};
+    QString text; // only where a control shows one
+    bool operator==(const PictureKey &) const = default;
+};
+
 // The pictures a control keeps, the most recently used first; beyond its
 // size the least recently used one goes.
 class KeptPictures
@@ -23,12 +33,12 @@ class KeptPictures
 public:
     explicit KeptPictures(qsizetype size) : m_size(size) {}
     // The picture kept under key, or a null one.
-    QPixmap find(const QString &key);
-    void keep(const QString &key, const QPixmap &picture);
+    QPixmap find(const PictureKey &key);
+    void keep(const PictureKey &key, const QPixmap &picture);
 
 private:
     qsizetype m_size;
-    QList<std::pair<QString, QPixmap>> m_pictures;
+    QList<std::pair<PictureKey, QPixmap>> m_pictures;
 };
 
 // The activity bar `ProgressBar1`: while a capture runs it steps through the

@@ -15,6 +15,7 @@
 #include <QScrollBar>
 
 #include <cmath>
+#include <cstring>
 
 namespace
 {
@@ -64,8 +65,9 @@ ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
+    // The box paints its ground itself, with the text, in one go.
     viewport()->setBackgroundRole(QPalette::Base);
-    viewport()->setAutoFillBackground(true);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     prepareFont();
 
     // Twenty pictures a second are more than anyone reads text at; more often
@@ -183,6 +185,7 @@ void ReceiveView::prepareFont()
         cell.width = width;
     }
     m_layoutWidth = -1;
+    forgetPictures();
 }
 
 int ReceiveView::lineHeight() const
@@ -266,15 +269,16 @@ void ReceiveView::syncNow()
         m_anchor = m_cursor = Pos{blocks.size() - 1, blocks.last().size()};
     }
 
-    // What is painted now, to repaint only the rows that change.
-    QList<QByteArray> before = rowsInSight();
+    // What is painted now, to repaint only the rows that change. The old
+    // blocks stay alive until the rows are compared.
+    const auto before = viewsInSight();
     const int beforeFirst = firstRow();
-    m_blocks = std::move(blocks);
+    const QList<QByteArray> oldBlocks = std::exchange(m_blocks, std::move(blocks));
     layoutRows();
     m_syncing = true;
     updateScrollBar(true);
     m_syncing = false;
-    const QList<QByteArray> after = rowsInSight();
+    const auto after = viewsInSight();
 
     QRect changed;
     if (beforeFirst != firstRow() && hasSelection()) {
@@ -282,7 +286,7 @@ void ReceiveView::syncNow()
     } else {
         const qsizetype n = std::max(before.size(), after.size());
         for (qsizetype i = 0; i < n; ++i) {
-            if (before.value(i) != after.value(i) || i >= after.size() || i >= before.size())
+            if (i >= after.size() || i >= before.size() || before[i] != after[i])
                 changed |=
                     QRect(0, Margin + int(i) * m_lineHeight, viewport()->width(), m_lineHeight);
         }
@@ -295,9 +299,9 @@ void ReceiveView::syncNow()
         viewport()->update(changed);
 }
 
-QList<QByteArray> ReceiveView::rowsInSight() const
+QVarLengthArray<QByteArrayView, 32> ReceiveView::viewsInSight() const
 {
-    QList<QByteArray> rows;
+    QVarLengthArray<QByteArrayView, 32> rows;
     if (m_rows.empty())
         return rows;
     const qsizetype first = std::min<qsizetype>(firstRow(), qsizetype(m_rows.size()) - 1);
@@ -305,7 +309,15 @@ QList<QByteArray> ReceiveView::rowsInSight() const
         qsizetype(m_rows.size()),
         first + (viewport()->height() - Margin + m_lineHeight - 1) / m_lineHeight);
     for (qsizetype r = first; r < last; ++r)
-        rows.append(rowBytes(m_rows[size_t(r)]).toByteArray());
+        rows.append(rowBytes(m_rows[size_t(r)]));
+    return rows;
+}
+
+QList<QByteArray> ReceiveView::rowsInSight() const
+{
+    QList<QByteArray> rows;
+    for (QByteArrayView row : viewsInSight())
+        rows.append(row.toByteArray());
     return rows;
 }
 
@@ -318,6 +330,45 @@ qreal ReceiveView::xOf(const Row &row, qsizetype at) const
     return x;
 }
 
+QColor ReceiveView::penFor(bool boxed, bool selected) const
+{
+    const QPalette &pal = palette();
+    if (selected)
+        return pal.color(QPalette::HighlightedText);
+    return pal.color(boxed ? QPalette::PlaceholderText : QPalette::Text);
+}
+
+const QImage &ReceiveView::cellPicture(uchar byte, bool selected)
+{
+    QImage &picture = m_cellPictures[size_t(byte) * 2 + (selected ? 1 : 0)];
+    const Cell &cell = m_cells[byte];
+    if (picture.isNull() && cell.width >= 1) {
+        const int ratio = int(m_pictureRatio);
+        picture = QImage(int(cell.width) * ratio, m_lineHeight * ratio, QImage::Format_RGB32);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(palette().color(selected ? QPalette::Highlight : QPalette::Base));
+        QPainter painter(&picture);
+        painter.setPen(penFor(cell.boxed, selected));
+        if (cell.boxed)
+            painter.drawRect(QRectF(1.5, 1.5, cell.width - 3, m_lineHeight - 3));
+        QList<quint32> glyphs;
+        QList<QPointF> places;
+        const qreal baseline = cell.boxed ? m_smallBaseline : m_ascent;
+        for (int g = 0; g < cell.count; ++g) {
+            glyphs.append(cell.glyph[size_t(g)]);
+            places.append(QPointF(cell.dx[size_t(g)], baseline));
+        }
+        if (!glyphs.isEmpty()) {
+            QGlyphRun run;
+            run.setRawFont(cell.boxed ? m_small : m_font);
+            run.setGlyphIndexes(glyphs);
+            run.setPositions(places);
+            painter.drawGlyphRun(QPointF(0, 0), run);
+        }
+    }
+    return picture;
+}
+
 void ReceiveView::paintEvent(QPaintEvent *event)
 {
     if (m_layoutWidth != viewport()->width()) {
@@ -325,8 +376,102 @@ void ReceiveView::paintEvent(QPaintEvent *event)
         updateScrollBar(false);
     }
     QPainter painter(viewport());
-    const QPalette &pal = palette();
     const QRect clip = event->rect();
+    const qreal ratio = viewport()->devicePixelRatio();
+    if (ratio != m_pictureRatio) {
+        m_pictureRatio = ratio;
+        forgetPictures();
+    }
+    // A cell covers whole device pixels only at a whole pixel ratio; at
+    // any other the glyphs are drawn in place.
+    const int shown =
+        ratio == std::round(ratio) ? composeRows(painter, clip) : drawRows(painter, clip);
+
+    // The ground above the first row and below the last.
+    const QBrush ground = palette().brush(QPalette::Base);
+    painter.fillRect(clip & QRect(0, 0, viewport()->width(), Margin), ground);
+    const int below = Margin + shown * m_lineHeight;
+    painter.fillRect(clip & QRect(0, below, viewport()->width(), viewport()->height() - below),
+                     ground);
+
+    if (hasFocus()) {
+        const qsizetype r = rowOf(m_cursor);
+        if (r >= firstRow()) {
+            const int top = Margin + int(r - firstRow()) * m_lineHeight;
+            const int x = int(xOf(m_rows[size_t(r)], m_cursor.at));
+            painter.fillRect(QRect(x, top, 1, m_lineHeight), palette().color(QPalette::Text));
+        }
+    }
+}
+
+int ReceiveView::composeRows(QPainter &painter, const QRect &clip)
+{
+    // Each row is put together from the cells' pictures, a copy per scan
+    // line, and handed to the painter in one piece: at a fast line every row
+    // is new in every frame, and drawing its glyphs one by one cost more than
+    // everything else the window does.
+    const int ratio = int(m_pictureRatio);
+    const int width = viewport()->width() * ratio;
+    const int height = m_lineHeight * ratio;
+    if (m_rowPicture.width() != width || m_rowPicture.height() != height) {
+        m_rowPicture = QImage(width, height, QImage::Format_RGB32);
+        m_rowPicture.setDevicePixelRatio(ratio);
+    }
+    const QRgb base = palette().color(QPalette::Base).rgb();
+    const QRgb highlight = palette().color(QPalette::Highlight).rgb();
+    const Pos from = std::min(m_anchor, m_cursor);
+    const Pos to = std::max(m_anchor, m_cursor);
+    const qsizetype first = firstRow();
+    // Where each cell's picture lies, looked up once per row: the copies
+    // below are a few pixels each, and a call per copy would cost more.
+    struct Piece {
+        const QRgb *bits;
+        qsizetype stride;
+        int width;
+    };
+    QVarLengthArray<Piece, 256> pieces;
+    int shown = 0;
+    for (qsizetype r = first; r < qsizetype(m_rows.size()); ++r, ++shown) {
+        const int top = Margin + int(r - first) * m_lineHeight;
+        if (top >= viewport()->height())
+            break;
+        if (top + m_lineHeight <= clip.top() || top >= clip.bottom() + 1)
+            continue;
+        const Row &row = m_rows[size_t(r)];
+        const QByteArray &block = m_blocks[row.block];
+        pieces.clear();
+        int end = std::min(Margin * ratio, width);
+        for (qsizetype i = row.begin; i < row.end && end < width; ++i) {
+            const Pos here{row.block, i};
+            const QImage &cell = cellPicture(uchar(block[i]), from <= here && here < to);
+            const int w = std::min(cell.width(), width - end);
+            pieces.append({reinterpret_cast<const QRgb *>(cell.constBits()),
+                           cell.bytesPerLine() / qsizetype(sizeof(QRgb)), w});
+            end += w;
+        }
+        // A selection across a line break shows as a little room after it.
+        const bool room = row.end == block.size() && from <= Pos{row.block, row.end} &&
+                          Pos{row.block, row.end} < to;
+        const int roomEnd = room ? std::min(end + 4 * ratio, width) : end;
+
+        QRgb *bits = reinterpret_cast<QRgb *>(m_rowPicture.bits());
+        const qsizetype stride = m_rowPicture.bytesPerLine() / qsizetype(sizeof(QRgb));
+        for (int y = 0; y < height; ++y) {
+            QRgb *line = bits + y * stride;
+            QRgb *out = std::fill_n(line, std::min(Margin * ratio, width), base);
+            for (const Piece &piece : pieces)
+                out = std::copy_n(piece.bits + y * piece.stride, piece.width, out);
+            std::fill(line + end, line + roomEnd, highlight);
+            std::fill(line + roomEnd, line + width, base);
+        }
+        painter.drawImage(QPoint(0, top), m_rowPicture);
+    }
+    return shown;
+}
+
+int ReceiveView::drawRows(QPainter &painter, const QRect &clip)
+{
+    const QPalette &pal = palette();
     const Pos from = std::min(m_anchor, m_cursor);
     const Pos to = std::max(m_anchor, m_cursor);
 
@@ -338,12 +483,15 @@ void ReceiveView::paintEvent(QPaintEvent *event)
     QList<QRectF> selected;
 
     const qsizetype first = firstRow();
-    for (qsizetype r = first; r < qsizetype(m_rows.size()); ++r) {
+    int shown = 0;
+    for (qsizetype r = first; r < qsizetype(m_rows.size()); ++r, ++shown) {
         const int top = Margin + int(r - first) * m_lineHeight;
         if (top >= viewport()->height())
             break;
         if (top + m_lineHeight <= clip.top() || top >= clip.bottom() + 1)
             continue;
+        painter.fillRect(QRect(0, top, viewport()->width(), m_lineHeight),
+                         pal.brush(QPalette::Base));
         const Row &row = m_rows[size_t(r)];
         const QByteArray &block = m_blocks[row.block];
         qreal x = textLeft();
@@ -364,7 +512,6 @@ void ReceiveView::paintEvent(QPaintEvent *event)
                     QRectF(x + 1.5, top + 1.5, cell.width - 3, m_lineHeight - 3));
             x += cell.width;
         }
-        // A selection across a line break shows as a little room after it.
         if (row.end == block.size() && from <= Pos{row.block, row.end} &&
             Pos{row.block, row.end} < to)
             selected.append(QRectF(x, top, 4, m_lineHeight));
@@ -372,13 +519,10 @@ void ReceiveView::paintEvent(QPaintEvent *event)
 
     for (const QRectF &r : std::as_const(selected))
         painter.fillRect(r, pal.brush(QPalette::Highlight));
-    const QColor muted = pal.color(QPalette::PlaceholderText);
-    const QColor colours[4] = {pal.color(QPalette::Text), pal.color(QPalette::HighlightedText),
-                               muted, pal.color(QPalette::HighlightedText)};
     for (int k = 0; k < 2; ++k) {
         if (boxes[k].isEmpty())
             continue;
-        painter.setPen(QPen(colours[2 + k], 1));
+        painter.setPen(QPen(penFor(true, k == 1), 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawRects(boxes[k]);
     }
@@ -389,18 +533,16 @@ void ReceiveView::paintEvent(QPaintEvent *event)
         run.setRawFont(k < 2 ? m_font : m_small);
         run.setGlyphIndexes(glyphs[k]);
         run.setPositions(places[k]);
-        painter.setPen(colours[k]);
+        painter.setPen(penFor(k >= 2, k % 2 == 1));
         painter.drawGlyphRun(QPointF(0, 0), run);
     }
+    return shown;
+}
 
-    if (hasFocus()) {
-        const qsizetype r = rowOf(m_cursor);
-        if (r >= first) {
-            const int top = Margin + int(r - first) * m_lineHeight;
-            const int x = int(xOf(m_rows[size_t(r)], m_cursor.at));
-            painter.fillRect(QRect(x, top, 1, m_lineHeight), pal.color(QPalette::Text));
-        }
-    }
+void ReceiveView::forgetPictures()
+{
+    for (QImage &picture : m_cellPictures)
+        picture = QImage();
 }
 
 void ReceiveView::resizeEvent(QResizeEvent *event)
@@ -413,6 +555,8 @@ void ReceiveView::resizeEvent(QResizeEvent *event)
 void ReceiveView::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        forgetPictures();
     if (event->type() == QEvent::FontChange) {
         prepareFont();
         layoutRows();

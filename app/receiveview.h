@@ -4,9 +4,11 @@
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
+#include <QImage>
 #include <QList>
 #include <QRawFont>
 #include <QTimer>
+#include <QVarLengthArray>
 
 #include <array>
 #include <vector>
@@ -93,12 +95,19 @@ private:
     };
 
     void prepareFont();
+    QColor penFor(bool boxed, bool selected) const;
+    const QImage &cellPicture(uchar byte, bool selected);
+    void forgetPictures();
+    // Paint the rows in sight that meet clip; both answer how many rows are in sight.
+    int composeRows(QPainter &painter, const QRect &clip);
+    int drawRows(QPainter &painter, const QRect &clip);
     void layoutRows();
     void updateScrollBar(bool toEnd);
     int lineHeight() const;
     int textLeft() const;
     int firstRow() const;
     QByteArrayView rowBytes(const Row &row) const;
+    QVarLengthArray<QByteArrayView, 32> viewsInSight() const;
     qreal xOf(const Row &row, qsizetype at) const;
     Pos hit(const QPoint &point) const;
     qsizetype rowOf(const Pos &pos) const;
@@ -122,4 +131,9 @@ private:
     bool m_syncing = false; // syncNow repaints what changed itself
     bool m_changed = false; // the text changed since the picture was made
     QTimer m_frame;
+    // Each byte's cell as painted, plain and selected, made when first shown
+    // and forgotten with a new font, palette or pixel ratio.
+    std::array<QImage, 512> m_cellPictures;
+    qreal m_pictureRatio = 1;
+    QImage m_rowPicture;
 };

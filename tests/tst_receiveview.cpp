@@ -132,6 +132,29 @@ private Q_SLOTS:
         QCOMPARE(view->textBytes(), QByteArray("A\t\x1b\r\n\x80\xff")); // the text is untouched
     }
 
+    // The box keeps pictures of the cells it painted; a new palette (a dark
+    // desktop theme, say) must not leave any in the old colours.
+    void followsThePalette()
+    {
+        receive("Messwert 42\x1b\r\n");
+        view->syncNow();
+        view->viewport()->grab(); // the cells painted in the old colours
+        QPalette dark = view->palette();
+        dark.setColor(QPalette::Base, Qt::black);
+        dark.setColor(QPalette::Text, Qt::green);
+        dark.setColor(QPalette::PlaceholderText, Qt::red);
+        view->setPalette(dark);
+        const QImage image = view->viewport()->grab().toImage();
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                colours.insert(image.pixel(x, y));
+        QVERIFY(colours.contains(qRgb(0, 0, 0)));
+        QVERIFY(colours.contains(qRgb(0, 255, 0)));
+        QVERIFY(colours.contains(qRgb(255, 0, 0)));
+        QVERIFY(!colours.contains(qRgb(255, 255, 255)));
+    }
+
     void mouseSelectsWhatIsUnderIt()
     {
         receive("Messwert 42\r\n");
