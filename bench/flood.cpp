@@ -18,7 +18,9 @@
 // that does the telnet framing with a few lines of its own (--net-bytes N,
 // default 10 MB: ser2net carries a few MB/s).
 // Then, at the pace of a 115200 baud line (11520 bytes/s, sent every 10 ms),
-// the share of one core the program takes, against the plain reader's.
+// the share of one core the program takes, against the plain reader's, and
+// beside them what the toolkit alone takes at the window's beat: a bare Qt
+// window painting one small widget every 50 ms ("Qt alone").
 //
 // N defaults to 50 MB (50,000,000 bytes), S to 10 seconds, R to 3 runs of each
 // measurement: the fastest flood counts for throughput, the median paced run
@@ -59,6 +61,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -300,6 +303,53 @@ int windowMain(int argc, char **argv)
     report({{"ready", "1"}, {"peak_mb", num(peakMegabytes())}});
     app.exec();
     return 0;
+}
+
+// What the toolkit alone costs at the window's beat: a window of the same size
+// whose only work is a small opaque widget, the activity bar's size, painted
+// anew twenty times a second. No port, no text, no capture.
+//
+// kavro-flood --floor <seconds>
+int floorMain(int argc, char **argv)
+{
+    if (argc < 3)
+        return 2;
+    const double seconds = QByteArray(argv[2]).toDouble();
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    struct Bar : QWidget {
+        int step = 0;
+        explicit Bar(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+        void paintEvent(QPaintEvent *) override
+        {
+            QPainter painter(this);
+            painter.fillRect(rect(), Qt::white);
+            painter.fillRect(QRect(0, 0, width() * step / 100, height()), Qt::darkGreen);
+        }
+    };
+    QWidget window;
+    window.resize(665, 452);
+    auto *bar = new Bar(&window);
+    bar->setGeometry(336, 320, 313, 9);
+    window.show();
+    QTimer beat;
+    beat.setInterval(TickSeconds * 1000);
+    beat.setTimerType(Qt::CoarseTimer);
+    double start = 0, startCpu = 0;
+    QObject::connect(&beat, &QTimer::timeout, &app, [&] {
+        if (start == 0) {
+            start = now();
+            startCpu = cpuSeconds();
+        } else if (now() - start >= seconds) {
+            report({{"seconds", num(now() - start)}, {"cpu", num(cpuSeconds() - startCpu)}});
+            app.quit();
+        }
+        bar->step = (bar->step + 1) % 101;
+        bar->update();
+    });
+    beat.start();
+    report({{"ready", "1"}});
+    return app.exec();
 }
 
 // ---------------------------------------------------------------------------
@@ -581,7 +631,7 @@ Child start(const QList<QByteArray> &args, const QByteArray &xdgConfig, const QB
         ::dup2(fds[1], STDOUT_FILENO); // dup2 drops O_CLOEXEC
         ::setenv("XDG_CONFIG_HOME", xdgConfig.constData(), 1);
         ::setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
-        if (xDisplay.isEmpty() || args.first() != "--window") {
+        if (xDisplay.isEmpty() || (args.first() != "--window" && args.first() != "--floor")) {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         } else {
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -782,6 +832,26 @@ Run runOnce(bool window, Traffic::Kind kind, quint64 seed, qint64 n, double rate
     return r;
 }
 
+// The toolkit's own share of a core at the window's beat (floorMain), or a
+// negative value when it could not be measured.
+double floorShare(double seconds)
+{
+    QTemporaryDir dir;
+    const QString xdg = dir.filePath(QStringLiteral("config"));
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(xdg);
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Child child = start({"--floor", QByteArray::number(seconds)}, QFile::encodeName(xdg),
+                        QFile::encodeName(runtime));
+    const auto ready = child.next(30);
+    const auto result = ready ? child.next(seconds + 30) : std::nullopt;
+    child.end();
+    if (!result || !result->contains("cpu"))
+        return -1;
+    return result->value("cpu").toDouble() / result->value("seconds").toDouble();
+}
+
 QByteArray fmt(const char *format, double v)
 {
     char buf[64];
@@ -968,7 +1038,10 @@ int driverMain(int argc, char **argv)
 
     const qint64 paceBytes = qint64(PaceRate * paceSeconds);
     Summary paced[2];
+    std::vector<double> floors;
     for (int round = 0; only.contains("pace") && round < repeat; ++round) {
+        if (const double f = floorShare(paceSeconds); f >= 0)
+            floors.push_back(f);
         for (int k = 0; k < 2; ++k) {
             const Run r = runOnce(k > 0, Traffic::Lines, seed, paceBytes, PaceRate);
             if (!r.ok)
@@ -1048,6 +1121,13 @@ int driverMain(int argc, char **argv)
                 k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
                 r.medianXShare() >= 0 ? fmt("%.2f", 100 * r.medianXShare()).constData() : "");
         }
+        if (!floors.empty()) {
+            std::sort(floors.begin(), floors.end());
+            const double cpu = 100 * floors[floors.size() / 2];
+            std::printf(
+                "%-9s %8.2f %7s  (a bare Qt window painting one small widget every 50 ms)\n",
+                "Qt alone", cpu, baseCpu > 0 ? fmt("%.1f", cpu / baseCpu).constData() : "-");
+        }
     }
 
     qint64 boxes = paced[1].boxes + netRows[1].boxes;
@@ -1068,6 +1148,8 @@ int main(int argc, char **argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--window") == 0)
         return windowMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--floor") == 0)
+        return floorMain(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--reader") == 0)
         return readerMain(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--netreader") == 0)
