@@ -248,9 +248,13 @@ void ReceiveView::updateScrollBar(bool toEnd)
     QScrollBar *bar = verticalScrollBar();
     const int inSight = std::max(1, (viewport()->height() - Margin) / m_lineHeight);
     const bool atEnd = bar->value() >= bar->maximum();
+    // The steps are set only when they change: setting them repaints the bar
+    // even when they stay the same.
     bar->setRange(0, std::max(0, int(m_rows.size()) - inSight));
-    bar->setPageStep(inSight);
-    bar->setSingleStep(1);
+    if (bar->pageStep() != inSight)
+        bar->setPageStep(inSight);
+    if (bar->singleStep() != 1)
+        bar->setSingleStep(1);
     if (toEnd || atEnd)
         bar->setValue(bar->maximum());
 }
