@@ -5,6 +5,8 @@
 #include <QStyleOptionProgressBar>
 #include <QStyleOptionSlider>
 
+#include <cmath>
+
 namespace
 {
 
@@ -48,6 +50,15 @@ PictureKey baseKey(const QWidget *widget)
 
 // Paints `widget` from the picture kept under `key`, drawn by `draw` first
 // when there is none.
+// Whether a kept picture can stand in for the style's drawing: only at a whole
+// pixel ratio, where the widget starts on a whole device pixel and the
+// picture covers it exactly. At any other the stock control paints itself.
+bool keepsPictures(const QWidget *widget)
+{
+    const qreal ratio = widget->devicePixelRatio();
+    return ratio == std::round(ratio);
+}
+
 template <typename Draw>
 void paintKept(QWidget *widget, KeptPictures &kept, const PictureKey &key, Draw draw)
 {
@@ -105,7 +116,7 @@ void ActivityBar::paintEvent(QPaintEvent *event)
 {
     // A bar without a range moves by itself (busy indicator): the style
     // animates it, so it is drawn afresh every time.
-    if (minimum() == maximum()) {
+    if (minimum() == maximum() || !keepsPictures(this)) {
         fillGround(this, this);
         QProgressBar::paintEvent(event);
         return;
@@ -136,7 +147,7 @@ void CachedScrollBar::paintEvent(QPaintEvent *event)
 {
     // Under the mouse or held, the bar shows which part the mouse is on; only
     // QScrollBar knows that, and draws it.
-    if (underMouse() || isSliderDown()) {
+    if (underMouse() || isSliderDown() || !keepsPictures(this)) {
         fillGround(this, this);
         QScrollBar::paintEvent(event);
         return;
