@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 namespace
 {
@@ -419,6 +420,21 @@ void ReceiveView::paintEvent(QPaintEvent *event)
     }
 }
 
+int ReceiveView::forRowsMeeting(const QRect &clip,
+                                const std::function<void(const Row &, int)> &paint) const
+{
+    const qsizetype first = firstRow();
+    int shown = 0;
+    for (qsizetype r = first; r < qsizetype(m_rows.size()); ++r, ++shown) {
+        const int top = Margin + int(r - first) * m_lineHeight;
+        if (top >= viewport()->height())
+            break;
+        if (top + m_lineHeight > clip.top() && top <= clip.bottom())
+            paint(m_rows[size_t(r)], top);
+    }
+    return shown;
+}
+
 int ReceiveView::composeRows(QPainter &painter, const QRect &clip)
 {
     // Each row is put together from the cells' pictures, a copy per scan
@@ -436,7 +452,6 @@ int ReceiveView::composeRows(QPainter &painter, const QRect &clip)
     const QRgb highlight = palette().color(QPalette::Highlight).rgb();
     const Pos from = std::min(m_anchor, m_cursor);
     const Pos to = std::max(m_anchor, m_cursor);
-    const qsizetype first = firstRow();
     // Where each cell's picture lies, looked up once per row: the copies
     // below are a few pixels each, and a call per copy would cost more.
     struct Piece {
@@ -445,14 +460,7 @@ int ReceiveView::composeRows(QPainter &painter, const QRect &clip)
         int width;
     };
     QVarLengthArray<Piece, 256> pieces;
-    int shown = 0;
-    for (qsizetype r = first; r < qsizetype(m_rows.size()); ++r, ++shown) {
-        const int top = Margin + int(r - first) * m_lineHeight;
-        if (top >= viewport()->height())
-            break;
-        if (top + m_lineHeight <= clip.top() || top >= clip.bottom() + 1)
-            continue;
-        const Row &row = m_rows[size_t(r)];
+    return forRowsMeeting(clip, [&](const Row &row, int top) {
         const QByteArray &block = m_blocks[row.block];
         pieces.clear();
         int end = std::min(Margin * ratio, width);
@@ -480,8 +488,7 @@ int ReceiveView::composeRows(QPainter &painter, const QRect &clip)
             std::fill(line + roomEnd, line + width, base);
         }
         painter.drawImage(QPoint(0, top), m_rowPicture);
-    }
-    return shown;
+    });
 }
 
 int ReceiveView::drawRows(QPainter &painter, const QRect &clip)
@@ -497,17 +504,9 @@ int ReceiveView::drawRows(QPainter &painter, const QRect &clip)
     QList<QRectF> boxes[2];
     QList<QRectF> selected;
 
-    const qsizetype first = firstRow();
-    int shown = 0;
-    for (qsizetype r = first; r < qsizetype(m_rows.size()); ++r, ++shown) {
-        const int top = Margin + int(r - first) * m_lineHeight;
-        if (top >= viewport()->height())
-            break;
-        if (top + m_lineHeight <= clip.top() || top >= clip.bottom() + 1)
-            continue;
+    const int shown = forRowsMeeting(clip, [&](const Row &row, int top) {
         painter.fillRect(QRect(0, top, viewport()->width(), m_lineHeight),
                          pal.brush(QPalette::Base));
-        const Row &row = m_rows[size_t(r)];
         const QByteArray &block = m_blocks[row.block];
         qreal x = textLeft();
         for (qsizetype i = row.begin; i < row.end; ++i) {
@@ -530,7 +529,7 @@ int ReceiveView::drawRows(QPainter &painter, const QRect &clip)
         if (row.end == block.size() && from <= Pos{row.block, row.end} &&
             Pos{row.block, row.end} < to)
             selected.append(QRectF(x, top, 4, m_lineHeight));
-    }
+    });
 
     for (const QRectF &r : std::as_const(selected))
         painter.fillRect(r, pal.brush(QPalette::Highlight));

@@ -11,6 +11,7 @@
 #include <QVarLengthArray>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 // The receive box `Empfang`. Its text is a list of byte lines, each complete
@@ -98,7 +99,9 @@ private:
     QColor penFor(bool boxed, bool selected) const;
     const QImage &cellPicture(uchar byte, bool selected);
     void forgetPictures();
-    // Paint the rows in sight that meet clip; both answer how many rows are in sight.
+    // Calls paint(row, top) for each row in sight that meets clip; answers
+    // how many rows are in sight. The two painters below answer the same.
+    int forRowsMeeting(const QRect &clip, const std::function<void(const Row &, int)> &paint) const;
     int composeRows(QPainter &painter, const QRect &clip);
     int drawRows(QPainter &painter, const QRect &clip);
     void layoutRows();
