@@ -15,7 +15,8 @@
 // style draw again; the style's gradients and stripes cost far more than a
 // copy, and on a real screen they are paid twenty times a second. Both are
 // opaque: the pictures hold their ground too, so nothing behind them is
-// painted first.
+// painted first. On a screen whose pixel ratio is not whole a copy would not
+// fall on whole pixels, and there they paint as the stock controls do.
 
 // What a kept picture looks like: everything the style's drawing depends on,
 // gathered from the control without asking the style for anything. Plain
