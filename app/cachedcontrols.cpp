@@ -5,6 +5,7 @@
 #include <QStyleOptionProgressBar>
 #include <QStyleOptionSlider>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -23,12 +24,10 @@ void makeOpaque(QWidget *widget)
     widget->setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-// The part of a picture's key that every control shares: what the style
-// option would carry of the widget (style, size, the screen's pixel ratio,
-// palette, enabled, active window, focus, mouse, direction). Slots from
-// OwnValues on are the control's own.
-constexpr qsizetype OwnValues = 11;
-PictureKey baseKey(const QWidget *widget)
+// A picture's key: what the style option would carry of any widget (style,
+// size, the screen's pixel ratio, palette, enabled, active window, focus,
+// mouse, direction), then the control's own values (at most five).
+PictureKey keyOf(const QWidget *widget, std::initializer_list<qint64> own)
 {
     PictureKey key;
     const QWidget *window = widget->window();
@@ -45,11 +44,12 @@ PictureKey baseKey(const QWidget *widget)
                                                                                           : 0,
                   widget->underMouse(),
                   int(widget->layoutDirection())};
+    constexpr qsizetype shared = 11;
+    Q_ASSERT(own.size() <= key.values.size() - shared);
+    std::copy(own.begin(), own.end(), key.values.begin() + shared);
     return key;
 }
 
-// Paints `widget` from the picture kept under `key`, drawn by `draw` first
-// when there is none.
 // Whether a kept picture can stand in for the style's drawing: only at a whole
 // pixel ratio, where the widget starts on a whole device pixel and the
 // picture covers it exactly. At any other the stock control paints itself.
@@ -59,6 +59,8 @@ bool keepsPictures(const QWidget *widget)
     return ratio == std::round(ratio);
 }
 
+// Paints `widget` from the picture kept under `key`, drawn by `draw` first
+// when there is none.
 template <typename Draw>
 void paintKept(QWidget *widget, KeptPictures &kept, const PictureKey &key, Draw draw)
 {
@@ -121,13 +123,10 @@ void ActivityBar::paintEvent(QPaintEvent *event)
         QProgressBar::paintEvent(event);
         return;
     }
-    PictureKey key = baseKey(this);
-    key.values[OwnValues] = minimum();
-    key.values[OwnValues + 1] = maximum();
-    key.values[OwnValues + 2] = value();
-    key.values[OwnValues + 3] = int(alignment()) | int(orientation()) << 16 |
-                                int(invertedAppearance()) << 20 | int(textDirection()) << 21 |
-                                int(isTextVisible()) << 22;
+    PictureKey key =
+        keyOf(this, {minimum(), maximum(), value(),
+                     int(alignment()) | int(orientation()) << 16 | int(invertedAppearance()) << 20 |
+                         int(textDirection()) << 21 | int(isTextVisible()) << 22});
     if (isTextVisible())
         key.text = text() + QLatin1Char('\n') + font().key();
     paintKept(this, m_pictures, key, [&](QPainter &painter) {
@@ -152,12 +151,8 @@ void CachedScrollBar::paintEvent(QPaintEvent *event)
         QScrollBar::paintEvent(event);
         return;
     }
-    PictureKey key = baseKey(this);
-    key.values[OwnValues] = minimum();
-    key.values[OwnValues + 1] = maximum();
-    key.values[OwnValues + 2] = sliderPosition();
-    key.values[OwnValues + 3] = pageStep();
-    key.values[OwnValues + 4] = int(orientation()) | int(invertedAppearance()) << 4;
+    const PictureKey key = keyOf(this, {minimum(), maximum(), sliderPosition(), pageStep(),
+                                        int(orientation()) | int(invertedAppearance()) << 4});
     paintKept(this, m_pictures, key, [&](QPainter &painter) {
         QStyleOptionSlider option;
         initStyleOption(&option);
