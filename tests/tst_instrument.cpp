@@ -61,7 +61,6 @@ private Q_SLOTS:
         };
         row("AT, CR", "AT\r", "OK\r\n");
         row("lower case, LF", "at\n", "OK\r\n");
-        row("CR LF is one end", "AT\r\n", "OK\r\n");
         row("LF CR, empty lines", "\r\n\nAT\n\r\r", "OK\r\n");
         row("ATI in Latin-1", "ATI\r", "Kavro Messger\xe4t-Simulator V1.0\r\n");
         row("unknown", "ATX\r", "ERROR\r\n");

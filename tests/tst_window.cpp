@@ -192,12 +192,10 @@ private Q_SLOTS:
             QTest::newRow(name) << comport << baud << options << failWith << calls.first(reached)
                                 << message;
         };
-        row("start-up selection", "1", "9600", "", 1, "9600,n,8,1");
         row("even, 7, 2", "2", "19200", "even sieben zwei", 2, "19200,e,7,2");
         row("odd, 8, 2", "10", "115200", "odd zwei", 10, "115200,o,8,2");
         row("baud with its blank, port trimmed", " 3 ", " 300", "", 3, " 300,n,8,1");
         row("port with sign", "+7", "9600", "", 7, "9600,n,8,1");
-        row("negative port goes to the port", "-1", "9600", "", -1, "9600,n,8,1");
         row("in use", " 3 ", "9600", "", 3, "9600,n,8,1", 3, 8005,
             " Com 3 ist bereits von einem anderen Programm geöffnet!");
         row("does not exist", "12", "9600", "", 12, "9600,n,8,1", 3, 8002,
