@@ -2,6 +2,7 @@
 
 #include "cachedcontrols.h"
 
+#include "bytenames.h"
 #include "codepage.h"
 
 #include <QApplication>
@@ -22,13 +23,6 @@ namespace
 {
 
 constexpr int Margin = 3; // between the frame and the text
-
-// The names of the control bytes 0 to 31, as in the ASCII table.
-constexpr const char *controlNames[32] = {
-    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
-    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US",
-};
 
 // The lines without their CR LF: the rows of the box start at these. A text
 // that ends with CR LF has an empty last block, where the next line appears.
@@ -126,23 +120,6 @@ void ReceiveView::setLines(const QList<QByteArray> &lines)
         m_frame.start();
 }
 
-ReceiveView::Shown ReceiveView::shownAs(uchar byte)
-{
-    if (byte < 0x20)
-        return {QString::fromLatin1(controlNames[byte]), true};
-    if (byte == 0x7f)
-        return {QStringLiteral("DEL"), true};
-    const char16_t c = charFromByte(byte).unicode();
-    if (c >= 0x80 && c < 0xa0) // C1 controls have no common names: their code
-        return {QString::number(c, 16).toUpper(), true};
-    // Both look like nothing at all on the screen.
-    if (byte == 0xa0)
-        return {QStringLiteral("NBSP"), true};
-    if (byte == 0xad)
-        return {QStringLiteral("SHY"), true};
-    return {QString(QChar(c)), false};
-}
-
 void ReceiveView::prepareFont()
 {
     const QFont main = font();
@@ -178,7 +155,7 @@ void ReceiveView::prepareFont()
     };
     for (int b = 0; b < 256; ++b) {
         Cell &cell = m_cells[b];
-        Shown shown = shownAs(uchar(b));
+        ShownByte shown = shownAs(uchar(b));
         qreal width = -1;
         if (!shown.boxed)
             width = glyphsOf(m_font, shown.text, cell);
@@ -764,7 +741,7 @@ QString ReceiveView::selectedText() const
         const qsizetype end = b == to.block ? to.at : block.size();
         for (qsizetype i = begin; i < end; ++i) {
             const uchar byte = uchar(block[i]);
-            const Shown shown = shownAs(byte);
+            const ShownByte shown = shownAs(byte);
             if (byte == '\t')
                 text += QLatin1Char('\t');
             else if (shown.boxed && byte != 0xa0 && byte != 0xad)

@@ -42,14 +42,6 @@ public:
     // Brings the picture up to date now instead of at the next frame.
     void syncNow();
 
-    // How one byte is shown: a character of the box's font, or a name drawn
-    // small in a box. The one place that decides it.
-    struct Shown {
-        QString text;
-        bool boxed = false;
-    };
-    static Shown shownAs(uchar byte);
-
     // The rows in sight, each as the bytes it shows (wrapped rows apart).
     QList<QByteArray> rowsInSight() const;
 
