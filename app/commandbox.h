@@ -1,7 +1,5 @@
 #pragma once
 
-#include "seriallink.h"
-
 #include <QPlainTextEdit>
 
 // The command box. Every character the operator types or pastes goes out as
@@ -9,14 +7,15 @@
 // text(), while a CR or LF that came in a paste stays that very character.
 // Tab moves the focus on. Lines wrap anywhere, so a long command without
 // blanks costs time in proportion to its length, not to its square.
-class CommandBox : public QPlainTextEdit, public CommandControl
+class CommandBox : public QPlainTextEdit
 {
     Q_OBJECT
 public:
     explicit CommandBox(QWidget *parent = nullptr);
 
-    QString text() const override;
-    void setText(const QString &text) override;
+    // The command as typed; a line break made with Enter reads as CR LF.
+    QString text() const;
+    void setText(const QString &text);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

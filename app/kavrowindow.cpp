@@ -128,10 +128,9 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     resize(665, 452);
     m_port->setObjectName(QStringLiteral("MSComm1"));
 
+    m_capture = new Capture(m_dialog, m_boxes, this);
+    m_link = new SerialLink(*m_port, m_boxes, *m_capture, this);
     buildControls();
-    m_capture = std::make_unique<Capture>(m_captureControls, m_dialog, m_boxes,
-                                          [this](const KavroError &e) { m_reporter.report(e); });
-    m_link = std::make_unique<SerialLink>(m_linkControls, *m_port, m_boxes, *m_capture);
     setTabChain();
     wireEvents();
 }
@@ -140,8 +139,8 @@ KavroWindow::~KavroWindow() = default;
 
 void KavroWindow::buildControls()
 {
-    LinkControls &f = m_linkControls;
-    CaptureControls &c = m_captureControls;
+    Controls &f = m_c;
+    Controls &c = m_c;
 
     auto *Frame1 =
         frame(this, "Frame1", QStringLiteral("Aufzeichnung"), twips(4800, 3000, 5175, 2175));
@@ -168,9 +167,8 @@ void KavroWindow::buildControls()
     f.Verbind->setFont(designFont(13, true));
 
     auto *Frame4 = frame(this, "Frame4", QStringLiteral("Empfang"), twips(120, 3000, 4575, 3735));
-    auto *Empfang = place(new ReceiveView(Frame4), "Empfang", twips(120, 240, 4335, 2895));
-    Empfang->setFont(designFont(13));
-    f.Empfang = Empfang;
+    f.Empfang = place(new ReceiveView(Frame4), "Empfang", twips(120, 240, 4335, 2895));
+    f.Empfang->setFont(designFont(13));
     button(Frame4, "clear_empf", QStringLiteral("Inhalt löschen"), twips(3240, 3240, 1215, 375));
 
     auto *Frame3 =
@@ -187,10 +185,6 @@ void KavroWindow::buildControls()
     button(Frame3, "clear_send", QStringLiteral("Befehl löschen"), twips(8400, 840, 1215, 375));
     button(Frame3, "send_win", QStringLiteral("Befehl senden"), twips(8400, 360, 1215, 375));
 
-    c.Timer1 = new QTimer(this);
-    c.Timer1->setObjectName(QStringLiteral("Timer1"));
-    c.Timer1->setInterval(50);
-
     f.Frame5 =
         frame(this, "Frame5", QStringLiteral("COM-Port-Parameter"), twips(2160, 120, 7815, 975));
     f.Baud = combo(f.Frame5, "Baud",
@@ -205,7 +199,7 @@ void KavroWindow::buildControls()
     // What each number is right now, beside the items and in the tooltip,
     // from the same map the port opens by.
     if (auto *device = qobject_cast<DeviceSerialPort *>(m_port))
-        new PortList(f.Comport, new PortDirectory(device->environment()));
+        m_portList = new PortList(f.Comport, new PortDirectory(device->environment()));
 
     auto *DataBits =
         frame(f.Frame5, "DataBits", QStringLiteral("Datenbits"), twips(2280, 240, 1095, 615));
@@ -268,30 +262,102 @@ void KavroWindow::wireEvents()
         Q_ASSERT(b);
         connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
     };
-    onClick("Verbind", [this] { m_link->Verbind_Click(); });
-    onClick("send_win", [this] { m_link->send_win_Click(); });
-    onClick("clear_send", [this] { m_link->clear_send_Click(); });
+    onClick("Verbind", [this] { m_link->Verbind_Click(portChoice()); });
+    onClick("send_win", [this] { m_link->send_win_Click(m_c.SendWin->text(), terminator()); });
+    onClick("clear_send", [this] { clear_send_Click(); });
     onClick("clear_empf", [this] { m_link->clear_empf_Click(); });
     onClick("StartRec", [this] { m_capture->StartRec_Click(); });
-
     connect(m_port, &SerialPort::OnComm, this, [this] {
         m_reporter.run([this] { m_link->MSComm1_OnComm(); }, ErrorReporter::Show::FromEventLoop);
     });
-    // A vanished device that is waited for has a look of its own: amber, and
-    // the lamp says what it waits for.
-    connect(m_port, &SerialPort::WaitingChanged, this, [this](bool waiting, const QString &about) {
-        auto *lamp = findChild<Lamp *>(QStringLiteral("Shape1"));
-        lamp->setToolTip(waiting ? about : QString());
-        if (waiting)
-            lamp->setFillColor(LampControl::Amber);
-        else if (m_port->PortOpen())
-            lamp->setFillColor(LampControl::Green);
+    connect(&m_capture->timer(), &QTimer::timeout, this,
+            [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
+
+    // What the handlers tell, shown in the controls.
+    connect(m_link, &SerialLink::lookChanged, this, &KavroWindow::showLook);
+    connect(m_link, &SerialLink::refusalChanged, this, &KavroWindow::showRefusal);
+    connect(m_link, &SerialLink::linesChanged, m_c.Empfang, &ReceiveView::setLines);
+    connect(m_link, &SerialLink::viewCleared, m_c.Empfang, &ReceiveView::clearText);
+    connect(m_capture, &Capture::recordingChanged, this, [this](bool recording) {
+        m_c.StartRec->setText(recording ? QStringLiteral("Stopp") : QStringLiteral("Start"));
     });
+    connect(m_capture, &Capture::fileShown, m_c.Text1, &QPlainTextEdit::setPlainText);
+    connect(m_capture, &Capture::barValueChanged, m_c.ProgressBar1, &QProgressBar::setValue);
+
+    // Failures found outside any handler: a write of the capture, or the
+    // rest of a long command that could not be written in the background.
+    connect(m_capture, &Capture::failed, this,
+            [this](const KavroError &e) { m_reporter.report(e); });
     connect(m_port, &SerialPort::Failed, this, [this](const KavroError &e) {
         m_reporter.run([&e] { throw e; }, ErrorReporter::Show::FromEventLoop);
     });
-    connect(m_captureControls.Timer1, &QTimer::timeout, this,
-            [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
+}
+
+PortChoice KavroWindow::portChoice() const
+{
+    // Each option of a group is looked at in turn; the last one selected
+    // gives the group's letter (only one can be).
+    PortChoice choice{m_c.Comport->currentText(), m_c.Baud->currentText(), {}, {}, {}};
+    if (m_c.even->isChecked())
+        choice.parity = QStringLiteral("e");
+    if (m_c.odd->isChecked())
+        choice.parity = QStringLiteral("o");
+    if (m_c.non->isChecked())
+        choice.parity = QStringLiteral("n");
+    if (m_c.acht->isChecked())
+        choice.dataBits = QStringLiteral("8");
+    if (m_c.sieben->isChecked())
+        choice.dataBits = QStringLiteral("7");
+    if (m_c.eins->isChecked())
+        choice.stopBits = QStringLiteral("1");
+    if (m_c.zwei->isChecked())
+        choice.stopBits = QStringLiteral("2");
+    return choice;
+}
+
+Terminator KavroWindow::terminator() const
+{
+    Terminator terminator = Terminator::None;
+    if (m_c.Option2->isChecked())
+        terminator = Terminator::Cr;
+    if (m_c.Option3->isChecked())
+        terminator = Terminator::Lf;
+    if (m_c.Option4->isChecked())
+        terminator = Terminator::CrLf;
+    if (m_c.Option5->isChecked())
+        terminator = Terminator::LfCr;
+    return terminator;
+}
+
+// The one place that decides how the port looks: the caption, the lamp's
+// colour and tooltip, and whether the parameters may be changed.
+void KavroWindow::showLook(PortLook look, const QString &about)
+{
+    m_look = look;
+    m_lookAbout = about;
+    static const quint32 colours[] = {Lamp::Red, Lamp::Green, Lamp::Amber};
+    m_c.Verbind->setText(look == PortLook::Closed ? QStringLiteral("Öffnen")
+                                                  : QStringLiteral("Schließen"));
+    m_c.Shape1->setFillColor(colours[int(look)]);
+    m_c.Frame5->setEnabled(look == PortLook::Closed);
+    showRefusal();
+}
+
+// Why the last opening failed stays readable without a dialog, until the next
+// opening: in the lamp's and the port box's tooltips.
+void KavroWindow::showRefusal()
+{
+    QString refusal;
+    if (const std::optional<KavroError> &e = m_link->lastRefusal())
+        refusal = QStringLiteral("Öffnen fehlgeschlagen: %1").arg(e->description());
+    m_c.Shape1->setToolTip(m_look == PortLook::Waiting ? m_lookAbout : refusal);
+    if (m_portList)
+        m_portList->setNotice(refusal);
+}
+
+void KavroWindow::clear_send_Click()
+{
+    m_c.SendWin->setText(QString());
 }
 
 void KavroWindow::Form_Unload()

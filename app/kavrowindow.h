@@ -8,14 +8,25 @@
 
 #include <memory>
 
+class ActivityBar;
+class CommandBox;
 class CommonDialog;
+class Lamp;
 class MessageBoxes;
+class PortList;
+class QComboBox;
+class QGroupBox;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class ReceiveView;
 class SerialPort;
 
 // The terminal window. It builds every control at its design place and value,
 // owns the components and the handlers with their state, and wires the eight
-// events to the handlers. The port, the message boxes and the file dialog may
-// be handed in (tests do); otherwise the window makes the real ones.
+// events to the handlers: it reads its controls for them and shows what they
+// tell. The port, the message boxes and the file dialog may be handed in
+// (tests do); otherwise the window makes the real ones.
 class KavroWindow : public QWidget
 {
     Q_OBJECT
@@ -37,6 +48,14 @@ private:
     void setTabChain();
     void wireEvents();
     void Form_Unload();
+    void clear_send_Click();
+
+    // What the controls hold when a handler reads them.
+    PortChoice portChoice() const;
+    Terminator terminator() const;
+    // What the handlers tell, shown.
+    void showLook(PortLook look, const QString &about);
+    void showRefusal();
 
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     std::unique_ptr<CommonDialog> m_ownDialog;
@@ -44,8 +63,29 @@ private:
     CommonDialog &m_dialog;
     ErrorReporter m_reporter;
     SerialPort *const m_port;
-    LinkControls m_linkControls;
-    CaptureControls m_captureControls;
-    std::unique_ptr<Capture> m_capture;
-    std::unique_ptr<SerialLink> m_link;
+    Capture *m_capture = nullptr;
+    SerialLink *m_link = nullptr;
+    PortLook m_look = PortLook::Closed;
+    QString m_lookAbout;
+
+    // The controls the handlers' values come from and their outcomes go to,
+    // by their design names.
+    struct Controls {
+        QPushButton *Verbind = nullptr;
+        Lamp *Shape1 = nullptr;
+        QGroupBox *Frame5 = nullptr;
+        QComboBox *Baud = nullptr;
+        QComboBox *Comport = nullptr;
+        QRadioButton *even = nullptr, *odd = nullptr, *non = nullptr;
+        QRadioButton *acht = nullptr, *sieben = nullptr;
+        QRadioButton *eins = nullptr, *zwei = nullptr;
+        CommandBox *SendWin = nullptr;
+        // "kein Zeichen" (Option1) is what remains when none of these is chosen.
+        QRadioButton *Option2 = nullptr, *Option3 = nullptr, *Option4 = nullptr, *Option5 = nullptr;
+        ReceiveView *Empfang = nullptr;
+        QPushButton *StartRec = nullptr;
+        QPlainTextEdit *Text1 = nullptr;
+        ActivityBar *ProgressBar1 = nullptr;
+    } m_c;
+    PortList *m_portList = nullptr;
 };

@@ -87,9 +87,16 @@ bool PortList::eventFilter(QObject *watched, QEvent *event)
 
 // The opened list is as wide as its widest line needs, at least as wide as
 // the box; the tooltip follows the typed number.
+void PortList::setNotice(const QString &notice)
+{
+    m_notice = notice;
+    update();
+}
+
 void PortList::update()
 {
-    m_box->setToolTip(m_directory->toolTip(m_box->currentText()));
+    const QString words = m_directory->toolTip(m_box->currentText());
+    m_box->setToolTip(m_notice.isEmpty() ? words : m_notice + QStringLiteral("\n\n") + words);
     QAbstractItemView *view = m_box->view();
     int widest = 0;
     QStyleOptionViewItem option;

@@ -19,6 +19,8 @@ public:
 
     // The words drawn beside the item.
     QString description(const QModelIndex &index) const;
+    // A notice the tooltip begins with (why the last opening failed), or none.
+    void setNotice(const QString &notice);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
@@ -34,4 +36,5 @@ private:
     QComboBox *const m_box;
     PortDirectory *const m_directory;
     QTimer m_whileOpen;
+    QString m_notice;
 };

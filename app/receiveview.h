@@ -1,7 +1,5 @@
 #pragma once
 
-#include "seriallink.h"
-
 #include <QAbstractScrollArea>
 #include <QByteArray>
 #include <QImage>
@@ -25,7 +23,7 @@
 // Every byte is shown so that an operator can tell which it was: Windows-1252
 // characters as themselves, control bytes and the few invisible ones as a
 // small boxed name in a muted colour ("ESC", "NUL", "90").
-class ReceiveView : public QAbstractScrollArea, public ReceiveControl
+class ReceiveView : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
@@ -35,9 +33,9 @@ public:
     QString text() const;
     QByteArray textBytes() const;
     // Empties the box.
-    void clearText() override;
+    void clearText();
     // Replaces the text by these lines (shared, not copied).
-    void setLines(const QList<QByteArray> &lines) override;
+    void setLines(const QList<QByteArray> &lines);
 
     // Brings the picture up to date now instead of at the next frame.
     void syncNow();

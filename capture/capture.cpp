@@ -4,15 +4,17 @@
 #include "kavroerror.h"
 #include "messageboxes.h"
 
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTimer>
-
-Capture::Capture(const CaptureControls &controls, CommonDialog &dialog, MessageBoxes &boxes,
-                 std::function<void(const KavroError &)> report)
-    : m_c(controls), m_dialog(dialog), m_boxes(boxes), m_report(std::move(report))
+Capture::Capture(CommonDialog &dialog, MessageBoxes &boxes, QObject *parent)
+    : QObject(parent), m_dialog(dialog), m_boxes(boxes), m_timer1(this)
 {
+    m_timer1.setObjectName(QStringLiteral("Timer1"));
+    m_timer1.setInterval(50);
+}
+
+void Capture::setBarValue(float value)
+{
+    m_barValue = value;
+    Q_EMIT barValueChanged(int(value));
 }
 
 void Capture::StartRec_Click()
@@ -20,7 +22,7 @@ void Capture::StartRec_Click()
     QString file; // the capture file this click works on, once it is known
     const bool stopping = m_recActive != 0;
     try {
-        m_c.ProgressBar1->setValue(0);
+        setBarValue(0);
         if (stopping) {
             file = m_files.path(1);
             stopSequence();
@@ -37,7 +39,7 @@ void Capture::StartRec_Click()
             stopping ? QStringLiteral("Die Aufzeichnungsdatei „%1“ konnte nicht "
                                       "vollständig geschrieben werden: %2.")
                      : QStringLiteral("Die Aufzeichnung kann nicht beginnen: „%1“: %2.");
-        m_report(KavroError(e.number(), what.arg(file, e.description())));
+        Q_EMIT failed(KavroError(e.number(), what.arg(file, e.description())));
     }
 }
 
@@ -70,7 +72,7 @@ void Capture::startSequence(QString &file)
             return;
     }
 
-    m_c.Text1->setPlainText(m_recFileName);
+    Q_EMIT fileShown(m_recFileName);
     try {
         FileNumbers::remove(m_recFileName);
     } catch (const KavroError &e) {
@@ -78,27 +80,26 @@ void Capture::startSequence(QString &file)
             throw;
     }
     m_files.openAppend(1, m_recFileName);
-    m_c.StartRec->setText(QStringLiteral("Stopp"));
+    Q_EMIT recordingChanged(true);
     m_recActive = -1;
-    m_c.Timer1->start();
+    m_timer1.start();
 }
 
 void Capture::stopSequence()
 {
-    m_c.StartRec->setText(QStringLiteral("Start"));
+    Q_EMIT recordingChanged(false);
     m_recActive = 0;
     // The bar stands still before the file is closed, so a close that fails
     // cannot leave it running under "Start".
-    m_c.Timer1->stop();
+    m_timer1.stop();
     m_files.close(1);
 }
 
 void Capture::Timer1_Timer()
 {
-    QProgressBar *bar = m_c.ProgressBar1;
-    if (bar->value() == 100)
-        bar->setValue(0);
-    bar->setValue(bar->value() + 1);
+    if (m_barValue == 100.0f)
+        setBarValue(0);
+    setBarValue(m_barValue + 1.0f);
 }
 
 void Capture::write(QByteArrayView unit)
@@ -129,15 +130,15 @@ void Capture::stopAfterFailure(const KavroError &e) noexcept
     // and the data would silently go missing. Stop as the operator's "Stopp"
     // would, keep what reached the file, and say so once.
     const QString path = m_files.path(1);
-    m_c.StartRec->setText(QStringLiteral("Start"));
+    Q_EMIT recordingChanged(false);
     m_recActive = 0;
     try {
         m_files.close(1);
     } catch (const KavroError &) {
         // The same failure again; the file is closed all the same.
     }
-    m_c.Timer1->stop();
-    m_c.ProgressBar1->setValue(0);
+    m_timer1.stop();
+    setBarValue(0);
     QString text =
         QStringLiteral("Die Aufzeichnungsdatei „%1“ kann nicht weiter beschrieben werden: "
                        "%2. Die Aufzeichnung wurde beendet.")
@@ -145,5 +146,5 @@ void Capture::stopAfterFailure(const KavroError &e) noexcept
     if (e.number() != Err::FileNotFound)
         text +=
             QStringLiteral(" Die Datei enthält alles, was bis dahin geschrieben werden konnte.");
-    m_report(KavroError(e.number(), text));
+    Q_EMIT failed(KavroError(e.number(), text));
 }

@@ -2,37 +2,25 @@
 
 #include "capturesink.h"
 #include "filenumbers.h"
+#include "kavroerror.h"
 
+#include <QObject>
 #include <QString>
-
-#include <functional>
+#include <QTimer>
 
 class CommonDialog;
-class KavroError;
 class MessageBoxes;
-class QPlainTextEdit;
-class QProgressBar;
-class QPushButton;
-class QTimer;
-
-// The capture's controls; the window fills them in.
-struct CaptureControls {
-    QPushButton *StartRec = nullptr;
-    QPlainTextEdit *Text1 = nullptr;
-    QProgressBar *ProgressBar1 = nullptr;
-    QTimer *Timer1 = nullptr;
-};
 
 // Recording received units into the capture file (file number 1), and the
 // activity bar that runs meanwhile. The capture owns its state (RecActive,
-// RecFileName); the receive handler only hands it every unit.
-class Capture : public CaptureSink
+// RecFileName), the timer Timer1 and the bar's value; what the operator sees
+// of them (StartRec's caption, Text1, ProgressBar1) it tells through signals,
+// which the window shows. The receive handler only hands it every unit.
+class Capture : public QObject, public CaptureSink
 {
+    Q_OBJECT
 public:
-    // report: where a failure found outside any click (a write that fails)
-    // goes, to be shown once the running handler has ended.
-    Capture(const CaptureControls &controls, CommonDialog &dialog, MessageBoxes &boxes,
-            std::function<void(const KavroError &)> report);
+    Capture(CommonDialog &dialog, MessageBoxes &boxes, QObject *parent = nullptr);
 
     void StartRec_Click();
     void Timer1_Timer();
@@ -47,17 +35,32 @@ public:
     // The path taken from the file dialog at the latest start.
     const QString &recFileName() const { return m_recFileName; }
     FileNumbers &files() { return m_files; }
+    // The activity bar's value, 0 to 100.
+    float barValue() const { return m_barValue; }
+    QTimer &timer() { return m_timer1; }
+
+Q_SIGNALS:
+    // StartRec reads "Stopp" while recording, else "Start".
+    void recordingChanged(bool recording);
+    // Text1 shows the capture file's path.
+    void fileShown(const QString &path);
+    void barValueChanged(int value);
+    // A failure found outside any click (a write that failed), to be shown
+    // once the running handler has ended; or one of a click that the
+    // operator must hear of.
+    void failed(const KavroError &error);
 
 private:
     void startSequence(QString &file);
     void stopSequence();
     void stopAfterFailure(const KavroError &e) noexcept;
+    void setBarValue(float value);
 
-    const CaptureControls m_c;
     CommonDialog &m_dialog;
     MessageBoxes &m_boxes;
-    const std::function<void(const KavroError &)> m_report;
     FileNumbers m_files;
+    QTimer m_timer1; // a child, so that it is found by its name
     qint16 m_recActive = 0;
     QString m_recFileName;
+    float m_barValue = 0;
 };

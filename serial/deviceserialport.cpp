@@ -1,162 +1,105 @@
 #include "deviceserialport.h"
 
 #include "codepage.h"
+#include "devicelock.h"
+#include "devicereturn.h"
 #include "kavroerror.h"
 #include "networkline.h"
+#include "networkredial.h"
 #include "portstatus.h"
+#include "readpacer.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
-#include <QPointer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <utility>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
-#include <unistd.h>
 
 namespace
 {
 
-// Pseudo-terminal slaves (Unix 98 ptys) have these major numbers.
-constexpr unsigned PtySlaveMajorFirst = 136;
-constexpr unsigned PtySlaveMajorLast = 143;
-
-[[noreturn]] void portInUse(const QString &device)
+// The settings text's values as QSerialPort takes them; false when the device
+// refuses one. A pseudo-terminal has no line: the kernel keeps it at 8 data
+// bits without parity whatever is asked. The bytes pass all the same, so the
+// character format is not held against it.
+bool applyLineSettings(QSerialPort &port, const LineSettings &s, bool lineless)
 {
-    raisePortError(EBUSY, device);
+    // With five data bits a UART told to use two stop bits sends one and a
+    // half, and 1.5 comes only with five data bits.
+    const QSerialPort::StopBits stop =
+        s.stopBits == LineSettings::StopBits::One ? QSerialPort::OneStop : QSerialPort::TwoStop;
+    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                                   QSerialPort::OddParity, QSerialPort::MarkParity,
+                                                   QSerialPort::SpaceParity};
+    port.clearError();
+    bool ok = port.setBaudRate(s.baud) && port.setStopBits(stop) &&
+              port.setFlowControl(QSerialPort::NoFlowControl);
+    ok = (port.setDataBits(QSerialPort::DataBits(s.dataBits)) || lineless) && ok;
+    ok = (port.setParity(parities[int(s.parity)]) || lineless) && ok;
+    port.clearError();
+    return ok;
+}
+
+QString settingsRefused(const QString &settings, const QString &device)
+{
+    return QStringLiteral(
+               "Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
+        .arg(settings, device);
+}
+
+QString goneText(const QString &device)
+{
+    return QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device);
 }
 
 } // namespace
 
 struct DeviceSerialPort::Private {
     Private(DeviceSerialPort *owner, const Environment &environment)
-        : q(owner), port(new QSerialPort(owner)), env(environment)
+        : q(owner), port(new QSerialPort(owner)), env(environment), pacer(*port, owner)
     {
     }
 
     DeviceSerialPort *const q;
-    QSerialPort *const port;
+    QSerialPort *const port; // a child of the port object
     const Environment env;
 
     qint16 commPort = 1;
     QString settingsText = QStringLiteral("9600,n,8,1");
     LineSettings settings;
 
-    bool open = false;         // what PortOpen reports
-    bool lost = false;         // the device failed while open and is given up
-    bool absent = false;       // the device vanished while open and is waited for
-    QString linkPath;          // the com<n> link the device was found by, if any
-    quint64 lostLinkStamp = 0; // that link's inode and time when the device vanished
-    QString absentAbout;       // what the lamp's tooltip says meanwhile
-    QFileSystemWatcher *watcher = nullptr;
-    QTimer *lookAgain = nullptr;
+    bool open = false; // what PortOpen reports
+    QString device;    // the device or network address of the open port
+    QString linkPath;  // the com<n> link it was found by, if any
+    std::unique_ptr<DeviceLock> lock;
+    ReadPacer pacer;
     // A slow look whether the open device is still there, for the rare
     // vanishing that QSerialPort does not report.
-    QTimer *presence = nullptr;
-    // A slow line is taken in once a beat instead of with every piece the
-    // device delivers (a USB adapter at 115200 baud sends a few bytes every
-    // millisecond or so). After an event that took in little, QSerialPort's
-    // read notifier rests until the next beat of a 50 ms coarse timer, which
-    // the system fires together with the window's own 50 ms timers; what
-    // arrived meanwhile makes one event. The first piece after a quiet spell
-    // is taken at once, and a fast line never rests, so nothing waits longer
-    // than a beat and the system's buffers hold at most a beat's worth. Slow
-    // means: less than RestBelow bytes in the last 100 to 200 ms, counted in
-    // two buckets of 100 ms; a flood fills them at once, even while single
-    // pieces of it are small.
-    static constexpr qsizetype RestBelow = 4096;
-    QTimer *rest = nullptr;
-    bool resting = false;
-    QPointer<QSocketNotifier> readNotifier;
-    QElapsedTimer clock;
-    qint64 bucketStart = 0;
-    qsizetype lately[2] = {0, 0};
+    QTimer presence;
 
-    void restAfter(qsizetype taken)
-    {
-        if (!clock.isValid())
-            clock.start();
-        const qint64 now = clock.elapsed();
-        if (now - bucketStart >= 100) {
-            lately[0] = now - bucketStart < 200 ? lately[1] : 0;
-            lately[1] = 0;
-            bucketStart = now;
-        }
-        lately[1] += taken;
-        if (net || lately[0] + lately[1] >= RestBelow || !port->isOpen())
-            return;
-        if (!readNotifier) {
-            const auto notifiers = port->findChildren<QSocketNotifier *>();
-            for (QSocketNotifier *n : notifiers)
-                if (n->type() == QSocketNotifier::Read && n->socket() == port->handle())
-                    readNotifier = n;
-        }
-        // A QSerialPort that reads without such a notifier is read as the
-        // pieces come.
-        if (!readNotifier || !readNotifier->isEnabled())
-            return;
-        readNotifier->setEnabled(false);
-        resting = true;
-        if (!rest) {
-            rest = new QTimer(q);
-            rest->setInterval(50);
-            rest->setTimerType(Qt::CoarseTimer);
-            QObject::connect(rest, &QTimer::timeout, q, [this] { endRest(); });
-        }
-        if (!rest->isActive())
-            rest->start();
-    }
-    void endRest()
-    {
-        // The timer keeps the beat while the line keeps the port resting.
-        if (!resting) {
-            if (rest)
-                rest->stop();
-            return;
-        }
-        resting = false;
-        if (readNotifier && port->isOpen())
-            readNotifier->setEnabled(true);
-    }
-    // QSerialPort makes a new notifier with every opening.
-    void forgetNotifier()
-    {
-        endRest();
-        readNotifier = nullptr;
-    }
-
-    // The port on a serial server the open port is (null for a device), and
-    // the pause before the next try to reach it again while it is away.
+    // The port on a serial server the open port is (null for a device).
     NetworkLine *net = nullptr;
-    QTimer *callAgain = nullptr;
-    int callAgainMs = 0;
-    int lostNumber = 0; // what Output reports then
-    QString lostText;
-    bool writing = false;     // setOutput is handing bytes to QSerialPort
-    bool writeFailed = false; // ... and a write failed meanwhile
-    QString device;
-    int guard = -1; // our own descriptor, holding the flock
 
-    // Received bytes are taken from QSerialPort in one piece (q->m_in); Input
-    // hands them out one at a time without copying.
+    // The device failed while open and is given up: what Output reports.
+    bool lost = false;
+    int lostNumber = 0;
+    QString lostText;
+    // The device vanished while open and is waited for, or the connection
+    // dropped and the server is called again.
+    bool absent = false;
+    QString absentAbout;
+    std::unique_ptr<DeviceReturn> deviceReturn;
+    std::unique_ptr<NetworkRedial> redial;
+
+    bool writing = false;     // setOutput is handing bytes over
+    bool writeFailed = false; // ... and a write failed meanwhile
     bool raiseQueued = false;
 
     // Where the bytes of the open port come from: the device, or the
@@ -172,12 +115,12 @@ struct DeviceSerialPort::Private {
         return n;
     }
 
-    // What QSerialPort holds that Input has not taken yet. Asking costs a
+    // What the line holds that Input has not taken yet. Asking costs a
     // handful of calls, which the receive handler would pay for every
-    // character. QSerialPort's buffer only grows while the event loop runs,
-    // and every raise of OnComm marks that it may have grown; once it was found
+    // character. The line's buffer only grows while the event loop runs, and
+    // every raise of OnComm marks that it may have grown; once it was found
     // empty, it stays empty until then.
-    qsizetype portHolds()
+    qsizetype lineHolds()
     {
         if (!q->m_inMore)
             return 0;
@@ -187,15 +130,6 @@ struct DeviceSerialPort::Private {
         return n;
     }
 
-    void releaseGuard()
-    {
-        if (guard >= 0) {
-            ::flock(guard, LOCK_UN);
-            ::close(guard);
-        }
-        guard = -1;
-    }
-
     void closeAll()
     {
         if (port->isOpen())
@@ -203,16 +137,17 @@ struct DeviceSerialPort::Private {
         if (net) {
             // It may be inside its own wait for the server (a window closed
             // meanwhile): it goes when that has returned.
+            redial.reset();
             net->disconnect(q);
             std::exchange(net, nullptr)->dispose();
         }
-        forgetNotifier();
-        releaseGuard();
+        pacer.forget();
+        lock.reset();
         port->clearError();
         const bool wasAbsent = absent;
-        stopWatching();
-        if (presence)
-            presence->stop();
+        deviceReturn.reset();
+        redial.reset();
+        presence.stop();
         open = false;
         absent = false;
         linkPath.clear();
@@ -227,48 +162,7 @@ struct DeviceSerialPort::Private {
             Q_EMIT q->WaitingChanged(false, {});
     }
 
-    bool gone() const { return hungUp() || !QFileInfo::exists(device); }
-
-    bool hungUp() const
-    {
-        if (guard < 0)
-            return true;
-        pollfd p{guard, 0, 0};
-        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
-    }
-
-    bool isPseudoTerminal() const
-    {
-        struct stat st {
-        };
-        if (guard < 0 || ::fstat(guard, &st) != 0 || !S_ISCHR(st.st_mode))
-            return false;
-        return major(st.st_rdev) >= PtySlaveMajorFirst && major(st.st_rdev) <= PtySlaveMajorLast;
-    }
-
-    bool applySettings(const LineSettings &s)
-    {
-        if (net)
-            return net->setLine(s);
-        // With five data bits a UART told to use two stop bits sends one and
-        // a half, and 1.5 comes only with five data bits.
-        const QSerialPort::StopBits stop =
-            s.stopBits == LineSettings::StopBits::One ? QSerialPort::OneStop : QSerialPort::TwoStop;
-        static const QSerialPort::Parity parities[] = {
-            QSerialPort::NoParity, QSerialPort::EvenParity, QSerialPort::OddParity,
-            QSerialPort::MarkParity, QSerialPort::SpaceParity};
-        // A pseudo-terminal has no line: the kernel keeps it at 8 data bits
-        // without parity whatever is asked. The bytes pass all the same, so
-        // the character format is not held against it.
-        const bool lineless = isPseudoTerminal();
-        port->clearError();
-        bool ok = port->setBaudRate(s.baud) && port->setStopBits(stop) &&
-                  port->setFlowControl(QSerialPort::NoFlowControl);
-        ok = (port->setDataBits(QSerialPort::DataBits(s.dataBits)) || lineless) && ok;
-        ok = (port->setParity(parities[int(s.parity)]) || lineless) && ok;
-        port->clearError();
-        return ok;
-    }
+    bool gone() const { return !lock || lock->hungUp() || !QFileInfo::exists(device); }
 
     // The device failed or went away (a USB adapter pulled, the far end of a
     // pseudo-terminal closed). It is given back to the system at once so that
@@ -278,9 +172,8 @@ struct DeviceSerialPort::Private {
     {
         if (lost || absent)
             return;
-        if (presence)
-            presence->stop();
-        forgetNotifier();
+        presence.stop();
+        pacer.forget();
         QByteArray left = q->m_in.mid(q->m_inNext);
         if (line()->isOpen()) {
             left.append(line()->readAll());
@@ -288,18 +181,16 @@ struct DeviceSerialPort::Private {
         }
         q->m_in = std::move(left);
         q->m_inNext = 0;
-        releaseGuard();
+        lock.reset();
         port->clearError();
         if (number == Err::PortGone) {
             // The same device may well come back (a board reset, an adapter
             // plugged in again): wait for it.
             absent = true;
-            lostLinkStamp = linkStamp();
-            absentAbout = absentText();
             if (net)
-                startCalling();
+                callServerAgain();
             else
-                startWatching();
+                waitForDevice();
             Q_EMIT q->WaitingChanged(true, absentAbout);
         } else {
             lost = true;
@@ -310,172 +201,53 @@ struct DeviceSerialPort::Private {
             raiseLater();
     }
 
-    // What the operator is told while the device is away.
-    QString absentText() const
+    void waitForDevice()
     {
-        if (net)
-            return QStringLiteral(
-                       "Der Anschluss %1 ist nicht mehr erreichbar. Kavro wartet darauf und "
-                       "verbindet wieder, sobald der Server ihn annimmt.")
-                .arg(linkPath.isEmpty() ? device : QStringLiteral("%1 (%2)").arg(linkPath, device));
-        const QString what =
-            linkPath.isEmpty()
-                ? device
-                : QStringLiteral("%1 (%2)").arg(linkPath, QFileInfo(linkPath).symLinkTarget());
-        return QStringLiteral(
-                   "Das Gerät %1 ist nicht mehr da. Kavro wartet darauf und öffnet es wieder, "
-                   "sobald es zurück ist.")
-            .arg(what);
+        deviceReturn.reset(new DeviceReturn(
+            device, linkPath, [this](const QString &target) { openDevice(target, false); }, q));
+        absentAbout = deviceReturn->about();
+        QObject::connect(deviceReturn.get(), &DeviceReturn::aboutChanged, q,
+                         [this](const QString &about) { stillAway(about); });
+        QObject::connect(deviceReturn.get(), &DeviceReturn::returned, q,
+                         [this](const QString &target) {
+                             device = target;
+                             // Let go from inside its own signal: it goes once
+                             // that has returned.
+                             deviceReturn.release()->deleteLater();
+                             presence.start();
+                             back();
+                         });
     }
 
-    QString busyText(const QString &target) const
+    void callServerAgain()
     {
-        QString who = QStringLiteral("ein anderes Programm");
-        if (const pid_t pid = PortStatus::flockHolder(target); pid > 0) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-            const QString name = comm.open(QIODevice::ReadOnly)
-                                     ? QString::fromLocal8Bit(comm.readAll().trimmed())
-                                     : QString();
-            who += name.isEmpty() ? QStringLiteral(" (Prozess %1)").arg(pid)
-                                  : QStringLiteral(" (%1, Prozess %2)").arg(name).arg(pid);
-        }
-        return QStringLiteral(
-                   "Das Gerät %1 ist wieder da, aber %2 hat es geöffnet. Kavro wartet, bis es "
-                   "frei ist.")
-            .arg(target, who);
+        absentAbout = awayText(device, linkPath, true);
+        redial.reset(new NetworkRedial(*net, settings, q));
+        QObject::connect(redial.get(), &NetworkRedial::returned, q, [this] {
+            redial.release()->deleteLater();
+            back();
+        });
+        QObject::connect(redial.get(), &NetworkRedial::refused, q, [this](int number) {
+            stillAway(number == Err::PortInUse ? takenMeanwhileText(device, true)
+                                               : awayText(device, linkPath, true));
+        });
     }
 
-    // The system hands out the numbers of pseudo-terminals again, to anyone: a
-    // /dev/pts/N that appears under the old name, with no link pointed anew
-    // at it, is the same device only when nobody else has it open. A terminal
-    // of somebody's session always is, and it is not taken.
-    bool strangerTerminal(const QString &target) const
+    void stillAway(const QString &about)
     {
-        if (!linkPath.isEmpty() && linkStamp() != lostLinkStamp)
-            return false; // the link was made anew: somebody pointed it at the device
-        struct stat st {
-        };
-        if (::stat(QFile::encodeName(target).constData(), &st) != 0 || !S_ISCHR(st.st_mode) ||
-            major(st.st_rdev) < PtySlaveMajorFirst || major(st.st_rdev) > PtySlaveMajorLast)
-            return false;
-        return PortStatus::heldElsewhere(target, -1);
-    }
-
-    // Tells a link made anew from the old one, even with the same target.
-    quint64 linkStamp() const
-    {
-        struct stat st {
-        };
-        if (::lstat(QFile::encodeName(linkPath).constData(), &st) != 0)
-            return 0;
-        return quint64(st.st_ino) * 1000003u + quint64(st.st_mtim.tv_nsec) +
-               quint64(st.st_mtim.tv_sec);
-    }
-
-    // The device waited for is the one the link points to now (a by-id link
-    // follows its adapter to whatever name it gets), else the same path.
-    QString returnedDevice() const
-    {
-        return linkPath.isEmpty() ? device : QFileInfo(linkPath).canonicalFilePath();
-    }
-
-    // Looking costs nothing while nothing changes: the folders where the
-    // device and its link appear are watched, with a slow look now and then
-    // for what no folder tells (another program letting go of the device,
-    // or the system granting access a moment after the device appeared).
-    void watchPresence()
-    {
-        if (!presence) {
-            presence = new QTimer(q);
-            presence->setInterval(1000);
-            QObject::connect(presence, &QTimer::timeout, q, [this] {
-                if (open && !lost && !absent && !net && gone())
-                    lose(Err::PortGone,
-                         QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
-            });
-        }
-        presence->start();
-    }
-
-    void startWatching()
-    {
-        if (!watcher) {
-            watcher = new QFileSystemWatcher(q);
-            QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, q,
-                             [this] { lookSoon(); });
-            QObject::connect(watcher, &QFileSystemWatcher::fileChanged, q, [this] { lookSoon(); });
-            lookAgain = new QTimer(q);
-            lookAgain->setInterval(1000);
-            QObject::connect(lookAgain, &QTimer::timeout, q, [this] { tryReturn(); });
-        }
-        watchFolders();
-        lookAgain->start();
-    }
-
-    void watchFolders()
-    {
-        QStringList folders{QFileInfo(device).absolutePath(), QStringLiteral("/dev")};
-        if (!linkPath.isEmpty()) {
-            folders << QFileInfo(linkPath).absolutePath();
-            const QString target = QFileInfo(linkPath).symLinkTarget();
-            if (!target.isEmpty())
-                folders << QFileInfo(target).absolutePath();
-        }
-        folders.removeDuplicates();
-        // Every terminal window and login opens and closes entries in
-        // /dev/pts; the slow look finds a pseudo-terminal that comes back.
-        folders.removeAll(QStringLiteral("/dev/pts"));
-        for (const QString &folder : std::as_const(folders)) {
-            if (QFileInfo(folder).isDir() && !watcher->directories().contains(folder))
-                watcher->addPath(folder);
-        }
-    }
-
-    // A server that went away is called again, first after a second, then
-    // after ever longer pauses up to eight seconds, so that a rack of
-    // Kavros does not hammer a server that is rebooting.
-    void startCalling()
-    {
-        if (!callAgain) {
-            callAgain = new QTimer(q);
-            callAgain->setSingleShot(true);
-            QObject::connect(callAgain, &QTimer::timeout, q, [this] {
-                if (absent && net)
-                    net->begin(settings);
-            });
-        }
-        callAgainMs = 1000;
-        callAgain->start(callAgainMs);
-    }
-
-    void netReturned()
-    {
-        if (!absent)
+        if (about == absentAbout)
             return;
+        absentAbout = about;
+        Q_EMIT q->WaitingChanged(true, absentAbout);
+    }
+
+    void back()
+    {
         absent = false;
         q->m_inMore = true;
         Q_EMIT q->WaitingChanged(false, {});
         if (waiting() > 0)
             raiseLater();
-    }
-
-    void netRefused(int number)
-    {
-        if (!absent)
-            return;
-        const QString about =
-            number == Err::PortInUse
-                ? QStringLiteral(
-                      "Der Anschluss %1 ist wieder erreichbar, aber ein anderes Programm hat ihn "
-                      "geöffnet. Kavro wartet, bis er frei ist.")
-                      .arg(device)
-                : absentText();
-        callAgainMs = std::min(callAgainMs * 2, 8000);
-        callAgain->start(callAgainMs);
-        if (about != absentAbout) {
-            absentAbout = about;
-            Q_EMIT q->WaitingChanged(true, absentAbout);
-        }
     }
 
     // Opens the port on a serial server with the settings in force; throws
@@ -488,8 +260,6 @@ struct DeviceSerialPort::Private {
         QObject::connect(net, &NetworkLine::dropped, q, [this] {
             lose(Err::PortGone, QStringLiteral("Die Verbindung zu %1 ist abgebrochen").arg(device));
         });
-        QObject::connect(net, &NetworkLine::opened, q, [this] { netReturned(); });
-        QObject::connect(net, &NetworkLine::refused, q, [this](int number) { netRefused(number); });
         try {
             opening->open(settings);
         } catch (const KavroError &) {
@@ -502,145 +272,51 @@ struct DeviceSerialPort::Private {
         }
     }
 
-    void stopWatching()
-    {
-        if (callAgain)
-            callAgain->stop();
-        if (!watcher)
-            return;
-        lookAgain->stop();
-        const QStringList watched = watcher->directories() + watcher->files();
-        if (!watched.isEmpty())
-            watcher->removePaths(watched);
-    }
-
-    // A change in a watched folder: look now, and once more shortly, since
-    // the system finishes a new device (its access rights, its by-id link)
-    // a moment after it appears.
-    void lookSoon()
-    {
-        tryReturn();
-        if (absent)
-            QTimer::singleShot(200, q, [this] { tryReturn(); });
-    }
-
-    void tryReturn()
-    {
-        if (!absent)
-            return;
-        watchFolders();
-        const QString target = returnedDevice();
-        QString about = absentAbout;
-        if (!target.isEmpty() && QFileInfo::exists(target) && !strangerTerminal(target)) {
-            try {
-                openDevice(target, false);
-                device = target;
-                absent = false;
-                stopWatching();
-                watchPresence();
-                q->m_inMore = true;
-                Q_EMIT q->WaitingChanged(false, {});
-                if (waiting() > 0)
-                    raiseLater();
-                return;
-            } catch (const KavroError &e) {
-                // Another program took it meanwhile: it is not taken from
-                // it; Kavro waits until it is free.
-                about = e.number() == Err::PortInUse ? busyText(target) : absentText();
-            }
-        } else {
-            about = absentText();
-        }
-        if (about != absentAbout) {
-            absentAbout = about;
-            Q_EMIT q->WaitingChanged(true, absentAbout);
-        }
-    }
-
     // Opens the device with the settings in force; throws KavroError.
-    void openDevice(const QString &device, bool fresh)
+    void openDevice(const QString &path, bool fresh)
     {
-        const QByteArray native = QFile::encodeName(device);
-        if (PortStatus::lockedByOtherProgram(device, env.lockDirs))
-            portInUse(device);
-
-        // Our own descriptor comes first: its errno tells the reasons apart that
-        // QSerialPort reports all as PermissionError, and its flock marks the port
-        // as taken for every program that asks (TIOCEXCL does not stop root).
-        const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            raisePortError(errno, device);
-        // Whatever waited in the device from before the operator's opening
-        // belongs to nobody; what comes from now on is the operator's. A device
-        // that came back keeps what it sent since.
-        if (fresh)
-            ::tcflush(fd, TCIOFLUSH);
-        // Root opens a device despite its exclusive flag; the flag says that
-        // another program holds the port, as long as one does. A flag nobody holds
-        // any more was left by a program that ended while the device lived on (a
-        // pseudo-terminal lives as long as its far end), and is taken down.
-        int exclusive = 0;
-        if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-            if (PortStatus::heldElsewhere(device, fd)) {
-                ::close(fd);
-                portInUse(device);
-            }
-            ::ioctl(fd, TIOCNXCL);
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int e = errno;
-            ::close(fd);
-            if (e == EWOULDBLOCK)
-                portInUse(device);
-            raiseError(Err::PortOpenFailed,
-                       QStringLiteral("Der Anschluss %1 kann nicht gesperrt werden (%2)")
-                           .arg(device, QString::fromLocal8Bit(std::strerror(e))));
-        }
-        guard = fd;
-
+        lock = DeviceLock::take(path, env.lockDirs, fresh);
         port->clearError();
-        port->setPortName(device);
-        forgetNotifier();
+        port->setPortName(path);
+        pacer.forget();
         if (!port->open(QIODevice::ReadWrite)) {
             const QSerialPort::SerialPortError error = port->error();
             const QString reason = port->errorString();
-            releaseGuard();
+            lock.reset();
             port->clearError();
             switch (error) {
             case QSerialPort::DeviceNotFoundError:
                 raiseError(
                     Err::PortNotFound,
-                    QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
+                    QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(path));
             case QSerialPort::PermissionError:
-                // Our own open went through, so this is QSerialPort's lock file or
-                // a program that took the port in the meantime.
-                if (PortStatus::lockedByOtherProgram(device, env.lockDirs))
-                    portInUse(device);
+                // Our own open went through, so this is QSerialPort's lock file
+                // or a program that took the port in the meantime.
+                if (PortStatus::lockedByOtherProgram(path, env.lockDirs))
+                    raisePortError(EBUSY, path);
                 raiseError(Err::PortAccess,
                            QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)")
-                               .arg(device, reason));
+                               .arg(path, reason));
             default:
                 raiseError(Err::PortOpenFailed,
                            QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
-                               .arg(device, reason));
+                               .arg(path, reason));
             }
         }
 
-        // QSerialPort marks the device exclusive. On real hardware the mark goes
-        // with the last close, even when Kavro is killed; a pseudo-terminal would
-        // keep it for as long as its far end lives and refuse every later opening.
-        // There the flock and the lock file, which die with the process, do.
-        if (isPseudoTerminal())
+        // QSerialPort marks the device exclusive. On real hardware the mark
+        // goes with the last close, even when Kavro is killed; a
+        // pseudo-terminal would keep it for as long as its far end lives and
+        // refuse every later opening. There the flock and the lock file, which
+        // die with the process, do.
+        const bool pseudoTerminal = lock->isPseudoTerminal();
+        if (pseudoTerminal)
             ::ioctl(int(port->handle()), TIOCNXCL);
 
-        if (!applySettings(settings)) {
+        if (!applyLineSettings(*port, settings, pseudoTerminal)) {
             port->close();
-            releaseGuard();
-            raiseError(
-                Err::InvalidValue,
-                QStringLiteral(
-                    "Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
-                    .arg(settingsText, device));
+            lock.reset();
+            raiseError(Err::InvalidValue, settingsRefused(settingsText, path));
         }
     }
 
@@ -659,8 +335,7 @@ struct DeviceSerialPort::Private {
             return;
         }
         if (gone()) {
-            lose(Err::PortGone,
-                 QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+            lose(Err::PortGone, goneText(device));
         } else if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
             // A device that is being pulled may fail a read a moment before
             // the system shows it gone; look again before calling it dead.
@@ -669,8 +344,7 @@ struct DeviceSerialPort::Private {
                 if (!open || lost || absent)
                     return;
                 if (gone())
-                    lose(Err::PortGone,
-                         QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device));
+                    lose(Err::PortGone, goneText(device));
                 else if (error == QSerialPort::ReadError)
                     lose(Err::PortIo, QStringLiteral("Lesefehler am Anschluss %1").arg(device));
             });
@@ -699,8 +373,8 @@ struct DeviceSerialPort::Private {
         Q_EMIT q->OnComm();
         if (waiting() > 0)
             raiseLater();
-        else
-            restAfter(before);
+        else if (!net)
+            pacer.afterEvent(before);
     }
 
     // The receive handler ended with characters still waiting (it failed, or
@@ -759,18 +433,21 @@ DeviceSerialPort::DeviceSerialPort(QObject *parent) : DeviceSerialPort(system(),
 }
 
 DeviceSerialPort::DeviceSerialPort(const Environment &environment, QObject *parent)
-    : SerialPort(parent), d(new Private(this, environment))
+    : SerialPort(parent), d(std::make_unique<Private>(this, environment))
 {
     connect(d->port, &QSerialPort::readyRead, this, [this] { d->onReadyRead(); });
     connect(d->port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { d->onError(error); });
+    d->presence.setInterval(1000);
+    connect(&d->presence, &QTimer::timeout, this, [this] {
+        if (d->open && !d->lost && !d->absent && !d->net && d->gone())
+            d->lose(Err::PortGone, goneText(d->device));
+    });
 }
 
 DeviceSerialPort::~DeviceSerialPort()
 {
     d->closeAll();
-    delete d->port;
-    delete d;
 }
 
 bool DeviceSerialPort::PortOpen() const
@@ -801,7 +478,7 @@ void DeviceSerialPort::setPortOpen(bool open)
     d->device = device;
     d->open = true;
     if (!d->net) // a network port learns of a dropped connection by itself
-        d->watchPresence();
+        d->presence.start();
 }
 
 qint16 DeviceSerialPort::CommPort() const
@@ -829,13 +506,17 @@ void DeviceSerialPort::setSettings(const QString &settings)
     const LineSettings parsed = LineSettings::parse(settings);
     // An open port takes new settings at once, as long as it still has its
     // device; a refusal leaves the old ones in force.
-    if (d->open && !d->lost && !d->absent && !d->applySettings(parsed)) {
-        d->applySettings(d->settings);
-        raiseError(
-            Err::InvalidValue,
-            QStringLiteral(
-                "Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
-                .arg(settings, d->device));
+    if (d->open && !d->lost && !d->absent) {
+        const bool taken =
+            d->net ? d->net->setLine(parsed)
+                   : applyLineSettings(*d->port, parsed, d->lock && d->lock->isPseudoTerminal());
+        if (!taken) {
+            if (d->net)
+                d->net->setLine(d->settings);
+            else
+                applyLineSettings(*d->port, d->settings, d->lock && d->lock->isPseudoTerminal());
+            raiseError(Err::InvalidValue, settingsRefused(settings, d->device));
+        }
     }
     d->settings = parsed;
     d->settingsText = settings;
@@ -878,7 +559,7 @@ qint16 DeviceSerialPort::waitingCount()
 {
     if (!d->open)
         return 0;
-    const qsizetype n = m_in.size() - m_inNext + d->portHolds();
+    const qsizetype n = m_in.size() - m_inNext + d->lineHolds();
     return qint16(std::min<qsizetype>(n, std::numeric_limits<qint16>::max()));
 }
 

@@ -6,10 +6,11 @@
 
 #include <QByteArray>
 
-class QSerialPort;
+#include <memory>
 
 // The serial port component over QSerialPort, for real devices (and the
-// pseudo-terminals of tests and the simulated instrument).
+// pseudo-terminals of tests and the simulated instrument), or over a
+// NetworkLine for a port on a serial server.
 class DeviceSerialPort : public SerialPort
 {
     Q_OBJECT
@@ -50,5 +51,5 @@ protected:
 private:
     // implementation details are the port layer's own
     struct Private;
-    Private *const d;
+    const std::unique_ptr<Private> d;
 };

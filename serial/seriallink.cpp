@@ -1,36 +1,41 @@
 #include "seriallink.h"
 
 #include "capturesink.h"
-#include "commandtext.h"
-#include "kavroerror.h"
 #include "linesettings.h"
 #include "messageboxes.h"
 #include "porttext.h"
 #include "serialport.h"
 
-#include <QComboBox>
-#include <QGroupBox>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScopeGuard>
 
-SerialLink::SerialLink(const LinkControls &controls, SerialPort &port, MessageBoxes &boxes,
-                       CaptureSink &capture)
-    : m_c(controls), m_port(port), m_boxes(boxes), m_capture(capture)
+SerialLink::SerialLink(SerialPort &port, MessageBoxes &boxes, CaptureSink &capture, QObject *parent)
+    : QObject(parent), m_port(port), m_boxes(boxes), m_capture(capture)
 {
+    // A device that vanishes and comes back while the port is open changes
+    // the look without a click.
+    connect(&m_port, &SerialPort::WaitingChanged, this, [this](bool waiting, const QString &about) {
+        if (waiting)
+            Q_EMIT lookChanged(PortLook::Waiting, about);
+        else
+            Q_EMIT lookChanged(m_port.PortOpen() ? PortLook::Open : PortLook::Closed, {});
+    });
 }
 
-void SerialLink::Verbind_Click()
+void SerialLink::Verbind_Click(const PortChoice &choice)
 {
+    const bool opening = !m_port.PortOpen();
     try {
-        if (!m_port.PortOpen())
-            openSequence();
+        if (opening)
+            openSequence(choice);
         else
             closeSequence();
     } catch (const KavroError &e) {
         // Two failures mean something to the operator; every other one ends
-        // the click without a word.
-        const QString port = trimSpaces(m_c.Comport->currentText());
+        // the click without a box. Why an opening failed stays readable in
+        // the tooltips until the next one.
+        if (opening)
+            setRefusal(e);
+        const QString port = trimSpaces(choice.comport);
         const QString title = QStringLiteral("Comportfehler");
         if (e.number() == Err::PortInUse)
             m_boxes.show(QStringLiteral(" Com ") + port +
@@ -42,45 +47,32 @@ void SerialLink::Verbind_Click()
     }
 }
 
-void SerialLink::openSequence()
+void SerialLink::openSequence(const PortChoice &choice)
 {
-    const QString baud = m_c.Baud->currentText();
-    QString parity;
-    QString dataBits;
-    QString stopBits;
-    if (m_c.even->isChecked())
-        parity = QStringLiteral("e");
-    if (m_c.odd->isChecked())
-        parity = QStringLiteral("o");
-    if (m_c.non->isChecked())
-        parity = QStringLiteral("n");
-    if (m_c.acht->isChecked())
-        dataBits = QStringLiteral("8");
-    if (m_c.sieben->isChecked())
-        dataBits = QStringLiteral("7");
-    if (m_c.eins->isChecked())
-        stopBits = QStringLiteral("1");
-    if (m_c.zwei->isChecked())
-        stopBits = QStringLiteral("2");
-
-    m_port.setCommPort(portNumber(m_c.Comport->currentText()));
-    m_port.setSettings(LineSettings::compose(baud, parity, dataBits, stopBits));
+    m_port.setCommPort(portNumber(choice.comport));
+    m_port.setSettings(
+        LineSettings::compose(choice.baud, choice.parity, choice.dataBits, choice.stopBits));
     m_port.setPortOpen(true);
 
     // The window changes only once the port is open.
-    m_c.Verbind->setText(QStringLiteral("Schließen"));
-    m_c.Shape1->setFillColor(LampControl::Green);
-    m_c.Frame5->setEnabled(false);
-    m_c.Empfang->clearText();
+    setRefusal(std::nullopt);
+    Q_EMIT lookChanged(PortLook::Open, {});
+    Q_EMIT viewCleared();
     m_recv.reset();
 }
 
 void SerialLink::closeSequence()
 {
     m_port.setPortOpen(false);
-    m_c.Verbind->setText(QStringLiteral("Öffnen"));
-    m_c.Shape1->setFillColor(LampControl::Red);
-    m_c.Frame5->setEnabled(true);
+    Q_EMIT lookChanged(PortLook::Closed, {});
+}
+
+void SerialLink::setRefusal(std::optional<KavroError> refusal)
+{
+    if (!refusal && !m_lastRefusal)
+        return;
+    m_lastRefusal = std::move(refusal);
+    Q_EMIT refusalChanged(m_lastRefusal);
 }
 
 void SerialLink::MSComm1_OnComm()
@@ -91,7 +83,7 @@ void SerialLink::MSComm1_OnComm()
     // everything that was taken in.
     const auto endOfEvent = qScopeGuard([&] {
         if (refreshed)
-            m_c.Empfang->setLines(m_recv.shownLines());
+            Q_EMIT linesChanged(m_recv.shownLines());
         m_capture.endOfEvent();
     });
     while (m_port.InBufferCount() != 0) {
@@ -103,30 +95,13 @@ void SerialLink::MSComm1_OnComm()
 
 void SerialLink::clear_empf_Click()
 {
-    m_c.Empfang->clearText();
+    Q_EMIT viewCleared();
     m_recv.clear();
 }
 
-void SerialLink::send_win_Click()
+void SerialLink::send_win_Click(const QString &command, Terminator terminator)
 {
     if (!m_port.PortOpen())
         return;
-    const QString command = m_c.SendWin->text();
-    // Only one option of the group can be selected; "kein Zeichen" is what
-    // remains when none of the others is.
-    Terminator terminator = Terminator::None;
-    if (m_c.Option2->isChecked())
-        terminator = Terminator::Cr;
-    if (m_c.Option3->isChecked())
-        terminator = Terminator::Lf;
-    if (m_c.Option4->isChecked())
-        terminator = Terminator::CrLf;
-    if (m_c.Option5->isChecked())
-        terminator = Terminator::LfCr;
     m_port.setOutput(commandToSend(command, terminator));
-}
-
-void SerialLink::clear_send_Click()
-{
-    m_c.SendWin->setText(QString());
 }

@@ -1,100 +1,82 @@
 #pragma once
 
+#include "commandtext.h"
+#include "kavroerror.h"
 #include "lineassembler.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
+
+#include <optional>
 
 class CaptureSink;
 class MessageBoxes;
-class QComboBox;
-class QGroupBox;
-class QPushButton;
-class QRadioButton;
 class SerialPort;
 
-// The window's own controls, as the handlers of the serial link use them. The
-// window's widgets implement these; tests may give stand-ins.
-class LampControl
-{
-public:
-    // Fill colours as 0x00BBGGRR numbers.
-    static constexpr quint32 Red = 255;
-    static constexpr quint32 Green = 65280;
-    // The port is open, its device gone and waited for.
-    static constexpr quint32 Amber = 0x0080FF;
-
-    virtual ~LampControl() = default;
-    virtual void setFillColor(quint32 bgr) = 0;
+// What the port looks like to the operator: the caption of "Öffnen", the
+// lamp, whether the parameters may be changed.
+enum class PortLook {
+    Closed,  // "Öffnen", red, parameters free
+    Open,    // "Schließen", green, parameters locked
+    Waiting, // open, but its device is away and waited for: amber
 };
 
-class ReceiveControl
-{
-public:
-    virtual ~ReceiveControl() = default;
-    // The box's text becomes these lines joined (each complete one ends in
-    // CR LF); written once per receive event.
-    virtual void setLines(const QList<QByteArray> &lines) = 0;
-    virtual void clearText() = 0;
-};
-
-class CommandControl
-{
-public:
-    virtual ~CommandControl() = default;
-    // The command as typed; a line break made with Enter reads as CR LF.
-    virtual QString text() const = 0;
-    virtual void setText(const QString &text) = 0;
-};
-
-// The controls the handlers of the serial link read and write.
-struct LinkControls {
-    QPushButton *Verbind = nullptr;
-    LampControl *Shape1 = nullptr;
-    QGroupBox *Frame5 = nullptr;
-    QComboBox *Baud = nullptr;
-    QComboBox *Comport = nullptr;
-    QRadioButton *even = nullptr;
-    QRadioButton *odd = nullptr;
-    QRadioButton *non = nullptr;
-    QRadioButton *acht = nullptr;
-    QRadioButton *sieben = nullptr;
-    QRadioButton *eins = nullptr;
-    QRadioButton *zwei = nullptr;
-    CommandControl *SendWin = nullptr;
-    // "kein Zeichen" (Option1) is what remains when none of these is chosen.
-    QRadioButton *Option2 = nullptr;
-    QRadioButton *Option3 = nullptr;
-    QRadioButton *Option4 = nullptr;
-    QRadioButton *Option5 = nullptr;
-    ReceiveControl *Empfang = nullptr;
+// The parameter frame as the open sequence reads it when "Öffnen" is clicked:
+// the texts of the two boxes as they stand, and for each option group the
+// letter of its selected button, empty when none is selected.
+struct PortChoice {
+    QString comport;
+    QString baud;
+    QString parity;   // "e", "o", "n"
+    QString dataBits; // "8", "7"
+    QString stopBits; // "1", "2"
 };
 
 // The handlers of the serial link: opening and closing the port, sending a
-// command, and the receive view with its line state.
-class SerialLink
+// command, and the receive view with its line state. They take the values
+// they need and tell what changed through signals; the window reads its
+// controls for them and shows what they tell. No widget in here.
+class SerialLink : public QObject
 {
+    Q_OBJECT
 public:
-    SerialLink(const LinkControls &controls, SerialPort &port, MessageBoxes &boxes,
-               CaptureSink &capture);
+    SerialLink(SerialPort &port, MessageBoxes &boxes, CaptureSink &capture,
+               QObject *parent = nullptr);
 
-    void Verbind_Click();
-    void send_win_Click();
-    void clear_send_Click();
+    void Verbind_Click(const PortChoice &choice);
+    void send_win_Click(const QString &command, Terminator terminator);
     void MSComm1_OnComm();
     void clear_empf_Click();
 
     // The line state of the receive view (RecvLines, RecvLineIdx, LineEndSeen).
     const LineAssembler &lines() const { return m_recv; }
 
-private:
-    void openSequence();
-    void closeSequence();
+    // Why the last opening failed, until the next opening; none after one
+    // that worked.
+    const std::optional<KavroError> &lastRefusal() const { return m_lastRefusal; }
 
-    const LinkControls m_c;
+Q_SIGNALS:
+    // The look changed; `about` says, while waiting, what for.
+    void lookChanged(PortLook look, const QString &about);
+    // Empfang's text becomes these lines joined (each complete one ends in
+    // CR LF); told once per receive event that changed them.
+    void linesChanged(const QList<QByteArray> &lines);
+    // Empfang is emptied.
+    void viewCleared();
+    // An opening was refused (also those told in a message box), or the
+    // next opening cleared the last refusal (nullopt).
+    void refusalChanged(const std::optional<KavroError> &refusal);
+
+private:
+    void openSequence(const PortChoice &choice);
+    void closeSequence();
+    void setRefusal(std::optional<KavroError> refusal);
+
     SerialPort &m_port;
     MessageBoxes &m_boxes;
     CaptureSink &m_capture;
     LineAssembler m_recv;
+    std::optional<KavroError> m_lastRefusal;
 };

@@ -135,6 +135,13 @@ struct Rig {
     {
         return window.findChild<W *>(name);
     }
+    // The colour the lamp shows on screen (0x00BBGGRR), read off its middle.
+    quint32 lamp()
+    {
+        const QImage picture = f.Shape1->grab().toImage();
+        const QColor c = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+        return quint32(c.red()) | quint32(c.green()) << 8 | quint32(c.blue()) << 16;
+    }
     qint16 recActive() { return window.capture().recActive(); }
     // Starts a capture into the file; whether it runs.
     bool startCapture(const QString &file)

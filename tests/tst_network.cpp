@@ -98,7 +98,7 @@ private Q_SLOTS:
         f->Baud->setEditText(baud);
         rig->control<QRadioButton>(twoStops ? "zwei" : "eins")->setChecked(true);
         f->Verbind->click();
-        QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
+        QCOMPARE(rig->lamp(), Lamp::Green);
         termios t{};
         QVERIFY(tcgetattr(pty->slave(), &t) == 0);
         if (speed) {
@@ -170,7 +170,7 @@ private Q_SLOTS:
         f->Verbind->click();
         QVERIFY(clock.elapsed() < NetworkLine::ConnectBoundMs + NetworkLine::AnswerBoundMs);
         QVERIFY(!opens || clock.elapsed() >= NetworkLine::AnswerBoundMs);
-        QCOMPARE(f->Shape1->FillColor(), opens ? LampControl::Green : LampControl::Red);
+        QCOMPARE(rig->lamp(), opens ? Lamp::Green : Lamp::Red);
         QCOMPARE(rig->window.port().PortOpen(), opens);
         QCOMPARE(rig->boxes.shown.join('\n'),
                  message.isEmpty() || opens ? "" : "Comportfehler|Information|Ok|" + message);
@@ -186,7 +186,7 @@ private Q_SLOTS:
         QVERIFY(pty->send("before\r\n"));
         QTRY_COMPARE(captured(), QByteArray("before\r\n"));
         server->stop();
-        QTRY_COMPARE(f->Shape1->FillColor(), LampControl::Amber);
+        QTRY_COMPARE(rig->lamp(), Lamp::Amber);
         QVERIFY2(f->Shape1->toolTip().contains(server->url()), qPrintable(f->Shape1->toolTip()));
         QCOMPARE(f->Verbind->text(), QStringLiteral("Schließen"));
 
@@ -194,7 +194,7 @@ private Q_SLOTS:
         QVERIFY2(rig->boxes.toldOnly(8021), qPrintable(rig->boxes.shown.join('\n')));
 
         QVERIFY2(server->start(), qPrintable(server->errorText()));
-        QTRY_COMPARE_WITH_TIMEOUT(f->Shape1->FillColor(), LampControl::Green, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->lamp(), Lamp::Green, 10000);
         QCOMPARE(f->Shape1->toolTip(), QString());
         QVERIFY(pty->send("after\r\n"));
         QTRY_COMPARE(captured(), QByteArray("before\r\nafter\r\n"));

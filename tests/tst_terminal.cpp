@@ -42,7 +42,7 @@ class TestTerminal : public QObject
         pty->closeSlave();
         pty->closeMaster();
         return QTest::qWaitFor(
-            [&] { return f->Shape1->FillColor() == LampControl::Amber && !holds(slave); });
+            [&] { return rig->lamp() == Lamp::Amber && !holds(slave); });
     }
 
 private Q_SLOTS:
@@ -61,7 +61,7 @@ private Q_SLOTS:
         f = &rig->f;
         f->Comport->setEditText("5");
         f->Verbind->click();
-        QVERIFY2(f->Shape1->FillColor() == LampControl::Green,
+        QVERIFY2(rig->lamp() == Lamp::Green,
                  qPrintable(rig->boxes.shown.join('\n')));
     }
 
@@ -160,7 +160,7 @@ private Q_SLOTS:
             QVERIFY2(rig->boxes.toldOnly(8021), qPrintable(rig->boxes.shown.join('\n')));
         } else if (meanwhile == "close") {
             f->Verbind->click();
-            QCOMPARE(f->Shape1->FillColor(), LampControl::Red);
+            QCOMPARE(rig->lamp(), Lamp::Red);
             QCOMPARE(f->Verbind->text(), QStringLiteral("Öffnen"));
         } else if (meanwhile == "unload") {
             rig->window.close();
@@ -188,10 +188,10 @@ private Q_SLOTS:
         if (meanwhile == "taken") {
             // It says who holds it: this test, by its name and number.
             QTRY_VERIFY(f->Shape1->toolTip().contains(QString("Prozess %1").arg(::getpid())));
-            QCOMPARE(f->Shape1->FillColor(), LampControl::Amber);
+            QCOMPARE(rig->lamp(), Lamp::Amber);
             ::close(std::exchange(holder, -1));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(f->Shape1->FillColor(), LampControl::Green, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->lamp(), Lamp::Green, 3000);
         QCOMPARE(f->Shape1->toolTip(), QString());
         QVERIFY(back.send("after\r\n"));
         QTRY_COMPARE(captured(), QByteArray("before\r\nafter\r\n"));
@@ -208,7 +208,7 @@ private Q_SLOTS:
         m_system = {pty->slavePath()};
         f->Comport->setEditText("1");
         f->Verbind->click();
-        QCOMPARE(f->Shape1->FillColor(), LampControl::Green);
+        QCOMPARE(rig->lamp(), Lamp::Green);
         const QString slave = pty->slavePath();
         QVERIFY(vanish());
         // The system hands out the lowest free number; others may take it first.
@@ -219,9 +219,9 @@ private Q_SLOTS:
             QSKIP("the system gave the old name to another program");
         // A terminal that somebody else has open is not the device that left.
         QTest::qWait(1200);
-        QCOMPARE(f->Shape1->FillColor(), LampControl::Amber);
+        QCOMPARE(rig->lamp(), Lamp::Amber);
         tries.back().closeSlave(); // a far end that holds only its master, as the device's would
-        QTRY_COMPARE_WITH_TIMEOUT(f->Shape1->FillColor(), LampControl::Green, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->lamp(), Lamp::Green, 3000);
         QVERIFY(tries.back().send("again"));
         QTRY_COMPARE(f->Empfang->text(), QStringLiteral("again"));
     }

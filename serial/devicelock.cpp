@@ -1,0 +1,103 @@
+#include "devicelock.h"
+
+#include "kavroerror.h"
+#include "portstatus.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Pseudo-terminal slaves (Unix 98 ptys) have these major numbers.
+constexpr unsigned PtySlaveMajorFirst = 136;
+constexpr unsigned PtySlaveMajorLast = 143;
+
+bool isPtySlave(const struct stat &st)
+{
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) >= PtySlaveMajorFirst &&
+           major(st.st_rdev) <= PtySlaveMajorLast;
+}
+
+[[noreturn]] void portInUse(const QString &device)
+{
+    raisePortError(EBUSY, device);
+}
+
+} // namespace
+
+bool isPseudoTerminalDevice(const QString &device)
+{
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(device).constData(), &st) == 0 && isPtySlave(st);
+}
+
+std::unique_ptr<DeviceLock> DeviceLock::take(const QString &device, const QStringList &lockDirs,
+                                             bool fresh)
+{
+    if (PortStatus::lockedByOtherProgram(device, lockDirs))
+        portInUse(device);
+
+    // Our own descriptor comes first: its errno tells the reasons apart that
+    // QSerialPort reports all as PermissionError.
+    const int fd =
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        raisePortError(errno, device);
+    std::unique_ptr<DeviceLock> lock(new DeviceLock(fd));
+    // Whatever waited in the device from before the operator's opening
+    // belongs to nobody; what comes from now on is the operator's. A device
+    // that came back keeps what it sent since.
+    if (fresh)
+        ::tcflush(fd, TCIOFLUSH);
+    // Root opens a device despite its exclusive flag; the flag says that
+    // another program holds the port, as long as one does. A flag nobody holds
+    // any more was left by a program that ended while the device lived on (a
+    // pseudo-terminal lives as long as its far end), and is taken down.
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        if (PortStatus::heldElsewhere(device, fd))
+            portInUse(device);
+        ::ioctl(fd, TIOCNXCL);
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        if (e == EWOULDBLOCK)
+            portInUse(device);
+        raiseError(Err::PortOpenFailed,
+                   QStringLiteral("Der Anschluss %1 kann nicht gesperrt werden (%2)")
+                       .arg(device, QString::fromLocal8Bit(std::strerror(e))));
+    }
+    return lock;
+}
+
+DeviceLock::~DeviceLock()
+{
+    ::flock(m_fd, LOCK_UN);
+    ::close(m_fd);
+}
+
+bool DeviceLock::hungUp() const
+{
+    pollfd p{m_fd, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+bool DeviceLock::isPseudoTerminal() const
+{
+    struct stat st {
+    };
+    return ::fstat(m_fd, &st) == 0 && isPtySlave(st);
+}

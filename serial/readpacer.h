@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+class QSerialPort;
+class QSocketNotifier;
+
+// A slow line is taken in once a beat instead of with every piece the device
+// delivers (a USB adapter at 115200 baud sends a few bytes every millisecond
+// or so). After a receive event that took in little, QSerialPort's read
+// notifier rests until the next beat of a 50 ms coarse timer, which the system
+// fires together with the window's own 50 ms timers; what arrived meanwhile
+// makes one event. The first piece after a quiet spell is taken at once, and a
+// fast line never rests, so nothing waits longer than a beat and the system's
+// buffers hold at most a beat's worth.
+//
+// Slow means: less than RestBelow bytes in the last 100 to 200 ms, counted in
+// two buckets of 100 ms; a flood fills them at once, even while single pieces
+// of it are small.
+//
+// QSerialPort offers no way to pause its reading; its read notifier is its
+// child, found by type and descriptor. Should a Qt version read another way,
+// the port is simply read as the pieces come, and engaged() tells so.
+class ReadPacer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qsizetype RestBelow = 4096;
+    static constexpr int BeatMs = 50;
+
+    explicit ReadPacer(QSerialPort &port, QObject *parent = nullptr);
+
+    // A receive event took `taken` bytes in and left nothing waiting.
+    void afterEvent(qsizetype taken);
+    // The port was opened or closed: its notifier is a new one, or none.
+    void forget();
+
+    // Whether the notifier rests now, until the next beat.
+    bool resting() const { return m_resting; }
+    // Whether pacing can work on this Qt: the read notifier was found.
+    bool engaged() const { return !m_notifier.isNull(); }
+
+private:
+    void endRest();
+
+    QSerialPort &m_port;
+    QTimer m_beat;
+    bool m_resting = false;
+    QPointer<QSocketNotifier> m_notifier;
+    QElapsedTimer m_clock;
+    qint64 m_bucketStart = 0;
+    qsizetype m_lately[2] = {0, 0};
+};
