@@ -5,6 +5,7 @@
 
 #include "codepage.h"
 #include "deviceserialport.h"
+#include "readpacer.h"
 #include "support.h"
 
 #include <thread>
@@ -225,6 +226,53 @@ private Q_SLOTS:
             return in.size() >= 5;
         }());
         QCOMPARE(in, QByteArray("hello"));
+    }
+
+    // A slow line is taken in once a beat: its pieces, a few bytes every
+    // 10 ms as an adapter at 115200 baud delivers them, make fewer receive
+    // events than pieces, and after each the port rests. After a quiet spell
+    // it reads again at once. QSerialPort offers no way to pause reading; if
+    // a Qt update takes away what the pacing holds on to, this fails.
+    void slowLineIsTakenInOnceABeat()
+    {
+        FarEnd pty;
+        DeviceSerialPort port(environment());
+        prepare(port, pty.slavePath(), "115200,n,8,1");
+        port.setPortOpen(true);
+        auto *pacer = port.findChild<ReadPacer *>();
+        QVERIFY(pacer);
+        int events = 0;
+        bool restedAfterAPiece = false;
+        QByteArray in;
+        connect(&port, &SerialPort::OnComm, this, [&] {
+            ++events;
+            while (port.InBufferCount() > 0)
+                in += port.Input();
+        });
+        // Rest state is looked at right after each event has been handled.
+        QTimer look;
+        connect(&look, &QTimer::timeout, this, [&] { restedAfterAPiece |= pacer->resting(); });
+        look.start(1);
+        const QByteArray piece = "0123456789ab";
+        const int pieces = 40;
+        int sent = 0;
+        QTimer sender;
+        connect(&sender, &QTimer::timeout, this, [&] {
+            if (sent < pieces && pty.send(piece))
+                ++sent;
+        });
+        sender.start(10);
+        QTRY_COMPARE_WITH_TIMEOUT(in.size(), piece.size() * pieces, 10000);
+        sender.stop();
+        look.stop();
+        QVERIFY2(pacer->engaged() && restedAfterAPiece, "the read notifier was never rested");
+        QVERIFY2(events < pieces / 2, qPrintable(QString::number(events)));
+        // A quiet spell ends the rest: the next piece is read as it comes.
+        QTRY_VERIFY(!pacer->resting());
+        const int before = events;
+        QVERIFY(pty.send("x"));
+        QTRY_COMPARE(events, before + 1);
+        QVERIFY(in.endsWith('x'));
     }
 };
 

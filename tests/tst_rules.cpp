@@ -11,6 +11,9 @@
 #include "portmap.h"
 #include "support.h"
 
+#include <grp.h>
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(LineSettings)
 
 // Units as the port hands them out: one byte each.
@@ -221,6 +224,25 @@ private Q_SLOTS:
 
     // The link folder is below XDG_CONFIG_HOME only where that is an absolute
     // path (tst_portlist keeps its links below one), else below ~/.config.
+    // A device the system does not let the operator open: the message names
+    // the group to join.
+    void accessRefusedNamesTheGroup()
+    {
+        QTemporaryFile device;
+        QVERIFY(device.open());
+        const group *dialout = ::getgrnam("dialout");
+        const gid_t gid = dialout ? dialout->gr_gid : 0;
+        QCOMPARE(::fchown(device.handle(), uid_t(-1), gid), 0);
+        try {
+            raisePortError(EACCES, device.fileName());
+            QFAIL("not refused");
+        } catch (const KavroError &e) {
+            QCOMPARE(e.number(), Err::PortAccess);
+            const QString name = QString::fromLocal8Bit(::getgrgid(gid)->gr_name);
+            QVERIFY2(e.description().contains("„" + name + "“"), qPrintable(e.description()));
+        }
+    }
+
     void linkFolderFromEnvironment()
     {
         const RestoreEnvironment restore("XDG_CONFIG_HOME");

@@ -1,6 +1,7 @@
 // The terminal end to end: the real window and port layer, a pseudo-terminal's
 // master as the far end, linked as port 5 in a temporary folder.
 
+#include "devicereturn.h"
 #include "deviceserialport.h"
 #include "fakes.h"
 #include "startup.h"
@@ -41,8 +42,7 @@ class TestTerminal : public QObject
         const QString slave = pty->slavePath();
         pty->closeSlave();
         pty->closeMaster();
-        return QTest::qWaitFor(
-            [&] { return rig->lamp() == Lamp::Amber && !holds(slave); });
+        return QTest::qWaitFor([&] { return rig->lamp() == Lamp::Amber && !holds(slave); });
     }
 
 private Q_SLOTS:
@@ -61,8 +61,7 @@ private Q_SLOTS:
         f = &rig->f;
         f->Comport->setEditText("5");
         f->Verbind->click();
-        QVERIFY2(rig->lamp() == Lamp::Green,
-                 qPrintable(rig->boxes.shown.join('\n')));
+        QVERIFY2(rig->lamp() == Lamp::Green, qPrintable(rig->boxes.shown.join('\n')));
     }
 
     void cleanup()
@@ -181,7 +180,8 @@ private Q_SLOTS:
                  0);
 
         if (meanwhile == "close" || meanwhile == "unload") {
-            QTest::qWait(1500); // a look of the port's would have found it by now
+            // Nothing waits any more that could open it.
+            QVERIFY(!rig->window.port().findChild<DeviceReturn *>());
             QVERIFY(!rig->window.port().findChild<QSerialPort *>()->isOpen());
             return;
         }
@@ -217,8 +217,10 @@ private Q_SLOTS:
             tries.emplace_back();
         if (tries.back().slavePath() != slave)
             QSKIP("the system gave the old name to another program");
-        // A terminal that somebody else has open is not the device that left.
-        QTest::qWait(1200);
+        // A terminal that somebody else has open is not the device that left:
+        // a look after it appeared leaves the port waiting.
+        QSignalSpy looks(rig->window.port().findChild<DeviceReturn *>(), &DeviceReturn::looked);
+        QVERIFY(looks.wait(3000));
         QCOMPARE(rig->lamp(), Lamp::Amber);
         tries.back().closeSlave(); // a far end that holds only its master, as the device's would
         QTRY_COMPARE_WITH_TIMEOUT(rig->lamp(), Lamp::Green, 3000);

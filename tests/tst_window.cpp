@@ -57,6 +57,13 @@ int captionSpace(QWidget *w)
     return w->contentsRect().width();
 }
 
+// A tooltip as the operator reads it.
+QString shownText(const QString &toolTip)
+{
+    return Qt::mightBeRichText(toolTip) ? QTextDocumentFragment::fromHtml(toolTip).toPlainText()
+                                        : toolTip;
+}
+
 // Makes a file or folder immutable, so that even root may not delete it or
 // create files in it. Returns false where the file system has no such flag.
 bool setImmutable(const QString &path, bool on)
@@ -237,6 +244,38 @@ private Q_SLOTS:
         QCOMPARE(f->Empfang->text(), opened ? "" : "old");
         QCOMPARE(rig->boxes.shown.join(""),
                  message.isEmpty() ? "" : "Comportfehler|Information|Ok|" + message);
+    }
+
+    // Why an opening failed stays readable without a dialog, in the lamp's
+    // tooltip, until the next opening.
+    void refusalStaysReadable_data()
+    {
+        QTest::addColumn<QString>("comport");
+        QTest::addColumn<int>("failWith"); // what opening fails with; 0: the port text
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no number") << "COM1" << 0 << "„COM1“ ist keine Portnummer";
+        QTest::newRow("out of range")
+            << "70000" << 0 << "Die Portnummer 70000 liegt außerhalb von -32768 bis 32767";
+        QTest::newRow("access denied, no box") << "1" << 8015 << errorDescription(8015);
+        QTest::newRow("in use, with its box") << "1" << 8005 << errorDescription(8005);
+    }
+    void refusalStaysReadable()
+    {
+        QFETCH(QString, comport);
+        QFETCH(int, failWith);
+        QFETCH(QString, reason);
+        f->Comport->setEditText(comport);
+        port->failAt = failWith ? 2 : -1;
+        port->failWith = failWith;
+        f->Verbind->click();
+        QCOMPARE(shownText(f->Shape1->toolTip()), "Öffnen fehlgeschlagen: " + reason);
+        QCOMPARE(rig->lamp(), Lamp::Red);
+        // The next opening that works takes it away.
+        port->failAt = -1;
+        f->Comport->setEditText("2");
+        f->Verbind->click();
+        QCOMPARE(rig->lamp(), Lamp::Green);
+        QCOMPARE(f->Shape1->toolTip(), QString());
     }
 
     // Closing and opening again forgets a line end half seen (open() checks

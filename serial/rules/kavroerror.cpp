@@ -1,7 +1,13 @@
 #include "kavroerror.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstring>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString KavroError::text() const
 {
@@ -103,9 +109,21 @@ void raisePortError(int err, const QString &device)
         raiseError(Err::PortNotFound,
                    QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(device));
     case EACCES:
-    case EPERM:
+    case EPERM: {
+        // Serial devices belong to a group (dialout on Debian) whose members
+        // may use them: the most common first obstacle, so it is named.
+        QString hint;
+        struct stat st {
+        };
+        if (::stat(QFile::encodeName(device).constData(), &st) == 0) {
+            if (const group *g = ::getgrgid(st.st_gid))
+                hint = QStringLiteral(". Das Gerät gehört der Gruppe „%1“: Ihr Benutzer muss ihr "
+                                      "angehören (sudo adduser $USER %1, danach neu anmelden)")
+                           .arg(QString::fromLocal8Bit(g->gr_name));
+        }
         raiseError(Err::PortAccess,
-                   QStringLiteral("Zugriff auf den Anschluss %1 verweigert").arg(device));
+                   QStringLiteral("Zugriff auf den Anschluss %1 verweigert%2").arg(device, hint));
+    }
     default:
         raiseError(Err::PortOpenFailed,
                    QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")

@@ -19,15 +19,19 @@ qint16 portNumber(const QString &text)
     qsizetype i = 0;
     if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-')))
         ++i;
+    const auto noNumber = [&t] {
+        raiseError(Err::TypeMismatch, QStringLiteral("„%1“ ist keine Portnummer").arg(t));
+    };
     if (i == t.size())
-        raiseError(Err::TypeMismatch);
+        noNumber();
     for (qsizetype j = i; j < t.size(); ++j) {
         if (t[j] < QLatin1Char('0') || t[j] > QLatin1Char('9'))
-            raiseError(Err::TypeMismatch);
+            noNumber();
     }
     bool ok = false;
     const qlonglong n = t.toLongLong(&ok);
     if (!ok || n < -32768 || n > 32767)
-        raiseError(Err::Overflow);
+        raiseError(Err::Overflow,
+                   QStringLiteral("Die Portnummer %1 liegt außerhalb von -32768 bis 32767").arg(t));
     return qint16(n);
 }
