@@ -163,6 +163,28 @@ private Q_SLOTS:
         QCOMPARE(view->selectedText(), QStringLiteral("Messwert"));
     }
 
+    // A screen reader reads the lines on show, and where the caret is.
+    void readByAScreenReader()
+    {
+        receive("Messwert 42\r\nESC \x1b!");
+        view->syncNow();
+        QAccessibleInterface *box = QAccessible::queryAccessibleInterface(view.get());
+        QVERIFY(box && box->textInterface());
+        QAccessibleTextInterface *text = box->textInterface();
+        QCOMPARE(text->text(0, text->characterCount()),
+                 QString::fromUtf8("Messwert 42\nESC \u241b!"));
+        QCOMPARE(box->text(QAccessible::Value), text->text(0, text->characterCount()));
+        QVERIFY(box->state().readOnly && box->state().multiLine);
+        QCOMPARE(text->cursorPosition(), text->characterCount());
+        text->setSelection(0, 0, 8);
+        QCOMPARE(view->selectedText(), QStringLiteral("Messwert"));
+        // Each character is where it is painted: the first one at the top left.
+        const QRect first = text->characterRect(0);
+        QVERIFY(first.isValid());
+        QCOMPARE(text->offsetAtPoint(first.center()), 0);
+        QCOMPARE(text->offsetAtPoint(text->characterRect(12).center()), 12);
+    }
+
     // The activity bar and the box's scroll bar copy pictures the style drew
     // before: whatever changed since (value, range, size, palette, enabled),
     // they look exactly as the stock control would now.
