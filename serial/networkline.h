@@ -37,7 +37,6 @@ public:
     explicit NetworkLine(const NetworkAddress &address, QObject *parent = nullptr);
     ~NetworkLine() override;
 
-    const NetworkAddress &address() const { return m_address; }
 
     // Opens and returns once the line is usable, keeping the window painted
     // meanwhile but taking no input of the operator; throws KavroError:
