@@ -176,7 +176,9 @@ struct DeviceSerialPort::Private {
         pacer.forget();
         QByteArray left = q->m_in.mid(q->m_inNext);
         if (line()->isOpen()) {
-            left.append(line()->readAll());
+            const QByteArray last = line()->readAll();
+            Q_EMIT q->pieceTaken(last);
+            left.append(last);
             line()->close();
         }
         q->m_in = std::move(left);
@@ -553,6 +555,7 @@ void DeviceSerialPort::setOutput(const QString &text)
         raiseError(Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1").arg(d->device));
     }
     d->port->clearError();
+    Q_EMIT bytesSent(bytes);
 }
 
 qint16 DeviceSerialPort::waitingCount()
@@ -571,6 +574,7 @@ QByteArrayView DeviceSerialPort::takeIn()
     m_inNext = 0;
     if (m_in.isEmpty())
         return {};
+    Q_EMIT pieceTaken(m_in);
     return QByteArrayView(m_in.constData() + m_inNext++, 1);
 }
 

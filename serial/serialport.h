@@ -78,4 +78,10 @@ Q_SIGNALS:
     // German sentence that names it and says what keeps it away), or it is
     // back (false).
     void WaitingChanged(bool waiting, const QString &about);
+    // Every piece of received bytes as it is taken in from the line, before
+    // its characters are handed out, in order: for whoever keeps all that
+    // came. The view lasts until the signal returns.
+    void pieceTaken(QByteArrayView piece);
+    // Every text that went out, as the bytes handed to the line.
+    void bytesSent(QByteArrayView bytes);
 };

@@ -36,6 +36,7 @@ public:
     // The far end sends: the bytes wait, and the port raises its event.
     void receive(const QByteArray &bytes)
     {
+        Q_EMIT pieceTaken(bytes);
         m_in = m_in.mid(m_inNext) + bytes;
         m_inNext = 0;
         m_inMore = false;
