@@ -37,7 +37,6 @@ public:
     explicit NetworkLine(const NetworkAddress &address, QObject *parent = nullptr);
     ~NetworkLine() override;
 
-
     // Opens and returns once the line is usable, keeping the window painted
     // meanwhile but taking no input of the operator; throws KavroError:
     // 8002 for an unknown host, a refused or unanswered connection and a

@@ -75,13 +75,12 @@ private Q_SLOTS:
             return l;
         };
         QTest::newRow("two lines scrolled out")
-            << lines(1, 10) << Pos{4, 0} << Pos{5, 2} << lines(3, 12)
-            << QString("Zeile 5\nZe");
-        QTest::newRow("its line left") << lines(1, 10) << Pos{4, 0} << Pos{4, 7} << lines(6, 15)
-                                       << QString();
-        QTest::newRow("the open line grows") << QList<QByteArray>{"A\r\n", "BC"} << Pos{1, 0}
-                                             << Pos{1, 2} << QList<QByteArray>{"A\r\n", "BCD"}
-                                             << QString("BC");
+            << lines(1, 10) << Pos{4, 0} << Pos{5, 2} << lines(3, 12) << QString("Zeile 5\nZe");
+        QTest::newRow("its line left")
+            << lines(1, 10) << Pos{4, 0} << Pos{4, 7} << lines(6, 15) << QString();
+        QTest::newRow("the open line grows")
+            << QList<QByteArray>{"A\r\n", "BC"} << Pos{1, 0} << Pos{1, 2}
+            << QList<QByteArray>{"A\r\n", "BCD"} << QString("BC");
     }
     void selectionStaysOnItsText()
     {
