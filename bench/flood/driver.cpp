@@ -1,0 +1,391 @@
+// How the whole program copes with a flood on the serial line: the real window,
+// offscreen, with its port on a pseudo-terminal and a capture running, while
+// the far end sends as fast as the line takes it.
+//
+//   build/bench/kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] [--seed S]
+//
+// For each of three kinds of traffic (62-byte CR LF lines, one line that never
+// ends, random binary bytes; tools/traffic.h makes them) it measures
+//   - the throughput, from the far end's first byte until the capture file
+//     holds all N bytes, against a plain reader copying the same line into a
+//     file (the baseline: what the pseudo-terminal itself carries);
+//   - that the capture file holds exactly what was sent, byte for byte;
+//   - how evenly Timer1 ticks meanwhile (the activity bar must keep moving);
+//   - the program's peak memory and its CPU time per byte.
+// Then the binary traffic once more through the real ser2net on 127.0.0.1
+// (its rfc2217 accepter, the pseudo-terminal its device, port 1 a link to
+// rfc2217://127.0.0.1:PORT), against a plain reader of the same server port
+// that does the telnet framing with a few lines of its own (--net-bytes N,
+// default 10 MB: ser2net carries a few MB/s).
+// Then, at the pace of a 115200 baud line (11520 bytes/s, sent every 10 ms),
+// the share of one core the program takes, against the plain reader's, and
+// beside them what the toolkit alone takes at the window's beat: a bare Qt
+// window painting one small widget every 50 ms ("Qt alone").
+//
+// N defaults to 50 MB (50,000,000 bytes), S to 10 seconds, R to 3 runs of each
+// measurement: the fastest flood counts for throughput, the median paced run
+// for CPU, the worst run for everything else.
+//
+// The program side always runs in a child process (this executable started
+// again with --window or --reader), so memory and CPU figures are its own.
+// Nothing but the benchmark's own pseudo-terminal is opened: port 1 is a link
+// to it in a temporary config folder and the system's ports are not listed.
+// Figures are printed with the targets beside them; nothing is asserted.
+//
+// --x11 runs the window on an X server instead of offscreen, where painting
+// costs almost nothing: on the display in DISPLAY, or on an Xvfb of its own
+// when none is given. The X server's CPU share is then printed beside the
+// window's, since painting that moves work into the server saves nothing.
+//
+// For looking into one case, --only takes a comma-separated choice of base,
+// lines, endless, binary, net, pace, and --profile-with a command the window's
+// process runs under:
+//
+//   kavro-flood --only lines --bytes 2000000 --repeat 1 --profile-with "valgrind --tool=callgrind"
+//
+// Each process mode has a file of its own in this folder: the driver (this
+// file: options, the rounds and the printed rows), one run against a child
+// and the check of its file (run.cpp), the children and the X server
+// (children.cpp), the window and "Qt alone" (window.cpp), the plain readers
+// (readers.cpp), and what they all measure with (measure.cpp).
+
+#include "children.h"
+#include "measure.h"
+#include "readers.h"
+#include "run.h"
+#include "ser2netserver.h"
+#include "window.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace
+{
+
+// The flood rows, in the order they run in each round and are printed: the
+// plain reader first, the baseline every row is set against; the rows after
+// "lines" are set against that row too. The kinds take turns, so that a
+// disturbance on the machine does not hit one of them only.
+struct FloodRow {
+    const char *name;  // as --only names it
+    const char *label; // as printed
+    Taker taker;
+    Traffic::Kind kind;
+};
+constexpr FloodRow floodRows[] = {
+    {"base", "baseline", Taker::Reader, Traffic::Lines},
+    {"lines", "lines", Taker::Window, Traffic::Lines},
+    {"endless", "endless", Taker::Window, Traffic::Endless},
+    {"binary", "binary", Taker::Window, Traffic::Binary},
+};
+constexpr int FloodRowCount = int(std::size(floodRows));
+constexpr int BaseRow = 0, LinesRow = 1;
+
+QByteArray fmt(const char *format, double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+// Repeated runs of one kind, summed up: the fastest run for the throughput
+// (the line is shared with whatever else the machine does), the worst of all
+// runs for everything that must hold every time.
+struct Summary {
+    int runs = 0;
+    int failed = 0;
+    int lost = 0;         // runs whose file was not exactly what was sent
+    QByteArray firstLoss; // what was wrong with the first of them
+    double bestSeconds = 0;
+    double cpuPerByte = 0;         // of the fastest run, seconds
+    double bytesPerEvent = 0;      // of the fastest run: what one receive event took in
+    std::vector<double> cpuShares; // CPU seconds per second, of every run
+    std::vector<double> xShares;   // the X server's, of every run
+    double worstTicks = -1;        // percent of the expected ticks
+    double worstGap = 0;           // seconds
+    double peakMb = 0;
+    qint64 boxes = 0;
+
+    void add(const Run &r, qint64 n)
+    {
+        ++runs;
+        if (!r.ok) {
+            ++failed;
+            return;
+        }
+        if (!r.check.ok()) {
+            if (lost++ == 0)
+                firstLoss =
+                    r.check.size < 0 ? QByteArray("no file")
+                    : r.check.size != n && r.check.firstDifference == std::min(r.check.size, n)
+                        ? "size " + QByteArray::number(r.check.size)
+                        : "differs @" + QByteArray::number(r.check.firstDifference);
+        }
+        cpuShares.push_back(r.childSeconds > 0 ? r.cpu / r.childSeconds : 0);
+        if (r.xShare >= 0)
+            xShares.push_back(r.xShare);
+        if (bestSeconds == 0 || r.seconds < bestSeconds) {
+            bestSeconds = r.seconds;
+            cpuPerByte = r.cpu / double(n);
+            bytesPerEvent = r.events > 0 ? double(n) / double(r.events) : 0;
+        }
+        const double ticks = r.expectedTicks > 0 ? 100.0 * double(r.ticks) / r.expectedTicks : -1;
+        if (ticks >= 0 && (worstTicks < 0 || ticks < worstTicks))
+            worstTicks = ticks;
+        worstGap = std::max(worstGap, r.maxGap);
+        peakMb = std::max(peakMb, r.peakMb);
+        boxes += r.boxes;
+    }
+    bool measured() const { return runs > failed; }
+    static double median(std::vector<double> v)
+    {
+        if (v.empty())
+            return -1;
+        std::sort(v.begin(), v.end());
+        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    }
+    double medianCpuShare() const { return std::max(median(cpuShares), 0.0); }
+    double medianXShare() const { return median(xShares); }
+    double rate(qint64 n) const { return measured() ? double(n) / bestSeconds / 1e6 : 0; }
+    QByteArray capture() const
+    {
+        if (!runs)
+            return "-";
+        if (failed)
+            return QByteArray::number(failed) + " failed";
+        return lost ? firstLoss : QByteArray("0 lost");
+    }
+};
+
+int driverMain(int argc, char **argv)
+{
+    qint64 n = 50'000'000;
+    qint64 netBytes = 10'000'000;
+    double paceSeconds = 10;
+    quint64 seed = 1;
+    int repeat = 3;
+    QList<QByteArray> only{"net", "pace"};
+    for (const FloodRow &row : floodRows)
+        only.append(row.name);
+    bool x11 = false;
+    Launcher children;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        if (a == "--x11")
+            x11 = true;
+        else if (a == "--bytes" && i + 1 < argc)
+            n = QByteArray(argv[++i]).toLongLong();
+        else if (a == "--net-bytes" && i + 1 < argc)
+            netBytes = QByteArray(argv[++i]).toLongLong();
+        else if (a == "--pace-seconds" && i + 1 < argc)
+            paceSeconds = QByteArray(argv[++i]).toDouble();
+        else if (a == "--seed" && i + 1 < argc)
+            seed = QByteArray(argv[++i]).toULongLong();
+        else if (a == "--repeat" && i + 1 < argc)
+            repeat = QByteArray(argv[++i]).toInt();
+        else if (a == "--only" && i + 1 < argc)
+            only = QByteArray(argv[++i]).split(',');
+        else if (a == "--profile-with" && i + 1 < argc)
+            children.windowWrapper = QByteArray(argv[++i]).simplified().split(' ');
+        else {
+            std::fprintf(stderr,
+                         "usage: kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] "
+                         "[--net-bytes N] [--seed S] [--only base,lines,endless,binary,net,pace] "
+                         "[--profile-with COMMAND]\n");
+            return 2;
+        }
+    }
+    if (n <= 0 || netBytes <= 0 || repeat <= 0 || paceSeconds <= 0) {
+        std::fprintf(
+            stderr,
+            "kavro-flood: --bytes, --net-bytes, --repeat and --pace-seconds must be positive\n");
+        return 2;
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::optional<XServer> xServer;
+    if (x11) {
+        xServer.emplace();
+        children.display = xServer->display();
+        if (children.display.isEmpty()) {
+            std::fprintf(stderr, "kavro-flood: Xvfb did not start (./scripts/setup.sh --bench)\n");
+            return 1;
+        }
+    }
+    const Runner runner(children, xServer ? xServer->pid() : -1, seed);
+
+    std::printf(
+        "kavro-flood: %lld bytes per run, best of %d runs, seed %llu, %d cores, window %s\n",
+        static_cast<long long>(n), repeat, static_cast<unsigned long long>(seed),
+        int(sysconf(_SC_NPROCESSORS_ONLN)),
+        x11 ? ("on X display " + children.display +
+               (xServer->isOwn() ? " (an Xvfb of its own)" : ""))
+                  .constData()
+            : "offscreen");
+    std::fflush(stdout);
+
+    Summary rows[FloodRowCount];
+    double readyMb = 0;
+    for (int round = 0; round < repeat; ++round) {
+        for (int k = 0; k < FloodRowCount; ++k) {
+            const FloodRow &row = floodRows[k];
+            if (!only.contains(row.name))
+                continue;
+            const Run r = runner.run(row.taker, row.kind, n, 0);
+            if (!r.ok)
+                std::fprintf(stderr, "kavro-flood: %s: %s\n", row.name, qPrintable(r.error));
+            if (row.taker != Taker::Reader)
+                readyMb = std::max(readyMb, r.readyMb);
+            rows[k].add(r, n);
+        }
+    }
+
+    // Through ser2net: its plain reader and the window take turns too.
+    Summary netRows[2];
+    const bool net = only.contains("net") && Ser2NetServer::available();
+    if (only.contains("net") && !net)
+        std::fprintf(stderr, "kavro-flood: ser2net is not installed; no network rows\n");
+    for (int round = 0; net && round < repeat; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            const Run r =
+                runner.run(k ? Taker::Window : Taker::Reader, Traffic::Binary, netBytes, 0, true);
+            if (!r.ok)
+                std::fprintf(stderr, "kavro-flood: net %s: %s\n", k ? "window" : "reader",
+                             qPrintable(r.error));
+            netRows[k].add(r, netBytes);
+        }
+    }
+
+    const qint64 paceBytes = qint64(PaceRate * paceSeconds);
+    Summary paced[2];
+    std::vector<double> floors;
+    for (int round = 0; only.contains("pace") && round < repeat; ++round) {
+        if (const double f = runner.floorShare(paceSeconds); f >= 0)
+            floors.push_back(f);
+        for (int k = 0; k < 2; ++k) {
+            const Run r =
+                runner.run(k ? Taker::Window : Taker::Reader, Traffic::Lines, paceBytes, PaceRate);
+            if (!r.ok)
+                std::fprintf(stderr, "kavro-flood: paced %s: %s\n", k ? "window" : "reader",
+                             qPrintable(r.error));
+            paced[k].add(r, paceBytes);
+        }
+    }
+
+    const double baseRate = rows[BaseRow].rate(n);
+    const double linesRate = rows[LinesRow].rate(n);
+    if (std::any_of(std::begin(rows), std::end(rows),
+                    [](const Summary &r) { return r.runs > 0; })) {
+        std::printf("\nflood, %lld bytes each:\n", static_cast<long long>(n));
+        std::printf("%-9s %8s %7s %7s  %-12s %8s %7s %8s %9s %8s %7s\n", "run", "MB/s", "x base",
+                    "x lines", "capture", "ticks %", "gap ms", "peak MB", "CPU ns/B", "B/event",
+                    x11 ? "X CPU %" : "");
+    }
+    for (int k = 0; k < FloodRowCount; ++k) {
+        const Summary &r = rows[k];
+        if (!r.runs)
+            continue;
+        const bool window = floodRows[k].taker != Taker::Reader;
+        std::printf("%-9s %8.1f %7s %7s  %-12s %8s %7s %8.1f %9.1f %8s %7s\n", floodRows[k].label,
+                    r.rate(n),
+                    baseRate > 0 && r.measured() ? fmt("%.2f", r.rate(n) / baseRate).constData()
+                                                 : "-",
+                    k > LinesRow && linesRate > 0 && r.measured()
+                        ? fmt("%.2f", r.rate(n) / linesRate).constData()
+                        : "",
+                    r.capture().constData(),
+                    window && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
+                    window && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "",
+                    r.peakMb, 1e9 * r.cpuPerByte,
+                    window && r.bytesPerEvent > 0 ? fmt("%.0f", r.bytesPerEvent).constData() : "",
+                    r.medianXShare() >= 0 ? fmt("%.1f", 100 * r.medianXShare()).constData() : "");
+    }
+
+    if (netRows[0].runs || netRows[1].runs) {
+        std::printf("\nthrough ser2net (rfc2217 on 127.0.0.1), binary, %lld bytes each:\n",
+                    static_cast<long long>(netBytes));
+        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %9s\n", "run", "MB/s", "x base", "capture",
+                    "ticks %", "gap ms", "peak MB", "CPU ns/B");
+        const double netBase = netRows[0].rate(netBytes);
+        for (int k = 0; k < 2; ++k) {
+            const Summary &r = netRows[k];
+            if (!r.runs)
+                continue;
+            std::printf("%-9s %8.2f %7s  %-12s %8s %7s %8.1f %9.1f\n", k ? "window" : "reader",
+                        r.rate(netBytes),
+                        netBase > 0 && r.measured()
+                            ? fmt("%.2f", r.rate(netBytes) / netBase).constData()
+                            : "-",
+                        r.capture().constData(),
+                        k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
+                        k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "",
+                        r.peakMb, 1e9 * r.cpuPerByte);
+        }
+    }
+
+    if (paced[0].runs || paced[1].runs) {
+        std::printf("\nat 115200 baud: %.0f bytes/s of lines in 10 ms pieces for %.0f s, median of "
+                    "%d runs:\n",
+                    PaceRate, paceSeconds, repeat);
+        std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %7s\n", "run", "CPU %", "x base", "capture",
+                    "ticks %", "gap ms", "peak MB", x11 ? "X CPU %" : "");
+        const double baseCpu = 100 * paced[0].medianCpuShare();
+        for (int k = 0; k < 2; ++k) {
+            const Summary &r = paced[k];
+            if (!r.runs)
+                continue;
+            const double cpu = 100 * r.medianCpuShare();
+            std::printf(
+                "%-9s %8.2f %7s  %-12s %8s %7s %8.1f %7s\n", k ? "window" : "baseline", cpu,
+                baseCpu > 0 && r.measured() ? fmt("%.1f", cpu / baseCpu).constData() : "-",
+                r.capture().constData(),
+                k && r.worstTicks >= 0 ? fmt("%.1f", r.worstTicks).constData() : "",
+                k && r.measured() ? fmt("%.0f", 1000 * r.worstGap).constData() : "", r.peakMb,
+                r.medianXShare() >= 0 ? fmt("%.2f", 100 * r.medianXShare()).constData() : "");
+        }
+        if (!floors.empty()) {
+            std::sort(floors.begin(), floors.end());
+            const double cpu = 100 * floors[floors.size() / 2];
+            std::printf(
+                "%-9s %8.2f %7s  (a bare Qt window painting one small widget every 50 ms)\n",
+                "Qt alone", cpu, baseCpu > 0 ? fmt("%.1f", cpu / baseCpu).constData() : "-");
+        }
+    }
+
+    qint64 boxes = paced[1].boxes + netRows[1].boxes;
+    for (const Summary &r : rows)
+        boxes += r.boxes;
+    std::printf("\nwindow right after start: %.1f MB; message boxes shown: %lld\n", readyMb,
+                static_cast<long long>(boxes));
+    std::printf(
+        "targets: lines, endless, binary >= 0.50 x base; net window >= 0.50 x net reader; 0 lost;\n"
+        "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB;\n"
+        "         window CPU <= 2 %% and <= 2 x base at 115200 baud (on an X server)\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && std::strcmp(argv[1], "--window") == 0)
+        return windowMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--floor") == 0)
+        return floorMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--reader") == 0)
+        return readerMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--netreader") == 0)
+        return netReaderMain(argc, argv);
+    // ser2net runs as a QProcess of the driver.
+    QCoreApplication app(argc, argv);
+    return driverMain(argc, argv);
+}

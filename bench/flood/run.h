@@ -1,0 +1,62 @@
+#pragma once
+
+#include "children.h"
+#include "traffic.h"
+
+#include <QString>
+
+// Who takes the line in during a run.
+enum class Taker {
+    Reader, // the plain reader (readers.h)
+    Window, // the program (window.h)
+};
+
+// What a capture file holds against the traffic sent: the first differing
+// offset, or -1 when the file is exactly the bytes sent.
+struct Check {
+    qint64 size = -1;
+    qint64 firstDifference = -1;
+    bool ok() const { return firstDifference < 0; }
+};
+
+// The figures of one run.
+struct Run {
+    bool ok = false;
+    QString error;
+    double seconds = 0; // first byte sent until all of it written down
+    double cpu = 0;     // the child's CPU seconds meanwhile
+    double childSeconds = 0;
+    double peakMb = 0;
+    double readyMb = 0;
+    qint64 ticks = 0;
+    double expectedTicks = 0;
+    double maxGap = 0;
+    qint64 events = 0;
+    qint64 boxes = 0;
+    double xShare = -1; // the X server's CPU seconds per second meanwhile
+    Check check;
+};
+
+// The runs of one benchmark, each with its child started by the launcher and
+// the traffic of the same seed.
+class Runner
+{
+public:
+    // xServer: the process of the X server the windows run on, whose CPU is
+    // measured beside theirs, or -1.
+    Runner(Launcher launcher, pid_t xServer, quint64 seed);
+
+    // One run: a fresh pseudo-terminal linked as port 1 in a fresh config
+    // folder (or served by ser2net, and port 1 a link to the server's
+    // address), the taker in a child, the far end sending n bytes of the kind:
+    // as fast as the line takes them (rate 0) or rate bytes a second.
+    Run run(Taker taker, Traffic::Kind kind, qint64 n, double rate, bool net = false) const;
+    // The toolkit's own share of a core at the window's beat (floorMain), or a
+    // negative value when it could not be measured.
+    double floorShare(double seconds) const;
+
+private:
+    Launcher m_launcher;
+    pid_t m_xServer;
+    quint64 m_seed;
+};
