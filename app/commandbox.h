@@ -41,7 +41,8 @@ public:
     // KavroError when the history cannot be kept (told once).
     void recordSent(const QString &command);
 
-    // Who asks for the bytes of "Bytes einfügen…"; the Qt dialog by default.
+    // Who asks for the bytes of "Bytes einfügen…"; the Qt dialog by default
+    // (and again after nullptr).
     void setBytesPrompt(BytesPrompt *prompt);
 
     // The context menu as the operator gets it: the editing entries and

@@ -4,9 +4,8 @@
 // the timed break and reset pulse, the lamp's line menu and tooltip, and the
 // command box's control bytes, hex bytes, sending at once and history keys.
 
-#include "bytesdialog.h"
-#include "commandbox.h"
 #include "commandhistory.h"
+#include "fakes.h"
 #include "hexbytes.h"
 #include "lampmenu.h"
 #include "linepulser.h"
@@ -16,8 +15,6 @@
 #include "rfc2217.h"
 #include "ser2netserver.h"
 #include "support.h"
-
-#include <QtWidgets>
 
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -65,33 +62,6 @@ private:
             *line = on;
     }
 };
-
-// Bytes typed into "Bytes einfügen…" as the test says.
-class ScriptedPrompt : public BytesPrompt
-{
-public:
-    std::optional<QByteArray> answer;
-    int asked = 0;
-    std::optional<QByteArray> askBytes(QWidget *) override
-    {
-        ++asked;
-        return answer;
-    }
-};
-
-static QAction *entry(QMenu *menu, const QString &path)
-{
-    const QStringList parts = path.split(u'/');
-    for (QAction *a : menu->actions()) {
-        if (a->text() != parts.first())
-            continue;
-        if (parts.size() == 1)
-            return a;
-        if (a->menu())
-            return entry(a->menu(), parts.mid(1).join(u'/'));
-    }
-    return nullptr;
-}
 
 class TestLines : public QObject
 {
@@ -341,14 +311,14 @@ private Q_SLOTS:
         QCOMPARE(menu.actions().first()->text(), reason);
         for (const char *path :
              {"DTR", "RTS", "Break senden", "Reset-Puls/DTR", "Reset-Puls/RTS"}) {
-            QAction *a = entry(&menu, path);
+            QAction *a = menuEntry(&menu, path);
             QVERIFY2(a, path);
             QCOMPARE(a->isEnabled(), open);
             QCOMPARE(a->toolTip(), open ? a->text() : reason); // Qt shows the text by default
         }
-        QCOMPARE(entry(&menu, "DTR")->isChecked(), open && *state.dtr);
-        QCOMPARE(entry(&menu, "RTS")->isChecked(), open && *state.rts);
-        QVERIFY(entry(&menu, "Beim Öffnen/DTR")->isEnabled()); // at any time
+        QCOMPARE(menuEntry(&menu, "DTR")->isChecked(), open && *state.dtr);
+        QCOMPARE(menuEntry(&menu, "RTS")->isChecked(), open && *state.rts);
+        QVERIFY(menuEntry(&menu, "Beim Öffnen/DTR")->isEnabled()); // at any time
         QStringList shown;
         for (const char *name : {"CTS", "DSR", "DCD", "RI"})
             for (QAction *a : menu.actions())
@@ -376,21 +346,21 @@ private Q_SLOTS:
                 told.append(e.number());
             }
         });
-        entry(&menu, "DTR")->trigger();
+        menuEntry(&menu, "DTR")->trigger();
         QCOMPARE(lines.calls, QStringList{"DTR 0"});
-        QVERIFY(!entry(&menu, "DTR")->isChecked());
-        entry(&menu, "RTS")->trigger();
+        QVERIFY(!menuEntry(&menu, "DTR")->isChecked());
+        menuEntry(&menu, "RTS")->trigger();
         QCOMPARE(told, QList<int>{8020});
-        QVERIFY(entry(&menu, "RTS")->isChecked()); // what the line really is
-        entry(&menu, "Reset-Puls/DTR")->trigger();
+        QVERIFY(menuEntry(&menu, "RTS")->isChecked()); // what the line really is
+        menuEntry(&menu, "Reset-Puls/DTR")->trigger();
         QCOMPARE(lines.calls, (QStringList{"DTR 0", "DTR 0"}));
-        QVERIFY(!entry(&menu, "Break senden")->isEnabled());
+        QVERIFY(!menuEntry(&menu, "Break senden")->isEnabled());
 
         menu.popup(QPoint(0, 0));
         lines.state.cts = true;
-        QTRY_VERIFY(entry(&menu, "CTS: an"));
-        QTRY_VERIFY(entry(&menu, "Break senden")->isEnabled()); // the pulse has ended
-        QVERIFY(entry(&menu, "DTR")->isChecked());
+        QTRY_VERIFY(menuEntry(&menu, "CTS: an"));
+        QTRY_VERIFY(menuEntry(&menu, "Break senden")->isEnabled()); // the pulse has ended
+        QVERIFY(menuEntry(&menu, "DTR")->isChecked());
         menu.hide();
         QCOMPARE(told.size(), 1);
     }
@@ -406,19 +376,19 @@ private Q_SLOTS:
         {
             QMenu menu;
             fillLineMenu(&menu, lines, pulser, 4, run);
-            QVERIFY(entry(&menu, "Beim Öffnen/RTS")->isChecked());
-            entry(&menu, "Beim Öffnen/RTS")->trigger();
+            QVERIFY(menuEntry(&menu, "Beim Öffnen/RTS")->isChecked());
+            menuEntry(&menu, "Beim Öffnen/RTS")->trigger();
         }
         QCOMPARE(OpenLevels::load(4), (OpenLevels{true, false}));
         QCOMPARE(OpenLevels::load(5), (OpenLevels{true, true}));
         QMenu again;
         fillLineMenu(&again, lines, pulser, 4, run);
-        QVERIFY(!entry(&again, "Beim Öffnen/RTS")->isChecked());
-        QVERIFY(entry(&again, "Beim Öffnen/DTR")->isChecked());
+        QVERIFY(!menuEntry(&again, "Beim Öffnen/RTS")->isChecked());
+        QVERIFY(menuEntry(&again, "Beim Öffnen/DTR")->isChecked());
         QMenu none;
         fillLineMenu(&none, lines, pulser, std::nullopt, run);
-        QVERIFY(!entry(&none, "Beim Öffnen/DTR")->isEnabled());
-        QCOMPARE(entry(&none, "Beim Öffnen/DTR")->toolTip(),
+        QVERIFY(!menuEntry(&none, "Beim Öffnen/DTR")->isEnabled());
+        QCOMPARE(menuEntry(&none, "Beim Öffnen/DTR")->toolTip(),
                  QStringLiteral("Keine gültige Portnummer gewählt."));
     }
 
@@ -449,16 +419,16 @@ private Q_SLOTS:
         CommandBox box;
         box.resize(300, 80);
         box.show();
-        ScriptedPrompt prompt;
+        FakeBytesPrompt prompt;
         box.setBytesPrompt(&prompt);
         const QString arg = how.section(u':', 1);
         if (how.startsWith("menu:")) {
             std::unique_ptr<QMenu> menu(box.createContextMenu());
-            entry(menu.get(), arg)->trigger();
+            menuEntry(menu.get(), arg)->trigger();
         } else if (how.startsWith("hex:")) {
             prompt.answer = parseHexBytes(arg).bytes;
             std::unique_ptr<QMenu> menu(box.createContextMenu());
-            entry(menu.get(), "Bytes einfügen…")->trigger();
+            menuEntry(menu.get(), "Bytes einfügen…")->trigger();
         } else if (how.startsWith("paste:")) {
             QApplication::clipboard()->setText(arg);
             box.paste();
@@ -470,9 +440,13 @@ private Q_SLOTS:
         for (const QChar c : box.document()->toPlainText())
             objects += c == QChar::ObjectReplacementCharacter;
         QCOMPARE(objects, boxed);
-        // Each has a width of its own: its name in a box.
-        const QTextLayout *first = box.document()->firstBlock().layout();
-        QVERIFY(first->lineCount() > 0 && first->lineAt(0).naturalTextWidth() > 0);
+        // Each takes the room of its name in a box, beside the plain text.
+        const QTextBlock block = box.document()->firstBlock();
+        const QString plain = QString(block.text()).remove(QChar::ObjectReplacementCharacter);
+        QVERIFY(block.layout()->lineCount() == 1);
+        QVERIFY(block.layout()->lineAt(0).naturalTextWidth() >=
+                QFontMetricsF(box.font()).horizontalAdvance(plain) +
+                    7 * block.text().count(QChar::ObjectReplacementCharacter));
         // Typed on after it, text stays text.
         QTest::keyClicks(&box, "z");
         QCOMPARE(box.text(), text + "z");
@@ -494,11 +468,11 @@ private Q_SLOTS:
         QCOMPARE(dialog.bytes(), std::optional<QByteArray>("\x1b[A"));
 
         CommandBox box;
-        ScriptedPrompt prompt; // cancelled
+        FakeBytesPrompt prompt; // cancelled
         box.setBytesPrompt(&prompt);
         box.setText("AT");
         std::unique_ptr<QMenu> menu(box.createContextMenu());
-        entry(menu.get(), "Bytes einfügen…")->trigger();
+        menuEntry(menu.get(), "Bytes einfügen…")->trigger();
         QCOMPARE(prompt.asked, 1);
         QCOMPARE(box.text(), QStringLiteral("AT"));
     }
@@ -511,14 +485,14 @@ private Q_SLOTS:
         box.setText("AT");
         QSignalSpy sent(&box, &CommandBox::sendNow);
         std::unique_ptr<QMenu> menu(box.createContextMenu());
-        QMenu *now = entry(menu.get(), "Sofort senden")->menu();
+        QMenu *now = menuEntry(menu.get(), "Sofort senden")->menu();
         QCOMPARE(now->actions().size(), 34); // 33 and a separator
         QStringList first;
         for (int i = 0; i < 3; ++i)
             first.append(now->actions()[i]->text());
         QCOMPARE(first, (QStringList{"ETX (Strg+C)", "EOT (Strg+D)", "ESC (Strg+[)"}));
         now->actions()[0]->trigger();
-        entry(now, "NUL (Strg+@)")->trigger();
+        menuEntry(now, "NUL (Strg+@)")->trigger();
         QCOMPARE(sent.size(), 2);
         QCOMPARE(sent[0][0].value<char>(), '\x03');
         QCOMPARE(sent[1][0].value<char>(), '\0');
