@@ -281,10 +281,7 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
         QCOMPARE(OpenLevels::load(2), (OpenLevels{true, true}));
         OpenLevels::save(2, {false, true});
-        OpenLevels::save(12, {true, false});
         QCOMPARE(OpenLevels::load(2), (OpenLevels{false, true}));
-        QCOMPARE(OpenLevels::load(12), (OpenLevels{true, false}));
-        QCOMPARE(OpenLevels::load(1), (OpenLevels{true, true}));
         QVERIFY(QFileInfo(dir.filePath("kavro/kavro.conf")).isFile());
         // A file where the folder should be: no file can be made below it.
         QVERIFY(writeFile(dir.filePath("file"), "x"));

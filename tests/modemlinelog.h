@@ -1,7 +1,7 @@
 #pragma once
 
 // What a test sees of the modem lines through the preloaded library
-// (modemlines.cpp): the requests it recorded, and the input lines it answers.
+// (tools/modemlines.cpp): the requests it recorded, and the input lines it answers.
 
 #include "support.h"
 

@@ -3,8 +3,8 @@
 // has no modem lines: the kernel refuses TIOCMGET, TIOCMBIS, TIOCMBIC and
 // TIOCMSET on it and takes every break request without a trace. With
 // KAVRO_MODEMLINES naming a folder, this library answers those requests on
-// pseudo-terminal slaves as a UART's driver would, and appends each change to
-// FOLDER/requests, one line each:
+// pseudo-terminal slaves as a UART's driver would, and appends each to
+// FOLDER/requests (a TIOCMSET as the lines it changes), one line each:
 //
 //     <CLOCK_MONOTONIC in ns> pts/<n> OPEN | DTR 0|1 | RTS 0|1 | BREAK 0|1
 //
@@ -15,8 +15,8 @@
 //
 // The calls caught are the library functions programs call: ioctl (QSerialPort
 // and ser2net set the lines and the break through it), tcsendbreak (glibc's
-// own goes to the kernel without passing through ioctl), and open, so that an
-// opening raises the lines again.
+// own goes to the kernel without passing through ioctl), and open (with the
+// forms _FORTIFY_SOURCE gives it), so that an opening raises the lines again.
 
 #include <cerrno>
 #include <cstdarg>
@@ -93,6 +93,8 @@ Device &device(int pts)
 void record(int pts, const char *what)
 {
     const char *dir = folder();
+    if (!dir) // switched off meanwhile
+        return;
     char path[4096], line[128];
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -113,8 +115,9 @@ void record(int pts, const char *what)
 // The input lines the test set for the device.
 int inputs(int pts)
 {
+    const char *dir = folder();
     char path[4096], text[256] = {};
-    if (snprintf(path, sizeof path, "%s/pts%d.in", folder(), pts) >= int(sizeof path))
+    if (!dir || snprintf(path, sizeof path, "%s/pts%d.in", dir, pts) >= int(sizeof path))
         return 0;
     static const OpenFn realOpen = next<OpenFn>("open");
     const int fd = realOpen(path, O_RDONLY | O_CLOEXEC);
