@@ -44,7 +44,10 @@ bool FarEnd::send(QByteArrayView bytes)
         const ssize_t n = ::write(m_master, bytes.data() + done, size_t(bytes.size() - done));
         if (n > 0) {
             done += n;
+            clock.restart();
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            // A reader that takes nothing for this long is stuck; one that
+            // is only slow (a busy machine, a sanitizer build) is waited for.
             if (clock.elapsed() > 10000)
                 return false;
             // The line is full. When the reader lives in this same thread (a
