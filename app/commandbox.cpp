@@ -1,18 +1,111 @@
 #include "commandbox.h"
 
+#include "bytenames.h"
+#include "bytesdialog.h"
+#include "codepage.h"
+#include "commandhistory.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QTextObjectInterface>
+
+#include <cmath>
 
 namespace
 {
 
 // The character a marked break stands for (13 or 10).
 constexpr int LineEndProperty = QTextFormat::UserProperty + 1;
+// A boxed byte is an object character of this type, its byte in the property.
+constexpr int BoxedObject = QTextFormat::UserObject + 1;
+constexpr int BoxedByteProperty = QTextFormat::UserProperty + 2;
+
+// The byte a character stands for when the receive box would show that byte
+// boxed (control characters, DEL, the code page's unassigned five, the
+// no-break space and the soft hyphen); -1 for any other character. Line ends
+// are the caller's.
+int boxedByte(char16_t c)
+{
+    if (c >= 0x100 || charFromByte(uchar(c)).unicode() != c)
+        return -1;
+    return shownAs(uchar(c)).boxed ? int(c) : -1;
+}
+
+QFont smallFont(const QFont &font)
+{
+    QFont small = font;
+    const qreal size = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    small.setPixelSize(std::max(7, int(std::lround(size * 0.62))));
+    return small;
+}
+
+// Ctrl and the key a terminal knows a control byte by ("C" for ETX).
+QString controlLabel(uchar byte)
+{
+    static const char keys[] = "@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
+    if (byte >= 0x20)
+        return controlName(byte);
+    return QStringLiteral("%1 (Strg+%2)").arg(controlName(byte), QChar::fromLatin1(keys[byte]));
+}
 
 } // namespace
+
+// Paints a boxed byte as the receive box does: its name small, in a thin box,
+// in the muted colour, as wide as the name and as high as the line.
+class BoxedBytes : public QObject, public QTextObjectInterface
+{
+    Q_OBJECT
+    Q_INTERFACES(QTextObjectInterface)
+public:
+    explicit BoxedBytes(QWidget *box) : QObject(box), m_box(box) {}
+
+    QSizeF intrinsicSize(QTextDocument *, int, const QTextFormat &format) override
+    {
+        const QFontMetricsF small(smallFont(m_box->font()));
+        // The height is what stands above the base line; the box reaches
+        // down into the line's descent when drawn, so the line keeps its
+        // height.
+        return QSizeF(std::ceil(small.horizontalAdvance(name(format)) + 7),
+                      QFontMetricsF(m_box->font()).ascent());
+    }
+
+    void drawObject(QPainter *painter, const QRectF &rect, QTextDocument *, int,
+                    const QTextFormat &format) override
+    {
+        const QFontMetricsF metrics(m_box->font());
+        const QFont small = smallFont(m_box->font());
+        const QFontMetricsF smallMetrics(small);
+        const qreal height = metrics.ascent() + metrics.descent();
+        painter->save();
+        painter->setPen(QPen(m_box->palette().color(QPalette::PlaceholderText), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(
+            QRectF(rect.left() + 1.5, rect.top() + 1.5, rect.width() - 3, height - 3));
+        painter->setFont(small);
+        painter->drawText(
+            QPointF(rect.left() + 3,
+                    rect.top() +
+                        std::round((height + smallMetrics.ascent() - smallMetrics.descent()) / 2)),
+            name(format));
+        painter->restore();
+    }
+
+private:
+    static QString name(const QTextFormat &format)
+    {
+        return shownAs(uchar(format.intProperty(BoxedByteProperty))).text;
+    }
+    QWidget *const m_box;
+};
 
 CommandBox::CommandBox(QWidget *parent) : QPlainTextEdit(parent)
 {
@@ -21,7 +114,10 @@ CommandBox::CommandBox(QWidget *parent) : QPlainTextEdit(parent)
     setWordWrapMode(QTextOption::WrapAnywhere);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    document()->documentLayout()->registerHandler(BoxedObject, new BoxedBytes(this));
 }
+
+CommandBox::~CommandBox() = default;
 
 QString CommandBox::text() const
 {
@@ -35,8 +131,71 @@ void CommandBox::setText(const QString &text)
     insertExact(cursor, text);
 }
 
+void CommandBox::insertBytes(QByteArrayView bytes)
+{
+    insertAtCursor(textFromBytes(bytes));
+}
+
+void CommandBox::setHistory(CommandHistory *history)
+{
+    m_history = history;
+}
+
+void CommandBox::recordSent(const QString &command)
+{
+    if (m_history)
+        m_history->record(command);
+}
+
+void CommandBox::setBytesPrompt(BytesPrompt *prompt)
+{
+    m_prompt = prompt;
+}
+
+QMenu *CommandBox::createContextMenu()
+{
+    QMenu *menu = createStandardContextMenu();
+    menu->addSeparator();
+    QMenu *insert = menu->addMenu(QStringLiteral("Steuerzeichen einfügen"));
+    QList<uchar> controls;
+    for (int b = 0; b < 0x20; ++b)
+        controls.append(uchar(b));
+    controls.append(0x7f);
+    for (const uchar b : std::as_const(controls))
+        insert->addAction(controlLabel(b), this,
+                          [this, b] { insertBytes(QByteArray(1, char(b))); });
+    menu->addAction(QStringLiteral("Bytes einfügen…"), this, [this] {
+        if (!m_prompt) {
+            m_ownPrompt = std::make_unique<QtBytesPrompt>();
+            m_prompt = m_ownPrompt.get();
+        }
+        if (const std::optional<QByteArray> bytes = m_prompt->askBytes(this))
+            insertBytes(*bytes);
+    });
+    // What a prompt or a running program is interrupted or ended with comes
+    // first; the rest follow in their order.
+    QMenu *now = menu->addMenu(QStringLiteral("Sofort senden"));
+    const QList<uchar> first = {0x03, 0x04, 0x1b};
+    for (const uchar b : first)
+        now->addAction(controlLabel(b), this, [this, b] { Q_EMIT sendNow(char(b)); });
+    now->addSeparator();
+    for (const uchar b : std::as_const(controls))
+        if (!first.contains(b))
+            now->addAction(controlLabel(b), this, [this, b] { Q_EMIT sendNow(char(b)); });
+    return menu;
+}
+
+void CommandBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
 void CommandBox::keyPressEvent(QKeyEvent *event)
 {
+    if (stepHistory(event))
+        return;
     // Shift+Enter is a line break like Enter: both read as CR LF.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         event->modifiers().testFlag(Qt::ShiftModifier)) {
@@ -49,13 +208,47 @@ void CommandBox::keyPressEvent(QKeyEvent *event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
+bool CommandBox::stepHistory(QKeyEvent *event)
+{
+    const bool up = event->key() == Qt::Key_Up;
+    if (!m_history || (!up && event->key() != Qt::Key_Down))
+        return false;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods != Qt::NoModifier && mods != Qt::ControlModifier)
+        return false;
+    if (mods == Qt::NoModifier) {
+        // Only where the arrow would not move the cursor: on the first (or
+        // last) line as the box shows it, wrapped lines counting.
+        const QTextCursor cursor = textCursor();
+        const QTextBlock block = cursor.block();
+        if (block != (up ? document()->firstBlock() : document()->lastBlock()))
+            return false;
+        const QTextLayout *layout = block.layout();
+        const QTextLine line = layout->lineForTextPosition(cursor.positionInBlock());
+        if (line.isValid() && line.lineNumber() != (up ? 0 : layout->lineCount() - 1))
+            return false;
+    }
+    const std::optional<QString> command = up ? m_history->older(text()) : m_history->newer(text());
+    if (command) {
+        setText(*command);
+        moveCursor(QTextCursor::End);
+        ensureCursorVisible();
+    }
+    return true;
+}
+
 void CommandBox::insertFromMimeData(const QMimeData *source)
 {
     if (!source || !source->hasText())
         return;
+    insertAtCursor(source->text());
+}
+
+void CommandBox::insertAtCursor(const QString &text)
+{
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
-    insertExact(cursor, source->text());
+    insertExact(cursor, text);
     cursor.endEditBlock();
     setTextCursor(cursor);
     ensureCursorVisible();
@@ -71,19 +264,33 @@ QMimeData *CommandBox::createMimeDataFromSelection() const
 
 void CommandBox::insertExact(QTextCursor &cursor, const QString &text)
 {
-    const QTextCharFormat plain = cursor.charFormat();
+    // Text typed after a boxed byte or a marked break would take on its
+    // marks; what is inserted here is plain.
+    QTextCharFormat plain = cursor.charFormat();
+    plain.setObjectType(QTextFormat::NoObject);
+    plain.clearProperty(BoxedByteProperty);
+    plain.clearProperty(LineEndProperty);
     qsizetype from = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+        const char16_t c = text[i].unicode();
+        if (c >= 0x20 && c < 0x7f) // the bulk of any text
+            continue;
+        const bool lineEnd = c == '\r' || c == '\n';
+        const int boxed = lineEnd ? -1 : boxedByte(c);
+        if (!lineEnd && boxed < 0)
             continue;
         cursor.insertText(text.mid(from, i - from), plain);
-        if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) {
+        if (boxed >= 0) {
+            QTextCharFormat object = plain;
+            object.setObjectType(BoxedObject);
+            object.setProperty(BoxedByteProperty, boxed);
+            cursor.insertText(QString(QChar::ObjectReplacementCharacter), object);
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) {
             cursor.insertBlock();
             ++i;
         } else {
             QTextCharFormat marked = plain;
-            marked.setProperty(LineEndProperty, int(c.unicode()));
+            marked.setProperty(LineEndProperty, int(c));
             cursor.insertText(QString(QChar::LineSeparator), marked);
         }
         from = i + 1;
@@ -106,12 +313,16 @@ QString CommandBox::exactText(int from, int to) const
             if (start >= end)
                 continue;
             // The fragment's own text keeps every character as typed (a no-break
-            // space stays one); breaks become what they stand for.
+            // space stays one); breaks and boxed bytes become what they stand for.
             const QString piece = fragment.text().mid(start - fragment.position(), end - start);
-            const int marked = fragment.charFormat().property(LineEndProperty).toInt();
+            const QTextCharFormat format = fragment.charFormat();
+            const int marked = format.property(LineEndProperty).toInt();
+            const bool boxed = format.objectType() == BoxedObject;
             for (const QChar c : piece) {
                 if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
                     out += marked ? QString(QChar(marked)) : QStringLiteral("\r\n");
+                else if (boxed && c == QChar::ObjectReplacementCharacter)
+                    out += QChar(format.intProperty(BoxedByteProperty));
                 else
                     out += c;
             }
@@ -119,3 +330,5 @@ QString CommandBox::exactText(int from, int to) const
     }
     return out;
 }
+
+#include "commandbox.moc"

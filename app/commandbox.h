@@ -2,30 +2,75 @@
 
 #include <QPlainTextEdit>
 
+#include <memory>
+
+class BytesPrompt;
+class CommandHistory;
+class QMenu;
+
 // The command box. Every character the operator types or pastes goes out as
 // it stands: a line break made with Enter (or Shift+Enter) reads as CR LF in
 // text(), while a CR or LF that came in a paste stays that very character.
+// Control characters (and the other bytes the receive box shows boxed) stand
+// in the box as the same small boxed names and read back as themselves.
 // Tab moves the focus on. Lines wrap anywhere, so a long command without
 // blanks costs time in proportion to its length, not to its square.
+//
+// The context menu inserts control characters by name and bytes typed in
+// hex, and sends a single control character at once (sendNow). With a
+// history given, Up on the first line and Down on the last (Ctrl+Up and
+// Ctrl+Down anywhere) step through the commands sent before.
 class CommandBox : public QPlainTextEdit
 {
     Q_OBJECT
 public:
     explicit CommandBox(QWidget *parent = nullptr);
+    ~CommandBox() override;
 
     // The command as typed; a line break made with Enter reads as CR LF.
     QString text() const;
     void setText(const QString &text);
 
+    // Inserts at the cursor, replacing the selection, exactly these bytes.
+    void insertBytes(QByteArrayView bytes);
+
+    // The commands sent before; none by default (the box does not own it).
+    void setHistory(CommandHistory *history);
+    // The command went out: it becomes the newest in the history. Throws
+    // KavroError when the history cannot be kept (told once).
+    void recordSent(const QString &command);
+
+    // Who asks for the bytes of "Bytes einfügen…"; the Qt dialog by default
+    // (and again after nullptr).
+    void setBytesPrompt(BytesPrompt *prompt);
+
+    // The context menu as the operator gets it: the editing entries and
+    // this box's own.
+    QMenu *createContextMenu();
+
+Q_SIGNALS:
+    // "Sofort senden": this one byte, as it stands, without terminator and
+    // without touching the command.
+    void sendNow(char byte);
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
     QMimeData *createMimeDataFromSelection() const override;
 
 private:
-    // Inserts text at the cursor, each CR LF pair as a line break of the box
-    // and each lone CR or LF as a marked break that reads back as itself.
+    // Inserts text at the cursor, each CR LF pair as a line break of the box,
+    // each lone CR or LF as a marked break that reads back as itself, and each
+    // byte shown boxed as a boxed name that reads back as itself.
     static void insertExact(QTextCursor &cursor, const QString &text);
     // The text between two positions of the document, as it goes out.
     QString exactText(int from, int to) const;
+    void insertAtCursor(const QString &text);
+    // Up or Down at the first or last line: a step through the history.
+    bool stepHistory(QKeyEvent *event);
+
+    CommandHistory *m_history = nullptr;
+    std::unique_ptr<BytesPrompt> m_ownPrompt;
+    BytesPrompt *m_prompt = nullptr;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bytesdialog.h"
 #include "commandbox.h"
 #include "commondialog.h"
 #include "kavrowindow.h"
@@ -165,3 +166,31 @@ struct Rig {
         control<QPushButton>("send_win")->click();
     }
 };
+
+// "Bytes einfügen…" answered by the test: these bytes, or cancelled.
+class FakeBytesPrompt : public BytesPrompt
+{
+public:
+    std::optional<QByteArray> answer;
+    int asked = 0;
+    std::optional<QByteArray> askBytes(QWidget *) override
+    {
+        ++asked;
+        return answer;
+    }
+};
+
+// A menu's entry by its path of captions ("Reset-Puls/DTR"); null if none.
+inline QAction *menuEntry(QMenu *menu, const QString &path)
+{
+    const QString first = path.section(u'/', 0, 0);
+    for (QAction *a : menu->actions()) {
+        if (a->text() != first)
+            continue;
+        if (!path.contains(u'/'))
+            return a;
+        if (a->menu())
+            return menuEntry(a->menu(), path.section(u'/', 1));
+    }
+    return nullptr;
+}

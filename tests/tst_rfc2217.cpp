@@ -7,7 +7,9 @@
 
 using Line = Rfc2217Client::Line;
 using Verdict = Rfc2217Client::Verdict;
+using Control = Rfc2217Client::Control;
 Q_DECLARE_METATYPE(Line)
+Q_DECLARE_METATYPE(Control)
 
 // Telnet streams written as hex, blanks between commands for the reader.
 static QByteArray hex(const char *text)
@@ -128,6 +130,75 @@ private Q_SLOTS:
         for (const Line &bad : {Line{0, 8, 'n', 1}, Line{9600, 9, 'n', 1}, Line{9600, 8, 'x', 1},
                                 Line{9600, 8, 'n', 3}})
             QVERIFY(codec.requestSettings(bad).isEmpty());
+    }
+
+    // SET-CONTROL for the lines and the break, and the masks that ask for
+    // every change of the input lines and nothing of the line's own state.
+    void lineRequests_data()
+    {
+        QTest::addColumn<Control>("control");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("DTR on") << Control::DtrOn << hex("fffa2c05 08 fff0");
+        QTest::newRow("DTR off") << Control::DtrOff << hex("fffa2c05 09 fff0");
+        QTest::newRow("RTS on") << Control::RtsOn << hex("fffa2c05 0b fff0");
+        QTest::newRow("RTS off") << Control::RtsOff << hex("fffa2c05 0c fff0");
+        QTest::newRow("BREAK on") << Control::BreakOn << hex("fffa2c05 05 fff0");
+        QTest::newRow("BREAK off") << Control::BreakOff << hex("fffa2c05 06 fff0");
+    }
+    void lineRequests()
+    {
+        QFETCH(Control, control);
+        QFETCH(QByteArray, wire);
+        Rfc2217Client codec;
+        QCOMPARE(codec.requestControl(control), wire);
+        QCOMPARE(codec.requestModemNotices(), hex("fffa2c0a 00 fff0 fffa2c0b ffff fff0"));
+    }
+
+    // The server's answers to SET-CONTROL and its NOTIFY-MODEMSTATE, split
+    // anywhere and between data; a new request forgets the old answer.
+    void linesAtEverySplit_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("lines"); // DTR RTS BREAK modem state, "-" for not said
+        auto row = [](const char *name, const char *stream, const char *data, const char *lines) {
+            QTest::newRow(name) << hex(stream) << hex(data) << lines;
+        };
+        row("DTR on, RTS off", "61 fffa2c69 08 fff0 62 fffa2c69 0c fff0", "6162", "1 0 - -");
+        row("break on, then off", "fffa2c69 05 fff0 fffa2c69 06 fff0", "", "- - 0 -");
+        row("CTS and DCD came", "61 fffa2c6b 99 fff0 62", "6162", "- - - 99");
+        row("all on and changed: 255 doubled", "fffa2c6b ffff fff0", "", "- - - ff");
+        row("flow control, line state and signature change nothing",
+            "fffa2c69 01 fff0 fffa2c6a 60 fff0 fffa2c64 6b fff0", "", "- - - -");
+        row("a notice cut short by a command", "fffa2c6b 10 fffb01 fffa2c6b 20 fff0", "",
+            "- - - 20");
+    }
+    void linesAtEverySplit()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, lines);
+        auto text = [](const auto &v) {
+            return v ? QString::number(int(*v), 16) : QStringLiteral("-");
+        };
+        for (qsizetype split = 0; split <= stream.size(); ++split) {
+            Rfc2217Client codec;
+            codec.opening();
+            QByteArray gotData, reply;
+            codec.decode(consent, gotData, reply);
+            codec.decode(stream.first(split), gotData, reply);
+            codec.decode(stream.sliced(split), gotData, reply);
+            const Rfc2217Client::Lines &l = codec.lines();
+            QCOMPARE(QStringList({text(l.dtr), text(l.rts), text(l.breakOn), text(l.modemState)})
+                         .join(' '),
+                     lines);
+            QCOMPARE(gotData, data);
+        }
+        Rfc2217Client codec;
+        QByteArray gotData, reply;
+        codec.decode(hex("fffa2c69 08 fff0 fffa2c69 0b fff0"), gotData, reply);
+        codec.requestControl(Control::DtrOff);
+        QVERIFY(!codec.lines().dtr && codec.lines().rts == true);
     }
 };
 

@@ -1,13 +1,18 @@
 // The rules without widgets: the receive view's line state (pairing line
 // ends, the ten-line view, the line bound), the code page, the settings text,
-// port numbers to devices and network addresses. Clearing the view is tested
+// port numbers to devices and network addresses, hex bytes, the levels at
+// opening and the commands sent before (stepping through them is tested by
+// its keys in tst_lines). Clearing the view is tested
 // through its button (tst_window), the command as it goes out through the
 // port (tst_terminal).
 
 #include "codepage.h"
+#include "commandhistory.h"
+#include "hexbytes.h"
 #include "lineassembler.h"
 #include "linesettings.h"
 #include "networkaddress.h"
+#include "openlevels.h"
 #include "portmap.h"
 #include "support.h"
 
@@ -250,6 +255,104 @@ private Q_SLOTS:
             invalid ? qputenv("XDG_CONFIG_HOME", invalid) : qunsetenv("XDG_CONFIG_HOME");
             QCOMPARE(PortMap::defaultLinkDir(), QDir::homePath() + "/.config/kavro/ports");
         }
+    }
+
+    void hexBytes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes"); // empty: refused with `error`
+        QTest::addColumn<QString>("error");
+        auto row = [](const char *name, const QString &text, const char *bytes,
+                      const QString &error) {
+            QTest::newRow(name) << text << QByteArray::fromHex(bytes) << error;
+        };
+        const QString noDigit = "„%1“ an Stelle %2 ist keine Hexziffer (erlaubt sind 0–9 und A–F).";
+        const QString odd = "„%1“ hat eine ungerade Zahl von Ziffern: jedes Byte sind zwei "
+                            "Hexziffern, z. B. „0D“ statt „D“.";
+        const QString empty = "Bitte Bytes in Hex eingeben, z. B. „1B 5B 41“.";
+        row("pairs", "1B 5B 41", "1b5b41", "");
+        row("run together, lower case", "1b5b41", "1b5b41", "");
+        row("groups and blanks anywhere", " \t1B5b  41\n00ff ", "1b5b4100ff", "");
+        row("a letter past F", "1B 5G", "", noDigit.arg("G").arg(5));
+        row("C notation", "0x1B", "", noDigit.arg("x").arg(2));
+        row("commas", "1B,5B", "", noDigit.arg(",").arg(3));
+        row("full-width digit", "1B \uff11\uff11", "", noDigit.arg("\uff11").arg(4));
+        row("a character outside the BMP, whole", "1B \U0001F600", "",
+            noDigit.arg("\U0001F600").arg(4));
+        row("half a byte", "1B 5", "", odd.arg("5"));
+        row("odd run", "1b5b4", "", odd.arg("1b5b4"));
+        row("nothing", "", "", empty);
+        row("blanks only", "  ", "", empty);
+    }
+    void hexBytes()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
+        const HexBytes parsed = parseHexBytes(text);
+        QCOMPARE(parsed.error, error);
+        QCOMPARE(parsed.bytes, bytes);
+    }
+
+    // Per port number, in kavro.conf below XDG_CONFIG_HOME; both lines rise
+    // unless the operator said otherwise. A file that cannot be written says so.
+    void openLevels()
+    {
+        const RestoreEnvironment restore{"XDG_CONFIG_HOME"};
+        QTemporaryDir dir;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+        QCOMPARE(OpenLevels::load(2), (OpenLevels{true, true}));
+        OpenLevels::save(2, {false, true});
+        QCOMPARE(OpenLevels::load(2), (OpenLevels{false, true}));
+        QVERIFY(QFileInfo(dir.filePath("kavro/kavro.conf")).isFile());
+        // A file where the folder should be: no file can be made below it.
+        QVERIFY(writeFile(dir.filePath("file"), "x"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("file")));
+        QCOMPARE(errorOf([] { OpenLevels::save(2, {false, false}); }), Err::PathAccess);
+    }
+
+    // Newest first, exactly as sent (control bytes, lone CR), a repeat once,
+    // nothing empty, the newest 200, kept in the state folder for the next
+    // run; a damaged file starts afresh, a folder that cannot be written is
+    // told once.
+    void commandHistory()
+    {
+        const RestoreEnvironment restore{"XDG_STATE_HOME"};
+        QTemporaryDir dir;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.path()));
+        const QString file = CommandHistory::defaultFile();
+        QCOMPARE(file, dir.filePath("kavro/history.json"));
+        qputenv("XDG_STATE_HOME", "state");
+        QCOMPARE(CommandHistory::defaultFile(),
+                 QDir::homePath() + "/.local/state/kavro/history.json");
+        const QString exact = QString("\x1b[A\r") + QChar(0) + "\r\n\u00e4\u20ac";
+        {
+            CommandHistory history(file);
+            for (int i = 1; i <= 205; ++i)
+                history.record(QString::number(i));
+            history.record("");
+            history.record(exact);
+            history.record(exact);
+            history.record(QString(CommandHistory::LongestKept + 1, 'x'));
+            QCOMPARE(history.commands().size(), 200);
+            QCOMPARE(history.commands().first(), exact);
+            QCOMPARE(history.commands()[1], QStringLiteral("205"));
+            QCOMPARE(history.commands().last(), QStringLiteral("7"));
+        }
+        CommandHistory next(file);
+        QCOMPARE(next.commands().size(), 200);
+        QCOMPARE(next.commands()[0], exact);
+        QVERIFY(writeFile(file, "[\"AT\", 3"));
+        CommandHistory damaged(file);
+        QCOMPARE(damaged.commands(), QStringList());
+        damaged.record("ATI");
+        QCOMPARE(CommandHistory(file).commands(), QStringList{"ATI"});
+
+        QVERIFY(writeFile(dir.filePath("file"), "x"));
+        CommandHistory unwritable(dir.filePath("file/history.json"));
+        QCOMPARE(errorOf([&] { unwritable.record("A"); }), Err::PathAccess);
+        QCOMPARE(errorOf([&] { unwritable.record("B"); }), 0);
+        QCOMPARE(unwritable.commands(), (QStringList{"B", "A"}));
     }
 };
 

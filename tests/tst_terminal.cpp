@@ -75,12 +75,14 @@ private Q_SLOTS:
     // the option picks instead of the line ends at its end: Enter and
     // Shift+Enter make CR LF, a pasted CR or LF stays itself, a megabyte
     // without a break neither freezes the box nor changes (its cost is
-    // measured in bench/). The box keeps the command; a closed port sends
-    // nothing.
+    // measured in bench/). Control characters from the menu and bytes typed
+    // in hex go out as those very bytes. The box keeps the command; a closed
+    // port sends nothing.
     void commandGoesOutAsEntered_data()
     {
         QTest::addColumn<QString>("option");
-        // "type:…", "paste:…", "enter", "shift+enter", "close"
+        // "type:…", "paste:…", "menu:…" (the context menu), "hex:…", "enter",
+        // "shift+enter", "close"
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QByteArray>("sent");
         auto row = [](const char *name, const char *option, const QStringList &steps,
@@ -97,6 +99,12 @@ private Q_SLOTS:
         row("kein Zeichen, a blank before the line end kept", "Option1", {"paste:AT \r\n"}, "AT ");
         row("nur CR, empty command", "Option2", {}, "\r");
         row("LF / CR, only line ends", "Option5", {"paste:\r\n\n\r"}, "\n\r");
+        row("control characters and hex bytes", "Option2",
+            {"type:A", "menu:Steuerzeichen einfügen/ETX (Strg+C)", "hex:1b5b41 00 0d 81 FF",
+             "type:B"},
+            QByteArray("A\x03\x1b[A\0\r\x81\xff"
+                       "B\r",
+                       11));
         row("a megabyte", "Option1", {"paste:" + QString(1'000'000, u'x'), "type:y"},
             QByteArray(1'000'000, 'x') + 'y');
     }
@@ -117,6 +125,16 @@ private Q_SLOTS:
             } else if (step.startsWith("paste:")) {
                 QApplication::clipboard()->setText(arg);
                 f->SendWin->paste();
+            } else if (step.startsWith("menu:")) {
+                std::unique_ptr<QMenu> menu(f->SendWin->createContextMenu());
+                menuEntry(menu.get(), arg)->trigger();
+            } else if (step.startsWith("hex:")) {
+                FakeBytesPrompt prompt;
+                prompt.answer = QByteArray::fromHex(arg.toLatin1());
+                f->SendWin->setBytesPrompt(&prompt);
+                std::unique_ptr<QMenu> menu(f->SendWin->createContextMenu());
+                menuEntry(menu.get(), "Bytes einfügen…")->trigger();
+                f->SendWin->setBytesPrompt(nullptr);
             } else if (step == "close") {
                 f->Verbind->click();
             } else {

@@ -72,6 +72,11 @@ QString Ser2NetServer::url() const
         .arg(m_port);
 }
 
+void Ser2NetServer::setEnvironment(const QString &name, const QString &value)
+{
+    m_environment.insert(name, value);
+}
+
 bool Ser2NetServer::isRunning() const
 {
     return m_process.state() != QProcess::NotRunning;
@@ -127,6 +132,11 @@ bool Ser2NetServer::launch(int timeoutMs)
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(log);
     m_process.setStandardInputFile(QProcess::nullDevice());
+    if (!m_environment.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(m_environment);
+        m_process.setProcessEnvironment(environment);
+    }
     // A test that is killed by its timeout takes its server along, so no
     // stray ser2net keeps the port or the device.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });

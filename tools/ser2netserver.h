@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 
 // The real ser2net serving one device on 127.0.0.1, for tests and the
@@ -41,6 +42,11 @@ public:
     QString url() const;
     QString errorText() const { return m_error; }
 
+    // Sets a variable in the server's environment, from its next start on
+    // (LD_PRELOAD and its variable, for a test that watches the server's
+    // system calls).
+    void setEnvironment(const QString &name, const QString &value);
+
     // Whether ser2net is installed where the tests look for it.
     static bool available();
 
@@ -54,6 +60,7 @@ private:
     Accepter m_accepter;
     quint16 m_port = 0;
     QProcess m_process;
+    QProcessEnvironment m_environment; // set on top of the one inherited
     QString m_error;
     bool m_portTaken = false; // the last launch found another program on the port
 };

@@ -14,6 +14,8 @@ constexpr quint8 OptSuppressGoAhead = 3, OptComPortControl = 44;
 
 // COM-PORT-OPTION requests; the server's answers carry the same number + 100.
 constexpr quint8 SetBaudRate = 1, SetDataSize = 2, SetParity = 3, SetStopSize = 4;
+constexpr quint8 SetControl = 5, NotifyModemState = 7, SetLineStateMask = 10,
+                 SetModemStateMask = 11;
 constexpr quint8 ServerOffset = 100;
 
 // A subnegotiation longer than this is none we read (ours are at most six
@@ -265,7 +267,8 @@ void Rfc2217Client::subnegotiation()
     case ServerOffset + SetStopSize:
         m_answers.stopBits = v == 1 ? 1.0 : v == 2 ? 2.0 : v == 3 ? 1.5 : 0.0;
         break;
-    default: // signature, line and modem state notices
+    default: // the lines, the signature and the line state notices
+        notice(answer, v);
         break;
     }
 }
@@ -277,4 +280,62 @@ Rfc2217Client::Verdict Rfc2217Client::verdict(const Line &asked) const
         (a.parity && *a.parity != asked.parity) || (a.stopBits && *a.stopBits != asked.stopBits))
         return Verdict::Differs;
     return a.baud && a.dataBits && a.parity && a.stopBits ? Verdict::Agreed : Verdict::Waiting;
+}
+
+QByteArray Rfc2217Client::requestControl(Control control)
+{
+    switch (control) {
+    case Control::BreakOn:
+    case Control::BreakOff:
+        m_lines.breakOn.reset();
+        break;
+    case Control::DtrOn:
+    case Control::DtrOff:
+        m_lines.dtr.reset();
+        break;
+    case Control::RtsOn:
+    case Control::RtsOff:
+        m_lines.rts.reset();
+        break;
+    }
+    QByteArray out;
+    appendComPort(out, SetControl, QByteArray(1, char(control)));
+    return out;
+}
+
+QByteArray Rfc2217Client::requestModemNotices() const
+{
+    // The server tells the state ANDed with the mask, and only when that is
+    // not zero: the change bits in the mask make "all lines dropped" a
+    // notice too.
+    QByteArray out;
+    appendComPort(out, SetLineStateMask, QByteArray(1, '\0'));
+    appendComPort(out, SetModemStateMask, QByteArray(1, char(0xff)));
+    return out;
+}
+
+void Rfc2217Client::notice(quint8 answer, quint8 value)
+{
+    if (answer == ServerOffset + NotifyModemState) {
+        m_lines.modemState = value;
+        return;
+    }
+    if (answer != ServerOffset + SetControl)
+        return;
+    // The server answers each change, and each question for a state, with
+    // the state now; values for the flow control are of no concern here.
+    switch (Control(value)) {
+    case Control::BreakOn:
+    case Control::BreakOff:
+        m_lines.breakOn = Control(value) == Control::BreakOn;
+        break;
+    case Control::DtrOn:
+    case Control::DtrOff:
+        m_lines.dtr = Control(value) == Control::DtrOn;
+        break;
+    case Control::RtsOn:
+    case Control::RtsOff:
+        m_lines.rts = Control(value) == Control::RtsOn;
+        break;
+    }
 }

@@ -65,6 +65,32 @@ public:
     // The bytes for data to go out on the serial line.
     QByteArray encode(QByteArrayView data) const;
 
+    // The modem lines and the break (SET-CONTROL, with the option's values).
+    enum class Control : quint8 {
+        BreakOn = 5,
+        BreakOff = 6,
+        DtrOn = 8,
+        DtrOff = 9,
+        RtsOn = 11,
+        RtsOff = 12,
+    };
+    // The request for one change; forgets the earlier answer for that line,
+    // so the server's answer to this one tells how the line is now.
+    QByteArray requestControl(Control control);
+    // Asks the server to tell every change of the input lines (CTS, DSR, RI,
+    // DCD) and none of the line's own state (data ready, errors, which
+    // nobody here shows).
+    QByteArray requestModemNotices() const;
+
+    // What the server said of the lines: its answers to SET-CONTROL and its
+    // last NOTIFY-MODEMSTATE. Empty until it said it.
+    struct Lines {
+        std::optional<bool> dtr, rts, breakOn;
+        std::optional<quint8> modemState; // the bits below, and their changes in the low four
+    };
+    static constexpr quint8 ModemCts = 0x10, ModemDsr = 0x20, ModemRi = 0x40, ModemDcd = 0x80;
+    const Lines &lines() const { return m_lines; }
+
     // Takes bytes as they arrive, in chunks of any size and split anywhere.
     // Appends the serial line's bytes to `data` and what must be sent back to
     // the server (answers to its option requests) to `reply`.
@@ -97,10 +123,12 @@ private:
     void negotiate(quint8 verb, quint8 option, QByteArray &reply);
     void command(char c, QByteArray &data);
     void subnegotiation();
+    void notice(quint8 answer, quint8 value);
     void dataByte(char c, QByteArray &data);
 
     std::array<std::array<OptionState, 256>, 2> m_options{};
     Answers m_answers;
+    Lines m_lines;
     bool m_comPortRefused = false;
 
     Parse m_parse = Parse::Data;

@@ -1,0 +1,105 @@
+#include "commandhistory.h"
+
+#include "kavroerror.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+CommandHistory::CommandHistory(QString file) : m_file(std::move(file))
+{
+}
+
+QString CommandHistory::defaultFile()
+{
+    // Qt 6.4 knows no state folder; the XDG rules: an absolute
+    // $XDG_STATE_HOME, else ~/.local/state.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/kavro/history.json");
+}
+
+const QStringList &CommandHistory::commands()
+{
+    load();
+    return m_commands;
+}
+
+void CommandHistory::load()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    QFile file(m_file);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    // A file that is not what this program writes (damaged, from elsewhere)
+    // starts an empty list; the next command writes it anew.
+    const QJsonArray stored = QJsonDocument::fromJson(file.readAll()).array();
+    for (const QJsonValue &v : stored)
+        if (v.isString() && m_commands.size() < Kept)
+            m_commands.append(v.toString());
+}
+
+void CommandHistory::save()
+{
+    QJsonArray stored;
+    for (const QString &c : std::as_const(m_commands))
+        stored.append(c);
+    QDir().mkpath(QFileInfo(m_file).absolutePath());
+    QSaveFile file(m_file);
+    const bool ok = file.open(QIODevice::WriteOnly) &&
+                    file.write(QJsonDocument(stored).toJson(QJsonDocument::Compact)) >= 0 &&
+                    file.commit();
+    if (ok || std::exchange(m_saveFailed, true))
+        return;
+    raiseError(Err::PathAccess,
+               QStringLiteral("Die gesendeten Befehle können nicht in %1 gespeichert werden (%2)")
+                   .arg(m_file, file.errorString()));
+}
+
+void CommandHistory::record(const QString &command)
+{
+    load();
+    m_at = -1;
+    m_written.clear();
+    if (command.isEmpty() || command.size() > LongestKept ||
+        (!m_commands.isEmpty() && m_commands.first() == command))
+        return;
+    m_commands.prepend(command);
+    if (m_commands.size() > Kept)
+        m_commands.resize(Kept);
+    save();
+}
+
+std::optional<QString> CommandHistory::older(const QString &shown)
+{
+    load();
+    qsizetype at = m_at + 1;
+    while (at < m_commands.size() && m_commands[at] == shown)
+        ++at;
+    if (at >= m_commands.size())
+        return std::nullopt;
+    if (m_at < 0 || shown != m_commands[m_at])
+        m_written = shown;
+    m_at = at;
+    return m_commands[at];
+}
+
+std::optional<QString> CommandHistory::newer(const QString &shown)
+{
+    load();
+    if (m_at < 0)
+        return std::nullopt;
+    if (shown != m_commands[m_at])
+        m_written = shown;
+    qsizetype at = m_at - 1;
+    while (at >= 0 && m_commands[at] == shown)
+        --at;
+    m_at = at;
+    return at < 0 ? m_written : m_commands[at];
+}
