@@ -449,6 +449,9 @@ DeviceSerialPort::DeviceSerialPort(const Environment &environment, QObject *pare
 
 DeviceSerialPort::~DeviceSerialPort()
 {
+    // Whoever listens may be half gone already (the window that owns the
+    // port): closing now tells nobody.
+    blockSignals(true);
     d->closeAll();
 }
 
