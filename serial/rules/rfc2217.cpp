@@ -217,9 +217,9 @@ void Rfc2217Client::negotiate(quint8 verb, quint8 option, QByteArray &reply)
         case No:
             if (acceptable(ours, option)) {
                 s = Yes;
-                appendCommand(reply, yes, option);
+                answer(reply, yes, option);
             } else {
-                appendCommand(reply, no, option);
+                answer(reply, no, option);
             }
             break;
         case WantYes:
@@ -233,11 +233,23 @@ void Rfc2217Client::negotiate(quint8 verb, quint8 option, QByteArray &reply)
         }
     } else {
         if (s == Yes)
-            appendCommand(reply, no, option);
+            answer(reply, no, option);
         if (ours && option == OptComPort && s != No)
             m_comPortRefused = true;
         s = No;
     }
+}
+
+void Rfc2217Client::answer(QByteArray &reply, quint8 verb, quint8 option)
+{
+    // Past the budget the option's state still moves as the server asked;
+    // the connection is about to end anyway.
+    if (m_answered == AnswerBudget) {
+        m_pestered = true;
+        return;
+    }
+    ++m_answered;
+    appendCommand(reply, verb, option);
 }
 
 void Rfc2217Client::subnegotiation()
