@@ -86,6 +86,8 @@ private:
         m_client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         // Calls after this one are refused.
         ::shutdown(m_listener, SHUT_RDWR);
+        // Stopped meanwhile, the destructor may have looked for a client
+        // before this one came: it is let go.
         if (m_client < 0 || m_stop ||
             !sendAll(QByteArray::fromHex("fffb00 fffd00 fffb03 fffd03 fffd2c")))
             return;
