@@ -7,10 +7,12 @@
 # inputs run per target; exits non-zero on any crash, sanitizer report, leak
 # or timeout, the input that did it kept in build-fuzz/findings/.
 #
-#     scripts/fuzz.sh [SECONDS]
+#     scripts/fuzz.sh [SECONDS [TARGET...]]     (all targets when none is named)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
+shift || true
+only=" $* "
 build=${KAVRO_FUZZ_BUILD:-$here/build-fuzz}
 "$here/scripts/setup.sh" --fuzz
 
@@ -22,7 +24,10 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$build/findings"
 failed=()
+ran=0
 while read -r name; do
+    [ "$only" = "  " ] || [[ "$only" == *" $name "* ]] || continue
+    ran=$((ran + 1))
     corpus=$here/fuzz/corpus/$name
     [ -d "$corpus" ] || { echo "fuzz_$name: no corpus in $corpus" >&2; exit 1; }
     mkdir "$scratch/$name"
@@ -38,6 +43,7 @@ while read -r name; do
     printf '%-16s %12s inputs run\n' "$name" "${runs:-?}"
 done <"$build/fuzz/targets.txt"
 
+[ "$ran" -gt 0 ] || { echo "No such target:$only(see $build/fuzz/targets.txt)" >&2; exit 1; }
 if [ ${#failed[@]} -gt 0 ]; then
     echo "Broken: ${failed[*]} (inputs in $build/findings/)" >&2
     exit 1
