@@ -86,7 +86,8 @@ public:
     // then; even one that asked for each of the 256 options both ways and
     // twice over would draw no more answers than this. One that wants more
     // keeps us answering and never stops: its requests go unanswered from
-    // then on, and whoever owns the connection hangs up (pestered()).
+    // then on, and whoever owns the connection hangs up (pestered()). So no
+    // more than 3 KB of answers ever wait for a server that does not read.
     static constexpr int AnswerBudget = 1024;
     bool pestered() const { return m_pestered; }
 
