@@ -44,6 +44,9 @@ bool FarEnd::send(QByteArrayView bytes)
         const ssize_t n = ::write(m_master, bytes.data() + done, size_t(bytes.size() - done));
         if (n > 0) {
             done += n;
+            // A long write on a busy machine takes its time; only a line
+            // that takes nothing for ten seconds has stopped.
+            clock.restart();
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             if (clock.elapsed() > 10000)
                 return false;

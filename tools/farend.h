@@ -19,7 +19,8 @@ public:
     int slave() const { return m_slave; }
     QString slavePath() const { return m_slavePath; }
 
-    // Writes everything to the master (the far end sends).
+    // Writes everything to the master (the far end sends); false when the
+    // line takes nothing for ten seconds.
     bool send(QByteArrayView bytes);
     // Reads what the far end has received, waiting up to timeoutMs for
     // at least `atLeast` bytes in all.
