@@ -136,7 +136,6 @@ void Rfc2217Client::dataByte(char c, QByteArray &data)
 
 void Rfc2217Client::decode(QByteArrayView in, QByteArray &data, QByteArray &reply)
 {
-    data.reserve(data.size() + in.size());
     for (qsizetype i = 0; i < in.size(); ++i) {
         const char c = in[i];
         const quint8 b = quint8(c);
