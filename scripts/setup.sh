@@ -13,7 +13,8 @@ packages=(
 case "${1:-}" in
 --screenshot) packages+=(xvfb xauth x11-apps imagemagick xdotool) ;;
 --package) packages+=(debhelper dpkg-dev lintian) ;;
---test) packages+=(debhelper dpkg-dev lintian xvfb xdotool man-db) ;;
+--test) packages+=(debhelper dpkg-dev lintian xvfb xdotool man-db clang libclang-rt-dev) ;;
+--fuzz) packages+=(clang libclang-rt-dev) ;; # libFuzzer and the sanitizers' runtime
 --bench) packages+=(xvfb xauth) ;; # kavro-flood --x11 starts an Xvfb of its own
 esac
 

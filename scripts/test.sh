@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, builds Kavro with every
 # warning an error and runs every test (headless); then builds the suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer and runs it once more.
+# under AddressSanitizer and UndefinedBehaviorSanitizer and runs it once more,
+# and last runs every fuzz target for 20 s.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${KAVRO_BUILD:-$here/build}
@@ -30,3 +31,6 @@ cmake --build "$sanitized" --parallel "$(nproc)"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --output-on-failure --timeout 600 --label-exclude package)
+
+echo "== Fuzz targets, 20 s each"
+"$here/scripts/fuzz.sh" 20

@@ -163,6 +163,10 @@ void NetworkLine::onReadyRead()
         m_codec.decode(in, m_data, reply);
         if (!reply.isEmpty())
             m_socket->write(reply);
+        if (m_codec.pestered()) {
+            hangUp();
+            return;
+        }
     } else {
         m_data.append(in);
     }
@@ -176,6 +180,28 @@ void NetworkLine::onReadyRead()
     // the end of a stream nothing more comes to signal it, so look once more.
     if (m_state != State::Closed && m_socket->isReadable() && m_socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &NetworkLine::onReadyRead, Qt::QueuedConnection);
+}
+
+// A server that never stops asking for options would have us answer for
+// ever, and what it does not read of the answers piles up in the socket: it
+// is given up like one that went away. The port keeps what it sent before
+// and calls again later; an opening ends refused.
+void NetworkLine::hangUp()
+{
+    const bool opening = m_state == State::Negotiating;
+    // Closed before the socket is: the socket's farewell is no news of the
+    // server (onGone).
+    m_state = State::Closed;
+    if (opening) {
+        fail(Err::PortNotFound,
+             QStringLiteral("Ungültige Portnummer: %1 hört nicht auf, Optionen auszuhandeln")
+                 .arg(m_address.text()));
+        return;
+    }
+    m_bound->stop();
+    m_socket->abort();
+    Q_EMIT dropped();
+    wake();
 }
 
 void NetworkLine::checkNegotiation()

@@ -72,6 +72,7 @@ private:
     void onConnected();
     void onReadyRead();
     void onGone();
+    void hangUp();
     void checkNegotiation();
     void fail(int number, const QString &description);
     void succeed();

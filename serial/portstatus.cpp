@@ -1,13 +1,13 @@
 #include "portstatus.h"
 
+#include "locktext.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <limits>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -17,28 +17,6 @@
 
 namespace
 {
-
-// The PID in a UUCP lock file: ten ASCII digits padded with blanks (what
-// most programs write, Qt's lock files included, whose first line is the
-// PID), or a 4-byte binary number (older programs). 0 when there is none.
-pid_t lockFilePid(const QByteArray &content)
-{
-    const QByteArray first = content.left(content.indexOf('\n')).trimmed();
-    if (!first.isEmpty() &&
-        std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        bool ok = false;
-        const long pid = first.toLong(&ok);
-        return ok && pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? pid_t(pid) : 0;
-    }
-    // A binary PID never consists of digit characters only: that would need a
-    // value above 0x30303030, far beyond any PID the kernel hands out.
-    if (content.size() == 4) {
-        qint32 pid = 0;
-        std::memcpy(&pid, content.constData(), 4);
-        return pid > 0 ? pid_t(pid) : 0;
-    }
-    return 0;
-}
 
 bool processAlive(pid_t pid)
 {
@@ -127,10 +105,8 @@ bool PortStatus::lockedByOtherProgram(const QString &device, const QStringList &
     return false;
 }
 
-// A line of /proc/locks reads "1: FLOCK  ADVISORY  WRITE 4242 00:05:87 0 EOF":
-// the process, then the file system's device (hex major:minor) and the inode.
-// Waiters are marked "->" and hold nothing. Opening takes an exclusive flock,
-// which any flock of another holder refuses; POSIX record locks do not.
+// Opening takes an exclusive flock, which any flock of another holder
+// refuses.
 pid_t PortStatus::flockHolder(const QString &device)
 {
     struct stat st {
@@ -140,20 +116,11 @@ pid_t PortStatus::flockHolder(const QString &device)
     QFile locks(QStringLiteral("/proc/locks"));
     if (!locks.open(QIODevice::ReadOnly | QIODevice::Text))
         return 0;
-    const QByteArray wanted = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') +
-                              ':' +
-                              QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') +
-                              ':' + QByteArray::number(quint64(st.st_ino));
-    const QList<QByteArray> lines = locks.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 6 || fields.at(1) != "FLOCK" || fields.at(5) != wanted)
-            continue;
-        bool ok = false;
-        const int pid = fields.at(4).toInt(&ok);
-        if (ok && pid > 0 && holdsDevice(pid_t(pid), device))
-            return pid_t(pid);
-    }
+    const QList<pid_t> holders =
+        flockHolders(locks.readAll(), lockedFileId(major(st.st_dev), minor(st.st_dev), st.st_ino));
+    for (const pid_t pid : holders)
+        if (holdsDevice(pid, device))
+            return pid;
     return 0;
 }
 

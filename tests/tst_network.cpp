@@ -13,10 +13,126 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <atomic>
+#include <semaphore>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 using Accepter = Ser2NetServer::Accepter;
 Q_DECLARE_METATYPE(Accepter)
+
+// A hostile server on 127.0.0.1, in a thread of its own with blocking
+// writes. It takes one client, agrees to the options and to the window's
+// first settings (9600 baud, 8 data bits, no parity, one stop bit) without
+// reading them; once started it sends rounds of option
+// requests as fast as it can, each after four line bytes (a 255 and a CR NUL
+// among them), reading a few bytes of the answers a round or none at all.
+// It stops when the connection goes, after 512 MB at most.
+class PesteringServer
+{
+public:
+    // The line's bytes of the first rounds, `n` of them.
+    static QByteArray lineBytes(qsizetype n)
+    {
+        QByteArray b;
+        for (quint32 r = 0; b.size() < n; ++r)
+            b += QByteArray("\xff\r\0", 3) + char(r);
+        return b.first(n);
+    }
+
+    explicit PesteringServer(bool reads) : m_reads(reads)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&a), size) == 0 &&
+            ::listen(m_listener, 1) == 0 &&
+            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&a), &size) == 0)
+            m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~PesteringServer()
+    {
+        m_stop = true;
+        m_go.release();
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (const int c = m_client; c >= 0)
+            ::shutdown(c, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+        if (m_client >= 0)
+            ::close(m_client);
+    }
+    QString url() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_port); }
+    void start() { m_go.release(); }
+
+private:
+    bool sendAll(QByteArrayView b)
+    {
+        for (qsizetype at = 0; at < b.size();) {
+            const ssize_t n = ::send(m_client, b.data() + at, size_t(b.size() - at), MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            at += n;
+        }
+        return true;
+    }
+    void serve()
+    {
+        m_client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        // Calls after this one are refused.
+        ::shutdown(m_listener, SHUT_RDWR);
+        // Stopped meanwhile, the destructor may have looked for a client
+        // before this one came: it is let go.
+        if (m_client < 0 || m_stop ||
+            !sendAll(QByteArray::fromHex("fffb00 fffd00 fffb03 fffd03 fffd2c"
+                                         "fffa2c65 00002580 fff0 fffa2c66 08 fff0"
+                                         "fffa2c67 01 fff0 fffa2c68 01 fff0")))
+            return;
+        m_go.acquire();
+        const QByteArray storm =
+            QByteArray::fromHex("fffb01 fffc01 fffd01 fffe01 fffd03 fffe03 fffbc8 fffd2c");
+        quint32 round = 0;
+        char buffer[16];
+        for (qint64 sent = 0; !m_stop && sent < 512 << 20;) {
+            QByteArray burst;
+            for (int i = 0; i < 64; ++i, ++round)
+                burst += QByteArray("\xff\xff\r\0", 4) +
+                         (quint8(round) == 0xff ? QByteArray(2, char(0xff))
+                                                : QByteArray(1, char(round))) +
+                         storm;
+            if (!sendAll(burst))
+                return;
+            sent += burst.size();
+            if (m_reads)
+                ::recv(m_client, buffer, sizeof buffer, MSG_DONTWAIT);
+        }
+    }
+
+    const bool m_reads;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<int> m_client = -1;
+    std::atomic<bool> m_stop = false;
+    std::binary_semaphore m_go{0};
+    std::thread m_thread;
+};
+
+// The resident memory of this process, in kB.
+static qint64 residentKb()
+{
+    const QList<QByteArray> status = contentOf(QStringLiteral("/proc/self/status")).split('\n');
+    for (const QByteArray &line : status)
+        if (line.startsWith("VmRSS:"))
+            return line.sliced(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
 
 class TestNetwork : public QObject
 {
@@ -64,6 +180,10 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        // Closed as the operator closes it: a window destroyed while its port
+        // waits for the server is told so by the port after its lamp is gone.
+        if (rig)
+            rig->window.close();
         rig.reset();
         server.reset();
         pty.reset();
@@ -133,6 +253,7 @@ private Q_SLOTS:
         QTest::newRow("another client has it (rfc2217)") << "taken" << taken;
         QTest::newRow("another client has it (tcp)") << "takentcp" << taken;
         QTest::newRow("server sets another baud rate") << "otherbaud" << QString();
+        QTest::newRow("server keeps asking for options") << "pestering" << missing;
         QTest::newRow("server never answers the options") << "silent"
                                                           << "-";
     }
@@ -144,10 +265,10 @@ private Q_SLOTS:
         const QString device = situation == "nodevice" ? dir->filePath("gone") : QString();
         const bool opens = message == "-";
         QString target;
-        QTcpServer fake; // answers every baud rate with 1200, or nothing at all
+        QTcpServer fake; // answers every baud rate with 1200, nothing at all, or options
         if (situation == "badlink")
             target = "telnet://127.0.0.1:23";
-        if (situation == "otherbaud" || opens) {
+        if (situation == "otherbaud" || situation == "pestering" || opens) {
             QVERIFY(fake.listen(QHostAddress::LocalHost));
             target = QStringLiteral("rfc2217://127.0.0.1:%1").arg(fake.serverPort());
         }
@@ -155,6 +276,11 @@ private Q_SLOTS:
             connect(&fake, &QTcpServer::newConnection, this, [&fake] {
                 QTcpSocket *s = fake.nextPendingConnection();
                 s->write(QByteArray::fromHex("fffb00 fffd00 fffd2c fffa2c65000004b0fff0"));
+            });
+        if (situation == "pestering") // DO and DONT suppress-go-ahead, over and over
+            connect(&fake, &QTcpServer::newConnection, this, [&fake] {
+                fake.nextPendingConnection()->write(
+                    QByteArray::fromHex("fffd03 fffe03").repeated(Rfc2217Client::AnswerBudget));
             });
         QVERIFY(serve(accepter, device, target));
         QTcpSocket first;
@@ -211,6 +337,41 @@ private Q_SLOTS:
             pauses.append(redial.pauseMs());
         }
         QCOMPARE(pauses, (QList<int>{1000, 2000, 4000, 8000, 8000, 8000, 8000}));
+    }
+
+    // A server that keeps asking for options once the port is open, reading
+    // the answers slowly or not at all, is given up as one that went away
+    // (amber lamp) before memory grows by 16 MB; the line's bytes among its
+    // requests reach the capture exactly.
+    void pesteringServer_data()
+    {
+        QTest::addColumn<bool>("reads");
+        QTest::newRow("reads slowly") << true;
+        QTest::newRow("reads nothing") << false;
+    }
+    void pesteringServer()
+    {
+        QFETCH(bool, reads);
+        PesteringServer storm(reads);
+        QVERIFY(serve(Accepter::Rfc2217, {}, storm.url()));
+        f->Verbind->click();
+        QCOMPARE(rig->lamp(), Lamp::Green);
+        QVERIFY(startCapture());
+        const qint64 before = residentKb();
+        qint64 peak = before;
+        storm.start();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                peak = std::max(peak, residentKb());
+                return rig->lamp() == Lamp::Amber;
+            },
+            20000));
+        QVERIFY2(peak - before < 16 * 1024, qPrintable(QString::number(peak - before) + " kB"));
+        // Every request up to the budget is read, and the bytes before them.
+        const qsizetype least = 4 * (Rfc2217Client::AnswerBudget / 5);
+        QTRY_VERIFY(captured().size() >= least);
+        const QByteArray got = captured();
+        QVERIFY(got == PesteringServer::lineBytes(got.size()));
     }
 };
 

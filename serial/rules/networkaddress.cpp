@@ -44,6 +44,9 @@ bool validHostName(QStringView name)
 
 bool validIpv6(QStringView text)
 {
+    // The resolver reads up to a NUL: "::1<NUL>junk" is no address.
+    if (text.contains(QChar(0)))
+        return false;
     in6_addr v6{};
     return ::inet_pton(AF_INET6, text.toLatin1().constData(), &v6) == 1;
 }

@@ -129,17 +129,27 @@ void PortMap::checkNumber(qint16 n)
 
 QList<PortMap::Entry> PortMap::entries() const
 {
+    QList<FolderName> folder;
+    const QFileInfoList names = QDir(m_linkDir).entryInfoList(QDir::AllEntries | QDir::System |
+                                                              QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo &name : names)
+        if (name.fileName().startsWith(QLatin1String("com")))
+            folder.append({name.fileName(), linkText(name.filePath()), name.canonicalFilePath()});
+    return entriesOf(folder, m_systemPorts ? m_systemPorts() : QList<SystemPort>(), canonical);
+}
+
+QList<PortMap::Entry> PortMap::entriesOf(const QList<FolderName> &folder,
+                                         const QList<SystemPort> &system,
+                                         const std::function<QString(const QString &)> &canonical)
+{
     QList<Entry> result;
 
     // The links first: each takes its number, even when it points nowhere
     // (the operator made it for this number, so falling back to another device
     // would surprise).
     QSet<qint16> taken;
-    const QDir dir(m_linkDir);
-    const QFileInfoList links =
-        dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QFileInfo &link : links) {
-        const QString name = link.fileName();
+    for (const FolderName &link : folder) {
+        const QString &name = link.name;
         if (!name.startsWith(QLatin1String("com")))
             continue;
         bool ok = false;
@@ -151,7 +161,7 @@ QList<PortMap::Entry> PortMap::entries() const
         Entry entry;
         entry.number = qint16(number);
         entry.linked = true;
-        entry.linkTarget = linkText(link.filePath());
+        entry.linkTarget = link.linkText;
         // A link whose text is a network address ("rfc2217://rack1:7001")
         // names a port on a serial server; it never resolves. Any other text
         // of that form names nothing.
@@ -159,19 +169,18 @@ QList<PortMap::Entry> PortMap::entries() const
             if (const auto address = NetworkAddress::parse(entry.linkTarget))
                 entry.device = address->text();
         } else {
-            entry.device = link.canonicalFilePath();
+            entry.device = link.resolved;
         }
         result.append(entry);
     }
 
     // Then the system's devices, one number each, skipping the numbers that
     // links take. A device the system reports under two names counts once.
-    QList<SystemPort> system = m_systemPorts ? m_systemPorts() : QList<SystemPort>();
     QStringList paths;
-    for (const SystemPort &port : std::as_const(system))
+    for (const SystemPort &port : system)
         paths.append(port.path);
     QHash<QString, SystemPort> byDevice;
-    for (const SystemPort &port : std::as_const(system))
+    for (const SystemPort &port : system)
         byDevice.insert(canonical(port.path), port);
 
     QSet<QString> seen;

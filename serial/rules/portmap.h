@@ -61,6 +61,20 @@ public:
     // The system's devices in numbering order.
     static QStringList ordered(QStringList devices);
 
+    // One name in the link folder as the folder shows it: the name, the
+    // link's text as written (empty for anything that is no link) and the
+    // device it leads to on this machine (empty when it leads nowhere).
+    struct FolderName {
+        QString name;
+        QString linkText;
+        QString resolved;
+    };
+    // The rule of entries() without a folder: what these folder names and
+    // system devices make. `canonical` gives the one name that two names of
+    // a device share.
+    static QList<Entry> entriesOf(const QList<FolderName> &folder, const QList<SystemPort> &system,
+                                  const std::function<QString(const QString &)> &canonical);
+
     const QString &linkDir() const { return m_linkDir; }
 
 private:

@@ -138,7 +138,6 @@ void Rfc2217Client::dataByte(char c, QByteArray &data)
 
 void Rfc2217Client::decode(QByteArrayView in, QByteArray &data, QByteArray &reply)
 {
-    data.reserve(data.size() + in.size());
     for (qsizetype i = 0; i < in.size(); ++i) {
         const char c = in[i];
         const quint8 b = quint8(c);
@@ -219,9 +218,9 @@ void Rfc2217Client::negotiate(quint8 verb, quint8 option, QByteArray &reply)
         case No:
             if (acceptable(ours, option)) {
                 s = Yes;
-                appendCommand(reply, yes, option);
+                answer(reply, yes, option);
             } else {
-                appendCommand(reply, no, option);
+                answer(reply, no, option);
             }
             break;
         case WantYes:
@@ -235,11 +234,23 @@ void Rfc2217Client::negotiate(quint8 verb, quint8 option, QByteArray &reply)
         }
     } else {
         if (s == Yes)
-            appendCommand(reply, no, option);
+            answer(reply, no, option);
         if (ours && option == OptComPort && s != No)
             m_comPortRefused = true;
         s = No;
     }
+}
+
+void Rfc2217Client::answer(QByteArray &reply, quint8 verb, quint8 option)
+{
+    // Past the budget the option's state still moves as the server asked;
+    // the connection is about to end anyway.
+    if (m_answered == AnswerBudget) {
+        m_pestered = true;
+        return;
+    }
+    ++m_answered;
+    appendCommand(reply, verb, option);
 }
 
 void Rfc2217Client::subnegotiation()

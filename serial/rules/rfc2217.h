@@ -108,6 +108,15 @@ public:
     bool comPortAgreed() const { return state(Us, OptComPort) == Yes; }
     bool comPortRefused() const { return m_comPortRefused; }
 
+    // A server asks for options a handful of times, at the start and now and
+    // then; even one that asked for each of the 256 options both ways and
+    // twice over would draw no more answers than this. One that wants more
+    // keeps us answering and never stops: its requests go unanswered from
+    // then on, and whoever owns the connection hangs up (pestered()). So no
+    // more than 3 KB of answers ever wait for a server that does not read.
+    static constexpr int AnswerBudget = 1024;
+    bool pestered() const { return m_pestered; }
+
 private:
     // Option states of RFC 1143, without its queue: we never change our mind
     // while a request is out.
@@ -120,6 +129,7 @@ private:
 
     OptionState state(Side side, quint8 option) const { return m_options[side][option]; }
     void ask(QByteArray &out, Side side, quint8 option);
+    void answer(QByteArray &reply, quint8 verb, quint8 option);
     void negotiate(quint8 verb, quint8 option, QByteArray &reply);
     void command(char c, QByteArray &data);
     void subnegotiation();
@@ -130,6 +140,8 @@ private:
     Answers m_answers;
     Lines m_lines;
     bool m_comPortRefused = false;
+    int m_answered = 0;
+    bool m_pestered = false;
 
     Parse m_parse = Parse::Data;
     quint8 m_verb = 0;
