@@ -5,6 +5,7 @@
 #include "commandbox.h"
 #include "deviceserialport.h"
 #include "lamp.h"
+#include "plaintext.h"
 #include "portdirectory.h"
 #include "portlist.h"
 #include "qtcommondialog.h"
@@ -281,7 +282,7 @@ void KavroWindow::wireEvents()
     // the lamp says what it waits for.
     connect(m_port, &SerialPort::WaitingChanged, this, [this](bool waiting, const QString &about) {
         auto *lamp = findChild<Lamp *>(QStringLiteral("Shape1"));
-        lamp->setToolTip(waiting ? about : QString());
+        lamp->setToolTip(waiting ? plainToolTip(about, lamp) : QString());
         if (waiting)
             lamp->setFillColor(LampControl::Amber);
         else if (m_port->PortOpen())

@@ -561,6 +561,16 @@ struct DeviceSerialPort::Private {
     void openDevice(const QString &device, bool fresh)
     {
         const QByteArray native = QFile::encodeName(device);
+        // What is not there is missing, whatever lock file still names it;
+        // what is no serial device is not even opened (a FIFO or a device
+        // of another kind may act on an open).
+        struct stat st {
+        };
+        if (::stat(native.constData(), &st) != 0)
+            raisePortError(errno, device);
+        if (!PortStatus::isSerialDevice(device))
+            raiseError(Err::PortOpenFailed,
+                       QStringLiteral("Der Anschluss %1 ist kein serielles Gerät").arg(device));
         if (PortStatus::lockedByOtherProgram(device, env.lockDirs))
             portInUse(device);
 

@@ -56,6 +56,9 @@ QString words(const PortMap::Entry &entry, PortStatus::State state)
     case PortStatus::Missing:
         parts.append(QStringLiteral("kein Gerät"));
         break;
+    case PortStatus::NotSerial:
+        parts.append(QStringLiteral("kein serielles Gerät"));
+        break;
     case PortStatus::NoAccess:
         parts.append(QStringLiteral("kein Zugriff"));
         break;

@@ -158,7 +158,9 @@ QList<PortMap::Entry> PortMap::entries() const
         if (NetworkAddress::looksLike(entry.linkTarget)) {
             if (const auto address = NetworkAddress::parse(entry.linkTarget))
                 entry.device = address->text();
-        } else {
+        } else if (link.exists()) {
+            // A link that loops or whose text is too long for the system does
+            // not resolve either; Qt would give back the link itself.
             entry.device = link.canonicalFilePath();
         }
         result.append(entry);
