@@ -3,10 +3,14 @@
 #include "kavroerror.h"
 
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstring>
+#include <optional>
 
 namespace
 {
@@ -19,6 +23,71 @@ Rfc2217Client::Line lineOf(const LineSettings &s)
                                                                            : 2.0;
     return {quint32(s.baud), s.dataBits, parities[int(s.parity)], stop};
 }
+
+// What the operator does while the line waits for the server. Clicks and
+// keys are dropped: queued for later, as a loop that leaves input out would
+// keep them, five clicks on "Öffnen" would open, close and open again once
+// the wait is over. A window closed meanwhile (its close button, Alt+F4)
+// cancels the wait at once and is closed again once the wait has returned,
+// so that the program ends as it always does. A dialog that opens during
+// the wait (a failure shown from a timer) is answered as usual.
+class OperatorWhileWaiting : public QObject
+{
+public:
+    explicit OperatorWhileWaiting(std::function<void()> cancel)
+        : m_cancel(std::move(cancel)), m_modal(QGuiApplication::modalWindow())
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~OperatorWhileWaiting() override
+    {
+        if (QWindow *window = m_closing)
+            QTimer::singleShot(0, window, [window] { window->close(); });
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (QGuiApplication::modalWindow() != m_modal)
+            return false;
+        switch (event->type()) {
+        case QEvent::Close:
+            // The window system's request, not a window the program closes.
+            if (!watched->isWindowType() || !event->spontaneous())
+                return false;
+            m_closing = static_cast<QWindow *>(watched);
+            m_cancel();
+            return true;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::InputMethod:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+        case QEvent::Drop:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    std::function<void()> m_cancel;
+    QWindow *const m_modal;
+    QPointer<QWindow> m_closing;
+};
 
 } // namespace
 
@@ -100,14 +169,18 @@ void NetworkLine::waitUntil(const std::function<bool()> &done)
 {
     if (done())
         return;
-    // The window keeps painting and its timers run; clicks and keys wait
-    // until this returns, so the operator starts nothing in between.
+    // The window keeps painting and its timers run; the operator starts
+    // nothing in between. Without a window system there is no operator.
+    std::optional<OperatorWhileWaiting> operatorInput;
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        operatorInput.emplace([this] { close(); });
     QEventLoop loop;
     m_waitLoop = &loop;
     m_waitDone = done;
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec();
     m_waitLoop = nullptr;
     m_waitDone = nullptr;
+    operatorInput.reset();
     if (m_disposed)
         deleteLater();
 }

@@ -40,10 +40,11 @@ public:
     const NetworkAddress &address() const { return m_address; }
 
     // Opens and returns once the line is usable, keeping the window painted
-    // meanwhile but taking no input of the operator; throws KavroError:
-    // 8002 for an unknown host, a refused or unanswered connection and a
-    // server that cannot open its device, 8005 for a server whose port is
-    // taken, 380 when the server set another value than asked.
+    // meanwhile but dropping the operator's clicks and keys; throws
+    // KavroError: 8002 for an unknown host, a refused or unanswered
+    // connection and a server that cannot open its device, 8005 for a server
+    // whose port is taken, 380 when the server set another value than asked,
+    // 8022 when a window was closed meanwhile (it closes once this returns).
     void open(const LineSettings &settings);
     // The same without waiting: ends in opened() or refused().
     void begin(const LineSettings &settings);
