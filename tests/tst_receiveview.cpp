@@ -26,6 +26,34 @@ class TestReceiveView : public QObject
     }
     // What the box shows, without the line breaks.
     QByteArray shown() const { return view->textBytes().replace("\r\n", ""); }
+    // What the screen shows of a box: the pixels it painted there (a row it
+    // failed to repaint keeps its old picture), not a rendering made now.
+    static QImage onScreen(const ReceiveView &box)
+    {
+        return box.screen()
+            ->grabWindow(box.winId())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    // The box as it should look: one of the same size and font, given the
+    // text in one piece and painted afresh; as the screen shows it, or as
+    // rendered now (at a pixel ratio that is not whole, the offscreen screen
+    // keeps only the top left of a window).
+    QImage paintedAfresh(const QByteArray &text, bool rendered = false) const
+    {
+        ReceiveView fresh;
+        fresh.setFocusPolicy(Qt::NoFocus); // no caret
+        fresh.setFont(view->font());
+        fresh.resize(view->size());
+        fresh.setLines({text});
+        fresh.show();
+        if (!QTest::qWaitForWindowExposed(&fresh))
+            return {};
+        fresh.syncNow();
+        fresh.viewport()->repaint();
+        return rendered ? fresh.grab().toImage().convertToFormat(QImage::Format_RGB32)
+                        : onScreen(fresh);
+    }
 
 private Q_SLOTS:
     void init()
@@ -90,15 +118,84 @@ private Q_SLOTS:
         }
     }
 
+    // Once the frame is over, the screen shows what a box painted afresh
+    // with the same text shows: no row is left from before. And the newest
+    // byte shows: one more changes the picture.
+    void rowsOnScreen_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("events");
+        QTest::addColumn<bool>("clearFirst"); // "Inhalt löschen" after the first event
+        QTest::newRow("lines arrive piece by piece")
+            << QList<QByteArray>{"Zeile 1\r\n", "Zeile 2\r\nZei", "le 3"} << false;
+        QTest::newRow("the newest line scrolls the others up")
+            << QList<QByteArray>{numberedLines(10), "Zeile 11\r\n", "Zeile 12"} << false;
+        QTest::newRow("cleared") << QList<QByteArray>{numberedLines(5), "neu"} << true;
+        QTest::newRow("every byte value") << QList<QByteArray>{allValues(), allValues()} << false;
+    }
+    void rowsOnScreen()
+    {
+        QFETCH(QList<QByteArray>, events);
+        QFETCH(bool, clearFirst);
+        view->clearFocus(); // no caret
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            receive(events[i]);
+            const QImage expected = paintedAfresh(lines.shownText());
+            QTRY_COMPARE(onScreen(*view), expected);
+            if (i == 0 && clearFirst) {
+                view->clearText();
+                lines.clear();
+                const QImage empty = paintedAfresh({});
+                QTRY_COMPARE(onScreen(*view), empty);
+            }
+        }
+        QVERIFY(paintedAfresh(lines.shownText(), true) !=
+                paintedAfresh(lines.shownText() + '.', true));
+    }
+
+    // Every byte value looks different from every other, and every one but
+    // the blank leaves a mark: none is invisible, none is the replacement
+    // character the font draws for what it cannot show.
     void everyByteLooksDifferent()
     {
+        view->clearFocus(); // no caret
+        const auto cell = [&] {
+            return view->viewport()
+                ->grab(QRect(0, 0, 60, 20))
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        // The part of a picture that differs from the ground.
+        const auto mark = [](const QImage &image) {
+            QRect box;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixel(x, y) != image.pixel(0, 0))
+                        box |= QRect(x, y, 1, 1);
+            return image.copy(box);
+        };
+        // What the font shows for what it cannot show: the replacement
+        // character, and its box for a character no font has.
+        QList<QImage> notShown;
+        view->setLines({});
+        view->syncNow();
+        for (const char16_t c : {u'\uFFFD', u'\uE000'}) {
+            QImage image = cell();
+            QPainter painter(&image);
+            painter.setFont(view->font());
+            painter.setPen(view->palette().color(QPalette::Text));
+            painter.drawText(QPoint(10, 15), QString(QChar(c)));
+            painter.end();
+            notShown.append(mark(image));
+        }
         QSet<QByteArray> pictures;
         for (int b = 0; b < 256; ++b) {
             view->setLines({QByteArray(1, char(b))});
             view->syncNow();
-            const QImage image = view->viewport()->grab(QRect(0, 0, 60, 20)).toImage();
+            const QImage image = cell();
             pictures.insert(
                 QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
+            QVERIFY2(b == ' ' || !mark(image).isNull(), qPrintable(QString::number(b, 16)));
+            QVERIFY2(!notShown.contains(mark(image)), qPrintable(QString::number(b, 16)));
         }
         QCOMPARE(pictures.size(), 256);
     }
