@@ -5,6 +5,8 @@
 #include "commandbox.h"
 #include "deviceserialport.h"
 #include "lamp.h"
+#include "operatorwait.h"
+#include "plaintext.h"
 #include "portdirectory.h"
 #include "portlist.h"
 #include "qtcommondialog.h"
@@ -270,6 +272,15 @@ void KavroWindow::wireEvents()
     connect(m_port, &SerialPort::OnComm, this, [this] {
         m_reporter.run([this] { m_link->MSComm1_OnComm(); }, ErrorReporter::Show::FromEventLoop);
     });
+    // Clicks and keys made while the port waits are dropped, not replayed
+    // afterwards; a request to close the window ends the wait.
+    connect(m_port, &SerialPort::blockingWait, this, [this](bool waiting) {
+        if (waiting)
+            m_operatorWait =
+                std::make_unique<OperatorWhileWaiting>([this] { m_port->cancelWait(); });
+        else
+            m_operatorWait.reset();
+    });
     connect(&m_capture->timer(), &QTimer::timeout, this,
             [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
 
@@ -350,7 +361,8 @@ void KavroWindow::showRefusal()
     QString refusal;
     if (const std::optional<KavroError> &e = m_link->lastRefusal())
         refusal = QStringLiteral("Öffnen fehlgeschlagen: %1").arg(e->description());
-    m_c.Shape1->setToolTip(m_look == PortLook::Waiting ? m_lookAbout : refusal);
+    const QString lampText = m_look == PortLook::Waiting ? m_lookAbout : refusal;
+    m_c.Shape1->setToolTip(lampText.isEmpty() ? QString() : plainToolTip(lampText, m_c.Shape1));
     if (m_portList)
         m_portList->setNotice(refusal);
 }

@@ -7,11 +7,13 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class ActivityBar;
 class CommandBox;
 class CommonDialog;
 class Lamp;
+class OperatorWhileWaiting;
 class MessageBoxes;
 class PortList;
 class QComboBox;
@@ -88,4 +90,6 @@ private:
         ActivityBar *ProgressBar1 = nullptr;
     } m_c;
     PortList *m_portList = nullptr;
+    // While the port waits: what the operator does meanwhile.
+    std::unique_ptr<OperatorWhileWaiting> m_operatorWait;
 };

@@ -1,11 +1,15 @@
 #include "portlist.h"
 
+#include "plaintext.h"
 #include "portdirectory.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QToolTip>
 
 namespace
 {
@@ -40,14 +44,27 @@ int PortList::numberColumn(const QStyleOptionViewItem &option) const
     return option.fontMetrics.horizontalAdvance(QStringLiteral("00")) + Gap;
 }
 
+// Where the words go in a row: beside the number.
+QRect PortList::wordsArea(const QStyleOptionViewItem &option) const
+{
+    const QRect text =
+        option.widget->style()->subElementRect(QStyle::SE_ItemViewItemText, &option, option.widget);
+    return text.adjusted(numberColumn(option), 0, 0, 0);
+}
+
+// The opened list is at most as wide as the screen it opens on.
+int PortList::widestList() const
+{
+    return m_box->screen()->availableGeometry().width();
+}
+
 void PortList::paint(QPainter *painter, const QStyleOptionViewItem &option,
                      const QModelIndex &index) const
 {
     QStyledItemDelegate::paint(painter, option, index);
     QStyleOptionViewItem o = option;
     initStyleOption(&o, index);
-    const QRect text = o.widget->style()->subElementRect(QStyle::SE_ItemViewItemText, &o, o.widget);
-    QRect area = text.adjusted(numberColumn(o), 0, 0, 0);
+    const QRect area = wordsArea(o);
     if (area.width() <= 0)
         return;
     painter->save();
@@ -67,9 +84,24 @@ QSize PortList::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     QStyleOptionViewItem o = option;
     initStyleOption(&o, index);
-    size.setWidth(size.width() + numberColumn(o) +
-                  o.fontMetrics.horizontalAdvance(description(index)));
+    size.setWidth(std::min(size.width() + numberColumn(o) +
+                               o.fontMetrics.horizontalAdvance(description(index)),
+                           widestList()));
     return size;
+}
+
+bool PortList::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                         const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    QStyleOptionViewItem o = option;
+    initStyleOption(&o, index);
+    const QString words = description(index);
+    if (event->type() != QEvent::ToolTip ||
+        o.fontMetrics.horizontalAdvance(words) <= wordsArea(o).width())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QToolTip::showText(event->globalPos(), plainToolTip(words, view), view->viewport(),
+                       option.rect);
+    return true;
 }
 
 bool PortList::eventFilter(QObject *watched, QEvent *event)
@@ -79,6 +111,13 @@ bool PortList::eventFilter(QObject *watched, QEvent *event)
     } else if (watched != m_box && event->type() == QEvent::Show) {
         m_directory->refresh();
         m_whileOpen.start();
+        // The box places the list below itself; one wider than the box may
+        // reach past the screen's edge and moves in.
+        auto *popup = static_cast<QWidget *>(watched);
+        const QRect room = popup->screen()->availableGeometry();
+        if (popup->frameGeometry().right() > room.right())
+            popup->move(std::max(room.left(), room.right() + 1 - popup->frameGeometry().width()),
+                        popup->y());
     } else if (watched != m_box && event->type() == QEvent::Hide) {
         m_whileOpen.stop();
     }
@@ -86,7 +125,8 @@ bool PortList::eventFilter(QObject *watched, QEvent *event)
 }
 
 // The opened list is as wide as its widest line needs, at least as wide as
-// the box; the tooltip follows the typed number.
+// the box and at most as wide as the screen; the tooltip follows the typed
+// number.
 void PortList::setNotice(const QString &notice)
 {
     m_notice = notice;
@@ -96,7 +136,8 @@ void PortList::setNotice(const QString &notice)
 void PortList::update()
 {
     const QString words = m_directory->toolTip(m_box->currentText());
-    m_box->setToolTip(m_notice.isEmpty() ? words : m_notice + QStringLiteral("\n\n") + words);
+    m_box->setToolTip(plainToolTip(
+        m_notice.isEmpty() ? words : m_notice + QStringLiteral("\n\n") + words, m_box));
     QAbstractItemView *view = m_box->view();
     int widest = 0;
     QStyleOptionViewItem option;
@@ -106,6 +147,7 @@ void PortList::update()
     for (int row = 0; row < m_box->count(); ++row)
         widest = qMax(widest, sizeHint(option, m_box->model()->index(row, 0)).width());
     const int frame = view->window()->width() - view->viewport()->width();
-    view->window()->setMinimumWidth(qMax(m_box->width(), widest + qMax(frame, 0) + 4));
+    view->window()->setMinimumWidth(
+        std::min(qMax(m_box->width(), widest + qMax(frame, 0) + 4), widestList()));
     view->viewport()->update();
 }

@@ -47,6 +47,16 @@ bool isPseudoTerminalDevice(const QString &device)
 std::unique_ptr<DeviceLock> DeviceLock::take(const QString &device, const QStringList &lockDirs,
                                              bool fresh)
 {
+    // What is not there is missing, whatever lock file still names it; what
+    // is no serial device is not even opened (a FIFO or a device of another
+    // kind may act on an open).
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        raisePortError(errno, device);
+    if (!PortStatus::isSerialDevice(device))
+        raiseError(Err::PortOpenFailed,
+                   QStringLiteral("Der Anschluss %1 ist kein serielles Gerät").arg(device));
     if (PortStatus::lockedByOtherProgram(device, lockDirs))
         portInUse(device);
 

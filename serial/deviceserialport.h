@@ -38,6 +38,7 @@ public:
     QString Settings() const override;
     void setSettings(const QString &settings) override;
     void setOutput(const QString &text) override;
+    void cancelWait() override;
 
     const Environment &environment() const;
 

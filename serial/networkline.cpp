@@ -100,14 +100,16 @@ void NetworkLine::waitUntil(const std::function<bool()> &done)
 {
     if (done())
         return;
-    // The window keeps painting and its timers run; clicks and keys wait
-    // until this returns, so the operator starts nothing in between.
+    // The window keeps painting and its timers run; whoever shows it keeps
+    // the operator from starting anything in between (waitBegins).
     QEventLoop loop;
     m_waitLoop = &loop;
     m_waitDone = done;
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    Q_EMIT waitBegins();
+    loop.exec();
     m_waitLoop = nullptr;
     m_waitDone = nullptr;
+    Q_EMIT waitEnds();
     if (m_disposed)
         deleteLater();
 }

@@ -38,10 +38,11 @@ public:
     ~NetworkLine() override;
 
     // Opens and returns once the line is usable, keeping the window painted
-    // meanwhile but taking no input of the operator; throws KavroError:
-    // 8002 for an unknown host, a refused or unanswered connection and a
-    // server that cannot open its device, 8005 for a server whose port is
-    // taken, 380 when the server set another value than asked.
+    // meanwhile but dropping the operator's clicks and keys; throws
+    // KavroError: 8002 for an unknown host, a refused or unanswered
+    // connection and a server that cannot open its device, 8005 for a server
+    // whose port is taken, 380 when the server set another value than asked,
+    // 8022 when a window was closed meanwhile (it closes once this returns).
     void open(const LineSettings &settings);
     // The same without waiting: ends in opened() or refused().
     void begin(const LineSettings &settings);
@@ -60,6 +61,11 @@ Q_SIGNALS:
     void refused(int number, const QString &description);
     // The connection of the open port went away.
     void dropped();
+    // A wait of open() or setLine() for the server begins or ends: it runs a
+    // local event loop, in which the operator must not start anything;
+    // close() ends it at once.
+    void waitBegins();
+    void waitEnds();
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;

@@ -56,6 +56,9 @@ QString words(const PortMap::Entry &entry, PortStatus::State state)
     case PortStatus::Missing:
         parts.append(QStringLiteral("kein Gerät"));
         break;
+    case PortStatus::NotSerial:
+        parts.append(QStringLiteral("kein serielles Gerät"));
+        break;
     case PortStatus::NoAccess:
         parts.append(QStringLiteral("kein Zugriff"));
         break;
@@ -75,16 +78,19 @@ PortDirectory::PortDirectory(const DeviceSerialPort::Environment &environment, Q
     : QObject(parent), m_env(environment)
 {
     // udev makes a device's node, its names in /dev/serial and its entry in
-    // its database one after the other: one look once they have settled, and
-    // one more a little later for what the system reports last.
+    // its database one after the other: one look a little after the first
+    // change, and one more later for what the system reports last. Further
+    // changes meanwhile do not put the looks off: on a busy machine a folder
+    // may change all the time.
     m_settle.setSingleShot(true);
     m_settle.setInterval(200);
     m_again.setSingleShot(true);
     m_again.setInterval(1500);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle,
-            qOverload<>(&QTimer::start));
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_again,
-            qOverload<>(&QTimer::start));
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        for (QTimer *look : {&m_settle, &m_again})
+            if (!look->isActive())
+                look->start();
+    });
     connect(&m_settle, &QTimer::timeout, this, &PortDirectory::refresh);
     connect(&m_again, &QTimer::timeout, this, &PortDirectory::refresh);
     refresh();
@@ -141,7 +147,8 @@ QString PortDirectory::toolTip(const QString &typed) const
 // later (/dev/serial/by-id with the first USB adapter) are taken up at the
 // next look. The lock folders are not watched: every program opening any
 // port writes there, and a port taken while the list is closed shows when it
-// opens.
+// opens. Neither is /dev/pts, for the same reason: every terminal window
+// and login makes and frees entries there.
 void PortDirectory::watch(const QList<PortMap::Entry> &entries)
 {
     QStringList wanted = m_env.watchDirs;
@@ -154,6 +161,7 @@ void PortDirectory::watch(const QList<PortMap::Entry> &entries)
             wanted.append(QFileInfo(entry.linkTarget).absolutePath());
     }
     wanted.removeDuplicates();
+    wanted.removeAll(QStringLiteral("/dev/pts"));
     const QStringList watched = m_watcher.directories();
     QStringList fresh;
     for (const QString &dir : std::as_const(wanted))

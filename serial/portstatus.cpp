@@ -64,6 +64,8 @@ PortStatus::State PortStatus::look(const QString &device, const QStringList &loc
     };
     if (::stat(QFile::encodeName(device).constData(), &st) != 0)
         return Missing;
+    if (!isSerialDevice(device))
+        return NotSerial;
     if (lockedByOtherProgram(device, lockDirs))
         return Busy;
     if (!mayOpen(device))
@@ -72,6 +74,24 @@ PortStatus::State PortStatus::look(const QString &device, const QStringList &loc
     if (holder == ::getpid())
         return OpenHere;
     return holder != 0 ? Busy : Free;
+}
+
+// The system files every terminal device under the class "tty" in /sys,
+// except pseudo-terminals, which have no entry there. Where /sys says
+// nothing (a pseudo-terminal, a container without it), any character device
+// may be one; /dev/null and its kind are filed under other classes.
+bool PortStatus::isSerialDevice(const QString &device)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const QString entry =
+        QStringLiteral("/sys/dev/char/%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    if (!QFileInfo::exists(entry))
+        return true;
+    return QFileInfo(QFileInfo(entry + QStringLiteral("/subsystem")).symLinkTarget()).fileName() ==
+           QLatin1String("tty");
 }
 
 // Programs name the lock file after the device path below /dev with '/'

@@ -13,16 +13,22 @@ class PortStatus
 public:
     enum State {
         Free,
-        Missing,  // no such device (any more)
-        NoAccess, // the current user may not read and write it
-        Busy,     // another program holds it
-        OpenHere, // this program holds it
+        Missing,   // no such device (any more)
+        NotSerial, // there, but no serial device (a plain file, a folder, /dev/null)
+        NoAccess,  // the current user may not read and write it
+        Busy,      // another program holds it
+        OpenHere,  // this program holds it
     };
 
     // Everything that can be learned without an open, in the order opening
     // meets the obstacles. An exclusive flag (TIOCEXCL) only shows to an open
     // and is not seen here.
     static State look(const QString &device, const QStringList &lockDirs);
+
+    // Whether the device can be a port: a character device of the terminal
+    // kind (a UART, a USB adapter, a pseudo-terminal), told without opening
+    // it. A plain file, a FIFO, a folder or /dev/null is none.
+    static bool isSerialDevice(const QString &device);
 
     // Whether another living program has put a UUCP lock file on the device.
     static bool lockedByOtherProgram(const QString &device, const QStringList &lockDirs);

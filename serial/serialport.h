@@ -36,6 +36,10 @@ public:
     // without a byte in the code page goes out as "?".
     virtual void setOutput(const QString &text) = 0;
 
+    // Ends a wait for the port (blockingWait) at once: the call that waits
+    // fails as a cancelled one.
+    virtual void cancelWait() {}
+
     // Received characters waiting; 0 when none.
     qint16 InBufferCount()
     {
@@ -84,4 +88,8 @@ Q_SIGNALS:
     void pieceTaken(QByteArrayView piece);
     // Every text that went out, as the bytes handed to the line.
     void bytesSent(QByteArrayView bytes);
+    // A call waits for the port (a connection to a serial server) in a local
+    // event loop: the window keeps painting, and whoever shows it keeps the
+    // operator from starting anything meanwhile.
+    void blockingWait(bool waiting);
 };

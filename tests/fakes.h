@@ -11,6 +11,33 @@
 
 #include <QtWidgets>
 
+// The tooltip on show, if one is.
+inline QLabel *tipOnShow()
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *label = qobject_cast<QLabel *>(top);
+            label && label->inherits("QTipLabel") && label->isVisible())
+            return label;
+    return nullptr;
+}
+
+// What the tooltip of `w` shows when the mouse rests at `at`: the text Qt
+// lays out in its tooltip label, markup taken as Qt takes it, the text's own
+// line breaks as '\n' (where a long line wraps is left out); empty when none
+// shows.
+inline QString shownToolTip(QWidget *w, QPoint at = {})
+{
+    QToolTip::hideText();
+    QHelpEvent rest(QEvent::ToolTip, at, w->mapToGlobal(at));
+    QApplication::sendEvent(w, &rest);
+    const QLabel *tip = tipOnShow();
+    if (!tip)
+        return {};
+    QTextDocument shown;
+    Qt::mightBeRichText(tip->text()) ? shown.setHtml(tip->text()) : shown.setPlainText(tip->text());
+    return shown.toRawText().remove(QChar::LineSeparator).replace(QChar::ParagraphSeparator, '\n');
+}
+
 // A scripted port: records what the handlers do with it, fails where told,
 // and hands out the bytes a test puts into its input.
 class FakePort : public SerialPort

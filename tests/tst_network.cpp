@@ -12,6 +12,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <qpa/qwindowsysteminterface.h>
 
 #include <atomic>
 #include <semaphore>
@@ -297,6 +298,59 @@ private Q_SLOTS:
         QCOMPARE(rig->window.port().PortOpen(), opens);
         QCOMPARE(rig->boxes.shown.join('\n'),
                  message.isEmpty() || opens ? "" : "Comportfehler|Information|Ok|" + message);
+    }
+
+    // A server that accepts and stays silent keeps the opening waiting for
+    // its answers. What the operator does meanwhile comes queued, as from a
+    // window manager: more clicks on "Öffnen" are dropped, not replayed once
+    // the wait is over; closing the window ends the wait at once (the
+    // opening is cancelled without a word) and the program as always.
+    void operatorWhileOpening_data()
+    {
+        QTest::addColumn<bool>("closing");
+        QTest::newRow("two more clicks and two Space keys on Öffnen") << false;
+        QTest::newRow("the window is closed") << true;
+    }
+    void operatorWhileOpening()
+    {
+        QFETCH(bool, closing);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QVERIFY(serve(Accepter::Rfc2217, {},
+                      QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort())));
+        rig->window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig->window));
+        QVERIFY(startCapture());
+        QWindow *window = rig->window.windowHandle();
+        const QPoint button = f->Verbind->mapTo(&rig->window, f->Verbind->rect().center());
+        f->Verbind->setFocus();
+        int connections = 0;
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            if (++connections > 1)
+                return;
+            if (closing)
+                QWindowSystemInterface::handleCloseEvent(window);
+            for (int i = 0; i < 2 && !closing; ++i) {
+                const QPointF at = window->mapToGlobal(button);
+                QWindowSystemInterface::handleMouseEvent(window, button, at, Qt::LeftButton,
+                                                         Qt::LeftButton, QEvent::MouseButtonPress);
+                QWindowSystemInterface::handleMouseEvent(
+                    window, button, at, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+                for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+                    QWindowSystemInterface::handleKeyEvent(window, type, Qt::Key_Space, {}, " ");
+            }
+        });
+        f->Verbind->click();
+        QCOMPARE(rig->window.port().PortOpen(), !closing);
+        QCoreApplication::processEvents(); // whatever the window system still holds
+        if (closing) {
+            QTRY_VERIFY(!rig->window.isVisible());
+            QVERIFY(!rig->window.capture().files().isOpen(1)); // Form_Unload ran
+        } else {
+            QCOMPARE(rig->lamp(), Lamp::Green);
+        }
+        QCOMPARE(connections, 1);
+        QVERIFY(rig->boxes.shown.isEmpty());
     }
 
     // A server stopped while the port is open is waited for like a vanished

@@ -103,6 +103,10 @@ private Q_SLOTS:
         QTest::newRow("output while closed") << "output" << Err::PortNotOpen;
         // A Kavro that ends in any way, even killed, leaves nothing behind.
         QTest::newRow("another Kavro, then killed") << "killed" << Err::PortInUse;
+        // Another program's exclusive flag outlives it on a pseudo-terminal;
+        // nobody holds the port any more, so it opens (the kernel lets only
+        // root open a device so marked).
+        QTest::newRow("exclusive flag of a killed program") << "flag left" << 0;
     }
     void refused()
     {
@@ -140,11 +144,19 @@ private Q_SLOTS:
         } else if (situation == "flock") {
             blocker = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
             QCOMPARE(flock(blocker, LOCK_EX | LOCK_NB), 0);
-        } else if (situation == "killed") {
+        } else if (situation == "flag left" || situation == "killed") {
+            if (situation == "flag left" && ::geteuid() != 0)
+                QSKIP("only root opens a device with the exclusive flag");
+            if (situation == "flag left")
+                pty.closeSlave(); // only the other program has it open
+            const QByteArray slave = QFile::encodeName(pty.slavePath());
             int ready[2];
             QCOMPARE(::pipe(ready), 0);
             if ((holder = fork()) == 0) {
-                other.setPortOpen(true);
+                if (situation == "killed")
+                    other.setPortOpen(true);
+                else
+                    ::ioctl(::open(slave.constData(), O_RDWR | O_NOCTTY), TIOCEXCL);
                 [[maybe_unused]] const auto n = ::write(ready[1], "x", 1);
                 ::pause();
                 _exit(0);
@@ -153,6 +165,11 @@ private Q_SLOTS:
             QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
             ::close(ready[0]);
             ::close(ready[1]);
+            if (situation == "flag left") {
+                const pid_t killed = std::exchange(holder, 0);
+                QCOMPARE(::kill(killed, SIGKILL), 0);
+                QCOMPARE(::waitpid(killed, nullptr, 0), killed);
+            }
         }
         QCOMPARE(errorOf([&] {
                      if (situation.startsWith("port "))

@@ -1,8 +1,11 @@
 // The port box's list and tooltip on pseudo-terminals made here, linked as
 // com<n> in a temporary XDG_CONFIG_HOME, with a scripted system port list:
 // the words beside every item, the tooltip, devices coming and going while
-// the window runs, and that the list says what opening opens. No real serial
-// port is touched.
+// the window runs, and that the list says what opening opens. The system's
+// ports and the devices that vanish have names in a device folder of the
+// test's own, so that programs making and freeing pseudo-terminals meanwhile
+// change neither their order nor what vanishes. No real serial port is
+// touched.
 
 #include "deviceserialport.h"
 #include "fakes.h"
@@ -14,37 +17,65 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 class TestPortList : public QObject
 {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir;
+    QString root; // its path without links, as the words show it
     const RestoreEnvironment xdg{"XDG_CONFIG_HOME"};
-    // A, B: system ports (A described); C: linked as 3; D: linked as 5, held
-    // by another process; E: linked as 12.
-    std::unique_ptr<FarEnd> a, b, c, d, e;
+    // A, B: system ports ttyS0 (its maker's words with markup) and ttyS1;
+    // C: linked as 3 by the name ttyC; D: linked as 5, held by another
+    // process; E: linked as 12; F: linked as 6, nobody may open it.
+    std::unique_ptr<FarEnd> a, b, c, d, e, f;
     std::unique_ptr<QProcess> holder; // another program, holding D by flock
     QList<SystemPort> system;
     std::unique_ptr<Rig> rig;
     PortList *list = nullptr;
+    const QString quiet = "<refused without a word>";
+    const QString longText = '/' + QString(3999, u'y');
 
-    QString links() const { return dir->filePath("config/kavro/ports"); }
+    QString links() const { return root + "/config/kavro/ports"; }
+    QString dev(const QString &name) const { return root + "/dev/" + name; }
     bool link(const QString &target, int n)
     {
         return QFile::link(target, links() + "/com" + QString::number(n));
     }
-    // The words with %A .. %E for the pseudo-terminals' names below /dev,
-    // %F for the file that stands in for a device nobody may open.
+    // The words with %A .. %F for the pseudo-terminals' names below /dev, %d
+    // for the test's device folder, %t for the temporary folder, %l for the
+    // link folder and %y for the long link text.
     QString expand(QString text) const
     {
-        const std::pair<const char *, const FarEnd *> ptys[] = {
-            {"%A", a.get()}, {"%B", b.get()}, {"%C", c.get()}, {"%D", d.get()}, {"%E", e.get()}};
+        const std::pair<const char *, const FarEnd *> ptys[] = {{"%A", a.get()}, {"%B", b.get()},
+                                                                {"%C", c.get()}, {"%D", d.get()},
+                                                                {"%E", e.get()}, {"%F", f.get()}};
         for (const auto &[key, pty] : ptys)
             text.replace(key, pty->slavePath().mid(5));
-        return text.replace("%F", dir->filePath("closed"));
+        return text.replace("%d", root + "/dev")
+            .replace("%t", root)
+            .replace("%l", links())
+            .replace("%y", longText);
     }
-    QString beside(int n) const
+    // The words for port n: beside its item, above 10 in the tooltip's first
+    // line as it shows.
+    QString words(int n)
     {
-        return list->description(rig->f.Comport->model()->index(n - 1, 0));
+        if (n <= 10)
+            return list->description(rig->f.Comport->model()->index(n - 1, 0));
+        rig->f.Comport->setEditText(QString::number(n));
+        return shownToolTip(rig->f.Comport).section('\n', 0, 0).section(": ", 1);
+    }
+    // What "Öffnen" on port n tells: empty when it opened, the message when
+    // one came, `quiet` when it refused without one.
+    QString open(int n)
+    {
+        rig->f.Comport->setEditText(QString::number(n));
+        rig->boxes.shown.clear();
+        rig->f.Verbind->click();
+        if (rig->window.port().PortOpen())
+            return {};
+        return rig->boxes.shown.isEmpty() ? quiet : rig->boxes.shown.join('\n').section('|', 3);
     }
 
 private Q_SLOTS:
@@ -53,30 +84,38 @@ private Q_SLOTS:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir->filePath("config")));
-        QVERIFY(QDir().mkpath(links()) && QDir().mkpath(dir->filePath("dev")) &&
-                QDir().mkpath(dir->filePath("lock")));
-        for (auto *pty : {&a, &b, &c, &d, &e}) {
+        root = QDir(dir->path()).canonicalPath();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "/config"));
+        QVERIFY(QDir().mkpath(links()) && QDir().mkpath(dev("")) && QDir().mkpath(root + "/lock"));
+        for (auto *pty : {&a, &b, &c, &d, &e, &f}) {
             *pty = std::make_unique<FarEnd>();
             QVERIFY((*pty)->isValid());
         }
-        system = {{a->slavePath(), "FT232R USB UART", "FTDI", "A1B2C3", 0x0403, 0x6001},
-                  {b->slavePath(), {}, {}, {}, {}, {}}};
-        QFile closed(dir->filePath("closed"));
-        QVERIFY(closed.open(QIODevice::WriteOnly) && closed.setPermissions({}));
-        QVERIFY(link("/dev/pts/kavro-missing", 2) && link(c->slavePath(), 3) &&
-                link(a->slavePath(), 4) && link(d->slavePath(), 5) &&
-                link(dir->filePath("closed"), 6) && link("rfc2217://127.0.0.1:1", 9) &&
-                link(e->slavePath(), 12));
+        QVERIFY(QFile::link(a->slavePath(), dev("ttyS0")) &&
+                QFile::link(b->slavePath(), dev("ttyS1")) &&
+                QFile::link(c->slavePath(), dev("ttyC")));
+        system = {{dev("ttyS0"), "FT232R <a href=\"https://example.org\">USB</a> UART", "FTDI",
+                   "A1B2C3", 0x0403, 0x6001},
+                  {dev("ttyS1"), {}, {}, {}, {}, {}}};
+        QCOMPARE(::chmod(QFile::encodeName(f->slavePath()).constData(), 0), 0);
+        // Not devices: a file, a FIFO, a folder.
+        QVERIFY(writeFile(root + "/file", "Inhalt") &&
+                ::mkfifo(QFile::encodeName(root + "/fifo").constData(), 0600) == 0);
+        QVERIFY(link(dev("missing"), 2) && link(dev("ttyC"), 3) && link(dev("ttyS0"), 4) &&
+                link(d->slavePath(), 5) && link(f->slavePath(), 6) &&
+                link("rfc2217://127.0.0.1:1", 9) && link(e->slavePath(), 12) &&
+                link(root + "/file", 13) && link(root + "/fifo", 14) && link(root + "/dev", 15) &&
+                link("/dev/null", 16) && link(links() + "/com17", 17) && link(longText, 18) &&
+                link(expand("<h1>BIG</h1><img src=\"%t/picture.png\">"), 19));
         holder = std::make_unique<QProcess>();
-        holder->start("flock", {d->slavePath(), "sleep", "300"});
+        holder->start("flock", {"-o", d->slavePath(), "sleep", "300"});
         QVERIFY(holder->waitForStarted());
         QTRY_COMPARE(PortStatus::flockHolder(d->slavePath()), pid_t(holder->processId()));
 
         auto *port =
             new DeviceSerialPort({PortMap(PortMap::defaultLinkDir(), [this] { return system; }),
-                                  {dir->filePath("lock")},
-                                  {dir->filePath("dev")}});
+                                  {root + "/lock"},
+                                  {root + "/dev"}});
         rig = std::make_unique<Rig>(port);
         list = qobject_cast<PortList *>(rig->f.Comport->view()->itemDelegate());
         QVERIFY(list);
@@ -85,61 +124,76 @@ private Q_SLOTS:
     }
 
     // The window first, then the program holding D (QProcess kills it and
-    // waits), then the devices, so that the next ones are numbered in the
-    // order they are made; the folder goes with the next init or the end.
+    // waits), then the devices; the folder goes with the next init or the end.
     void cleanup()
     {
+        QToolTip::hideText();
         rig.reset();
         holder.reset();
-        for (auto *pty : {&a, &b, &c, &d, &e})
+        for (auto *pty : {&a, &b, &c, &d, &e, &f})
             pty->reset();
     }
 
+    // Text from outside (a link's text, a device's description) shows as it
+    // is: markup in it is neither a heading, nor a link, nor a picture.
     void beside_data()
     {
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("words");
-        QTest::addColumn<QString>("told"); // by "Öffnen"; empty: it opens
-        const QString described = "%A – FT232R USB UART, FTDI, Seriennr. A1B2C3, 0403:6001";
+        QTest::addColumn<QString>("told"); // by "Öffnen"; empty: it opens; "-": not tried
+        const QString described = "FT232R <a href=\"https://example.org\">USB</a> UART, FTDI, "
+                                  "Seriennr. A1B2C3, 0403:6001";
         const QString taken = " Com 5 ist bereits von einem anderen Programm geöffnet!";
-        QTest::newRow("system port, described") << 1 << described << "";
-        QTest::newRow("dangling link") << 2 << "Link → /dev/pts/kavro-missing · kein Gerät"
-                                       << " Com 2 existiert nicht!";
-        QTest::newRow("linked") << 3 << "%C · Link → /dev/%C" << QString();
-        QTest::newRow("linked system port") << 4 << described + " · Link → /dev/%A" << QString();
+        const QString none = " Com %1 existiert nicht!";
+        const QString noSerial = "%1 · Link → %1 · kein serielles Gerät";
+        QTest::newRow("system port, described") << 1 << "%d/ttyS0 – " + described << "";
+        QTest::newRow("dangling link") << 2 << "Link → %d/missing · kein Gerät" << none.arg(2);
+        QTest::newRow("linked") << 3 << "%C · Link → %d/ttyC" << QString();
+        QTest::newRow("linked system port")
+            << 4 << "%A – " + described + " · Link → %d/ttyS0" << QString();
         QTest::newRow("held by another program") << 5 << "%D · Link → /dev/%D · belegt" << taken;
-        QTest::newRow("not permitted") << 6 << "%F · Link → %F · kein Zugriff" << QString("-");
-        QTest::newRow("system port after the links") << 7 << "%B" << QString();
-        QTest::newRow("nothing") << 8 << "kein Gerät" << QString(" Com 8 existiert nicht!");
+        QTest::newRow("not permitted") << 6 << "%F · Link → /dev/%F · kein Zugriff"
+                                       << "-";
+        QTest::newRow("system port after the links") << 7 << "%d/ttyS1" << QString();
+        QTest::newRow("nothing") << 8 << "kein Gerät" << none.arg(8);
         QTest::newRow("port on a serial server, named by its address")
-            << 9 << "Netzwerkport rfc2217://127.0.0.1:1"
-            << " Com 9 existiert nicht!";
-        QTest::newRow("nothing, last item")
-            << 10 << "kein Gerät" << QString(" Com 10 existiert nicht!");
+            << 9 << "Netzwerkport rfc2217://127.0.0.1:1" << none.arg(9);
+        QTest::newRow("nothing, last item") << 10 << "kein Gerät" << none.arg(10);
+        // Refused without a word, and nothing is written into it.
+        QTest::newRow("link to a file") << 13 << noSerial.arg("%t/file") << quiet;
+        QTest::newRow("link to a FIFO") << 14 << noSerial.arg("%t/fifo") << quiet;
+        QTest::newRow("link to a folder") << 15 << noSerial.arg("%d") << quiet;
+        QTest::newRow("link to /dev/null")
+            << 16 << "null · Link → /dev/null · kein serielles Gerät" << quiet;
+        QTest::newRow("link loop") << 17 << "Link → %l/com17 · kein Gerät" << none.arg(17);
+        QTest::newRow("link text of 4,000 characters")
+            << 18 << "Link → %y · kein Gerät" << none.arg(18);
+        QTest::newRow("markup in a link text")
+            << 19 << "Link → <h1>BIG</h1><img src=\"%t/picture.png\"> · kein Gerät" << none.arg(19);
     }
     void beside()
     {
         QFETCH(int, number);
         QFETCH(QString, words);
         QFETCH(QString, told);
-        QCOMPARE(beside(number), expand(words));
+        QCOMPARE(this->words(number), expand(words));
         // Beside, not inside: the items are the bare numbers.
-        QCOMPARE(rig->f.Comport->itemText(number - 1), QString::number(number));
+        if (number <= 10)
+            QCOMPARE(rig->f.Comport->itemText(number - 1), QString::number(number));
         // What the list says agrees with what opening finds (root opens a
         // device whatever its mode, so "kein Zugriff" is not tried here).
         if (told == "-")
             return;
-        rig->f.Comport->setEditText(QString::number(number));
-        rig->f.Verbind->click();
-        QCOMPARE(rig->window.port().PortOpen(), told.isEmpty());
-        QCOMPARE(rig->boxes.shown.value(0).section('|', 3), told);
+        QCOMPARE(open(number), told);
+        QCOMPARE(contentOf(root + "/file"), QByteArray("Inhalt"));
         if (!told.isEmpty())
             return;
         // It opened the device the words named, and they say so now.
-        auto &port = static_cast<DeviceSerialPort &>(rig->window.port());
-        QCOMPARE(expand(words).section(' ', 0, 0), port.DevicePath().mid(5));
+        const QString opened = static_cast<DeviceSerialPort &>(rig->window.port()).DevicePath();
+        QCOMPARE(expand(words).section(' ', 0, 0),
+                 opened.startsWith("/dev/") ? opened.mid(5) : opened);
         rig->f.Comport->showPopup();
-        QTRY_COMPARE(beside(number), expand(words) + " · in Kavro geöffnet");
+        QTRY_COMPARE(this->words(number), expand(words) + " · in Kavro geöffnet");
     }
 
     void toolTip_data()
@@ -157,7 +211,7 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(QString, first);
         rig->f.Comport->setEditText(typed);
-        const QStringList lines = rig->f.Comport->toolTip().split('\n');
+        const QStringList lines = shownToolTip(rig->f.Comport).split('\n');
         QCOMPARE(lines.value(0), expand(first));
         // Every number with a device in the list's words, also above 10;
         // neither the dangling 2 nor the numbers without anything.
@@ -165,9 +219,9 @@ private Q_SLOTS:
         for (const QString &line : lines.mid(3)) {
             numbers.append(line.section(':', 0, 0));
             if (numbers.last().toInt() <= 10)
-                QCOMPARE(line.section(": ", 1), beside(numbers.last().toInt()));
+                QCOMPARE(line.section(": ", 1), words(numbers.last().toInt()));
         }
-        QCOMPARE(numbers.join(','), "1,3,4,5,6,7,9,12");
+        QCOMPARE(numbers.join(','), "1,3,4,5,6,7,9,12,13,14,15,16");
     }
 
     // Within two seconds, on the change itself: no look is asked for.
@@ -176,33 +230,49 @@ private Q_SLOTS:
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("words");
-        QTest::newRow("link added") << "link 8 E" << 8 << "%E · Link → /dev/%E";
-        QTest::newRow("link removed, the next system port moves up") << "unlink 2" << 2 << "%B";
-        QTest::newRow("system port added") << "system E" << 8 << "%E";
-        QTest::newRow("system port removed") << "system -" << 7 << "kein Gerät";
-        QTest::newRow("linked device vanishes") << "close C" << 3 << "Link → /dev/%C · kein Gerät";
+        QTest::addColumn<QString>("told"); // by "Öffnen"; empty: it opens
+        const QString none = " Com %1 existiert nicht!";
+        QTest::newRow("link added") << "link 8 E" << 8 << "%E · Link → /dev/%E"
+                                    << "";
+        QTest::newRow("link removed, the next system port moves up")
+            << "unlink 2" << 2 << "%d/ttyS1"
+            << "";
+        QTest::newRow("system port added") << "system E" << 8 << "%d/ttyUSB0"
+                                           << "";
+        QTest::newRow("system port removed") << "system -" << 7 << "kein Gerät" << none.arg(7);
+        QTest::newRow("linked device vanishes")
+            << "remove C" << 3 << "Link → %d/ttyC · kein Gerät" << none.arg(3);
+        // Another program's lock file outlives the device it names.
+        QTest::newRow("locked system port vanishes, still reported")
+            << "lock, remove B" << 7 << "%d/ttyS1 · kein Gerät" << none.arg(7);
     }
     void devicesComeAndGo()
     {
         QFETCH(QString, change);
         QFETCH(int, number);
         QFETCH(QString, words);
+        QFETCH(QString, told);
         const QString expected = expand(words);
-        QVERIFY(beside(number) != expected);
+        QVERIFY(this->words(number) != expected);
         if (change == "link 8 E") {
             QVERIFY(link(e->slavePath(), 8));
         } else if (change == "unlink 2") {
             QVERIFY(QFile::remove(links() + "/com2"));
-        } else if (change.startsWith("system")) {
-            change == "system E" ? system.append({e->slavePath(), {}, {}, {}, {}, {}})
-                                 : system.removeLast();
-            // The system's list changed: the test's stand-in for /dev changes too.
-            QFile touch(dir->filePath("dev/" + QString::number(system.size())));
-            QVERIFY(touch.open(QIODevice::WriteOnly));
-        } else if (change == "close C") {
-            c.reset(); // the pseudo-terminal and its name go away
+        } else if (change == "system E") {
+            system.append({dev("ttyUSB0"), {}, {}, {}, {}, {}});
+            QVERIFY(QFile::link(e->slavePath(), dev("ttyUSB0")));
+        } else if (change == "system -") {
+            system.removeLast();
+            QVERIFY(QFile::remove(dev("ttyS1")));
+        } else if (change == "remove C") {
+            QVERIFY(QFile::remove(dev("ttyC")));
+        } else if (change == "lock, remove B") {
+            QVERIFY(writeFile(root + "/lock/LCK..ttyS1",
+                              QByteArray::number(holder->processId()).rightJustified(10) + '\n'));
+            QVERIFY(QFile::remove(dev("ttyS1")));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(beside(number), expected, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(this->words(number), expected, 2000);
+        QCOMPARE(open(number), told);
     }
 
     // An item picked from the list puts its bare number into the box (what
@@ -219,6 +289,33 @@ private Q_SLOTS:
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(third).center());
         QTRY_VERIFY(!view->isVisible());
         QCOMPARE(box->currentText(), QStringLiteral("3"));
+    }
+
+    // A link text of 4,000 characters beside item 8 and 300 ports: the list
+    // and the tooltips stay on the screen, the row's words whole in its own
+    // tooltip, the typed number's words first and whole in the box's.
+    void longTextsStayOnScreen()
+    {
+        QVERIFY(link(longText, 8));
+        for (int n = 100; n < 400; ++n)
+            QVERIFY(link(dev("ttyS1"), n));
+        QComboBox *box = rig->f.Comport;
+        const QRect screen = box->screen()->geometry();
+        box->showPopup();
+        QAbstractItemView *view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        QCOMPARE(words(8), "Link → " + longText + " · kein Gerät");
+        QVERIFY(screen.contains(view->window()->frameGeometry()));
+        const QRect row = view->visualRect(box->model()->index(7, 0));
+        QCOMPARE(shownToolTip(view->viewport(), row.center()), words(8));
+        QVERIFY(screen.contains(tipOnShow()->frameGeometry()));
+        box->hidePopup();
+
+        box->setEditText("8");
+        const QString shown = shownToolTip(box);
+        QVERIFY(screen.contains(tipOnShow()->frameGeometry()));
+        QCOMPARE(shown.section('\n', 0, 0), "Com 8: " + words(8));
+        QVERIFY2(shown.endsWith("weitere Zeilen"), qPrintable(shown.right(200)));
     }
 };
 

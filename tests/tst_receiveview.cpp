@@ -26,6 +26,34 @@ class TestReceiveView : public QObject
     }
     // What the box shows, without the line breaks.
     QByteArray shown() const { return view->textBytes().replace("\r\n", ""); }
+    // What the screen shows of a box: the pixels it painted there (a row it
+    // failed to repaint keeps its old picture), not a rendering made now.
+    static QImage onScreen(const ReceiveView &box)
+    {
+        return box.screen()
+            ->grabWindow(box.winId())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    // The box as it should look: one of the same size and font, given the
+    // text in one piece and painted afresh; as the screen shows it, or as
+    // rendered now (at a pixel ratio that is not whole, the offscreen screen
+    // keeps only the top left of a window).
+    QImage paintedAfresh(const QByteArray &text, bool rendered = false) const
+    {
+        ReceiveView fresh;
+        fresh.setFocusPolicy(Qt::NoFocus); // no caret
+        fresh.setFont(view->font());
+        fresh.resize(view->size());
+        fresh.setLines({text});
+        fresh.show();
+        if (!QTest::qWaitForWindowExposed(&fresh))
+            return {};
+        fresh.syncNow();
+        fresh.viewport()->repaint();
+        return rendered ? fresh.grab().toImage().convertToFormat(QImage::Format_RGB32)
+                        : onScreen(fresh);
+    }
 
 private Q_SLOTS:
     void init()
@@ -43,9 +71,10 @@ private Q_SLOTS:
     void newestInSight_data()
     {
         QTest::addColumn<QList<QByteArray>>("events");
-        QTest::addColumn<bool>("clearFirst"); // clear after the first event
+        QTest::addColumn<bool>("clearFirst"); // "Inhalt löschen" after the first event
         QTest::addColumn<bool>("allInSight");
-        QTest::newRow("a few short lines") << QList<QByteArray>{"A\r\n", "B\r\nC"} << false << true;
+        QTest::newRow("a few short lines, one growing")
+            << QList<QByteArray>{"A\r\n", "B\r\nC", "D"} << false << true;
         const QByteArray twelve = numberedLines(12);
         QTest::newRow("scrolled past line ten") << QList<QByteArray>{twelve, "x"} << false << true;
         QTest::newRow("cleared") << QList<QByteArray>{twelve, "neu"} << true << true;
@@ -56,26 +85,37 @@ private Q_SLOTS:
             << QList<QByteArray>{wide, "y"} << false << false;
         QTest::newRow("a line at the bound")
             << QList<QByteArray>{QByteArray(LineAssembler::MaxLine, 'w') + "z"} << false << false;
-        QTest::newRow("every byte value") << QList<QByteArray>{allValues(16)} << false << false;
+        QTest::newRow("every byte value")
+            << QList<QByteArray>{allValues(8), allValues(8)} << false << false;
     }
     void newestInSight()
     {
         QFETCH(QList<QByteArray>, events);
         QFETCH(bool, clearFirst);
         QFETCH(bool, allInSight);
+        // Within a frame the screen shows what a box painted afresh with the
+        // same text shows: no row is left from before.
+        const auto showsTheText = [&] {
+            const QImage expected = paintedAfresh(lines.shownText());
+            return QTest::qWaitFor([&] { return onScreen(*view) == expected; });
+        };
+        view->clearFocus(); // no caret
         for (qsizetype i = 0; i < events.size(); ++i) {
             receive(events[i]);
             QCOMPARE(view->textBytes(), lines.shownText()); // at once, at the end of the event
+            QVERIFY(showsTheText());
             if (i == 0 && clearFirst) {
                 view->clearText();
                 lines.clear();
-                QTRY_COMPARE(view->rowsInSight(), QList<QByteArray>{QByteArray()});
+                QVERIFY(showsTheText());
             }
         }
-        // The painted rows follow within a frame: they end with the newest
-        // byte (every event here ends with text) and are a piece of the text
-        // without gaps.
-        QTRY_VERIFY(!view->rowsInSight().isEmpty() && !view->rowsInSight().last().isEmpty() &&
+        // The newest byte shows: one more changes the picture.
+        QVERIFY(paintedAfresh(lines.shownText(), true) !=
+                paintedAfresh(lines.shownText() + '.', true));
+        // The rows in sight end with the newest byte (every event here ends
+        // with text) and are a piece of the text without gaps.
+        QTRY_VERIFY(!view->rowsInSight().last().isEmpty() &&
                     shown().endsWith(view->rowsInSight().last()));
         const QByteArray rows = view->rowsInSight().join();
         QVERIFY(shown().endsWith(rows));
@@ -90,15 +130,50 @@ private Q_SLOTS:
         }
     }
 
+    // Every byte value looks different from every other, and every one but
+    // the blank leaves a mark: none is invisible, none is the replacement
+    // character the font draws for what it cannot show.
     void everyByteLooksDifferent()
     {
+        view->clearFocus(); // no caret
+        const auto cell = [&] {
+            return view->viewport()
+                ->grab(QRect(0, 0, 60, 20))
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        // The part of a picture that differs from the ground.
+        const auto mark = [](const QImage &image) {
+            QRect box;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixel(x, y) != image.pixel(0, 0))
+                        box |= QRect(x, y, 1, 1);
+            return image.copy(box);
+        };
+        // What the font shows for what it cannot show: the replacement
+        // character, and its box for a character no font has.
+        QList<QImage> notShown;
+        view->setLines({});
+        view->syncNow();
+        for (const char16_t c : {u'\uFFFD', u'\uE000'}) {
+            QImage image = cell();
+            QPainter painter(&image);
+            painter.setFont(view->font());
+            painter.setPen(view->palette().color(QPalette::Text));
+            painter.drawText(QPoint(10, 15), QString(QChar(c)));
+            painter.end();
+            notShown.append(mark(image));
+        }
         QSet<QByteArray> pictures;
         for (int b = 0; b < 256; ++b) {
             view->setLines({QByteArray(1, char(b))});
             view->syncNow();
-            const QImage image = view->viewport()->grab(QRect(0, 0, 60, 20)).toImage();
+            const QImage image = cell();
             pictures.insert(
                 QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()));
+            QVERIFY2(b == ' ' || !mark(image).isNull(), qPrintable(QString::number(b, 16)));
+            QVERIFY2(!notShown.contains(mark(image)), qPrintable(QString::number(b, 16)));
         }
         QCOMPARE(pictures.size(), 256);
     }

@@ -13,6 +13,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // Whether this process still has a descriptor on the device.
@@ -185,11 +187,27 @@ private Q_SLOTS:
         }
 
         FarEnd back;
-        int holder = -1;
-        const auto release = qScopeGuard([&] { ::close(holder); });
+        // Another program, one that named itself like markup, holds it by flock.
+        pid_t holder = 0;
+        const auto release = qScopeGuard([&] {
+            if (holder > 0 && ::kill(holder, SIGKILL) == 0)
+                ::waitpid(holder, nullptr, 0);
+        });
         if (meanwhile == "taken") {
-            holder = ::open(QFile::encodeName(back.slavePath()).constData(), O_RDWR | O_NOCTTY);
-            QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+            int ready[2];
+            QCOMPARE(::pipe(ready), 0);
+            const QByteArray slave = QFile::encodeName(back.slavePath());
+            if ((holder = ::fork()) == 0) {
+                ::flock(::open(slave.constData(), O_RDWR | O_NOCTTY), LOCK_EX | LOCK_NB);
+                ::prctl(PR_SET_NAME, "<h1>BUSY</h1>");
+                [[maybe_unused]] const auto n = ::write(ready[1], "x", 1);
+                ::pause();
+                ::_exit(0);
+            }
+            char c = 0;
+            QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+            ::close(ready[0]);
+            ::close(ready[1]);
         }
         const QString link = links->filePath("com5");
         QVERIFY(QFile::link(back.slavePath(), link + ".new"));
@@ -204,10 +222,14 @@ private Q_SLOTS:
             return;
         }
         if (meanwhile == "taken") {
-            // It says who holds it: this test, by its name and number.
-            QTRY_VERIFY(f->Shape1->toolTip().contains(QString("Prozess %1").arg(::getpid())));
+            // It says who holds it, by its name as it is and its number.
+            const QString who = QString("(<h1>BUSY</h1>, Prozess %1)").arg(holder);
+            QTRY_VERIFY2(shownToolTip(f->Shape1).contains(who),
+                         qPrintable(shownToolTip(f->Shape1)));
             QCOMPARE(rig->lamp(), Lamp::Amber);
-            ::close(std::exchange(holder, -1));
+            const pid_t killed = std::exchange(holder, 0);
+            QCOMPARE(::kill(killed, SIGKILL), 0);
+            QCOMPARE(::waitpid(killed, nullptr, 0), killed);
         }
         QTRY_COMPARE_WITH_TIMEOUT(rig->lamp(), Lamp::Green, 3000);
         QCOMPARE(f->Shape1->toolTip(), QString());

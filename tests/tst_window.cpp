@@ -212,8 +212,9 @@ private Q_SLOTS:
         row("settings refused", "1", "9600", "", 1, "9600,n,8,1", 2, 380);
         row("permission denied", "1", "9600", "", 1, "9600,n,8,1", 3, 8015);
         row("other failure", "1", "9600", "", 1, "9600,n,8,1", 3, 8022);
-        // A port text that does not convert never reaches the port.
-        for (const char *text : {"", "abc", "70000", "5x"})
+        // A port text that does not convert never reaches the port: blanks
+        // only around the number, one sign, decimal ASCII digits.
+        for (const char *text : {"", "abc", "70000", "5x", "1 2", "+-1", "0x10", "\u0663"})
             row(*text ? text : "empty port text", text, "9600", "", 0, "", 0);
     }
     void open()

@@ -134,7 +134,10 @@ QList<PortMap::Entry> PortMap::entries() const
                                                               QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo &name : names)
         if (name.fileName().startsWith(QLatin1String("com")))
-            folder.append({name.fileName(), linkText(name.filePath()), name.canonicalFilePath()});
+            // A link that loops or whose text is too long for the system does
+            // not resolve; Qt would give back the link itself.
+            folder.append({name.fileName(), linkText(name.filePath()),
+                           name.exists() ? name.canonicalFilePath() : QString()});
     return entriesOf(folder, m_systemPorts ? m_systemPorts() : QList<SystemPort>(), canonical);
 }
 
