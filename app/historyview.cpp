@@ -27,7 +27,8 @@ constexpr QRgb Classic[16] = {
 };
 
 const QColor SentColour(0x1c, 0x5f, 0xa8);
-const QColor MarkerColour(0x55, 0x55, 0x55);
+const QColor MarkerColour(0x44, 0x44, 0x44);
+const QColor MarkerBand(0xe3, 0xea, 0xf3);
 const QColor HitColour(0xff, 0xe3, 0x6e);
 const QColor CurrentHitColour(0xff, 0x9f, 0x40);
 const QColor InvalidColour(0xb0, 0x00, 0x00);
@@ -612,7 +613,7 @@ void HistoryView::paintTextRow(QPainter &painter, const Row &row, int top)
     }
     if (line.kind == HistoryLine::Marker) {
         const QRectF band(textLeft() - m_charWidth - shift, top, right + shift, m_lineHeight);
-        painter.fillRect(band, pal.brush(QPalette::AlternateBase));
+        painter.fillRect(band, MarkerBand);
         painter.setPen(MarkerColour);
         painter.setFont(m_fonts[1]);
         painter.drawText(QPointF(textLeft() - shift, baseline), QString::fromUtf8(row.bytes));
