@@ -1,15 +1,18 @@
 #include "historyview.h"
 
+#include "cachedcontrols.h"
 #include "codepage.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace
 {
@@ -68,6 +71,8 @@ HistoryView::HistoryView(std::shared_ptr<const HistoryLog> log, QWidget *parent)
     : QAbstractScrollArea(parent), m_log(std::move(log))
 {
     setFocusPolicy(Qt::StrongFocus);
+    // The bar changes with every frame of a busy line: it keeps its pictures.
+    setVerticalScrollBar(new CachedScrollBar(Qt::Vertical));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -100,21 +105,26 @@ void HistoryView::prepareFont()
     m_fonts[1] = font();
     m_fonts[1].setBold(true);
     m_fonts[2] = font();
-    m_fonts[2].setUnderline(true);
-    m_fonts[3] = m_fonts[1];
-    m_fonts[3].setUnderline(true);
-    m_small = font();
     const qreal size = font().pixelSize() > 0 ? font().pixelSize() : QFontInfo(font()).pixelSize();
-    m_small.setPixelSize(std::max(7, int(std::lround(size * 0.62))));
+    m_fonts[2].setPixelSize(std::max(7, int(std::lround(size * 0.62))));
+    for (int f = 0; f < 3; ++f)
+        m_raw[f] = QRawFont::fromFont(m_fonts[f]);
     const QFontMetricsF metrics(font());
     m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
     m_ascent = std::round(metrics.ascent() + (m_lineHeight - metrics.height()) / 2);
-    const QFontMetricsF smallMetrics(m_small);
+    const QFontMetricsF smallMetrics(m_fonts[2]);
     m_smallBaseline =
         std::round((m_lineHeight + smallMetrics.ascent() - smallMetrics.descent()) / 2);
     m_charWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    for (int f = 0; f < 2; ++f) {
+        m_glyphs[f].clear();
+        for (char32_t c = 0; c < 128; ++c) {
+            const QList<quint32> g = m_raw[f].glyphIndexesForString(QString(QChar(char16_t(c))));
+            m_ascii[size_t(f)][c] = g.value(0);
+        }
+    }
     m_widths.clear();
-    m_boxWidths.clear();
+    m_labels.clear();
     m_widest = 0;
     invalidate();
 }
@@ -161,16 +171,42 @@ void HistoryView::logChanged()
 void HistoryView::syncNow()
 {
     m_changed = false;
+    // The rows in sight before, to move the picture where they stay instead
+    // of painting them anew: a slow line adds a row or two a frame.
+    std::vector<qint64> was;
+    if (m_rowsValid) {
+        for (const Row &row : m_rows)
+            was.push_back(m_choices.hex ? row.pos : row.line.number);
+    }
+    const int wasOffset = m_rowOffset;
     const bool endInSight = m_following || !m_rowsValid || m_rows.empty() ||
                             m_rows.back().line.number + 2 >= m_log->endLine() ||
                             (m_choices.hex && m_rows.back().pos + 32 >= m_log->receivedEnd());
     const qint64 before = m_top;
     updateBars();
+    Q_EMIT stateChanged();
     // Held still, a frame costs nothing unless what is in sight changed: the
     // growing last line, or lines dropped under it.
-    if (endInSight || before != m_top)
-        invalidate();
-    Q_EMIT stateChanged();
+    if (!endInSight && before == m_top && m_rowsValid)
+        return;
+    m_rowsValid = false;
+    planRows();
+    const auto key = [this](const Row &row) { return m_choices.hex ? row.pos : row.line.number; };
+    const auto it =
+        m_rows.empty() ? was.end() : std::find(was.begin(), was.end(), key(m_rows.front()));
+    const qsizetype moved = it - was.begin();
+    bool same = m_following && it != was.end() && m_rowOffset == wasOffset;
+    for (qsizetype i = 0; same && i + moved < qsizetype(was.size()); ++i)
+        same = i < qsizetype(m_rows.size()) && key(m_rows[size_t(i)]) == was[size_t(i + moved)];
+    if (!same) {
+        viewport()->update();
+        return;
+    }
+    if (moved > 0)
+        viewport()->scroll(0, -int(moved) * m_lineHeight);
+    // From the row that was last (it may have grown) down.
+    const int top = rowTop(size_t(std::max<qsizetype>(0, qsizetype(was.size()) - 1 - moved)));
+    viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
 }
 
 int HistoryView::fullRows() const
@@ -210,7 +246,7 @@ void HistoryView::updateBars()
 void HistoryView::scrollContentsBy(int, int)
 {
     if (m_settingBars) {
-        invalidate();
+        m_rowsValid = false; // the caller repaints what changed
         return;
     }
     QScrollBar *bar = verticalScrollBar();
@@ -339,6 +375,9 @@ void HistoryView::planRows()
     else
         planText(rows);
     markHits();
+    // Following, the newest row sits whole on the bottom edge.
+    const int height = Margin + int(m_rows.size()) * m_lineHeight;
+    m_rowOffset = m_following ? std::min(0, viewport()->height() - height) : 0;
     m_rowsValid = true;
     const qreal widest = m_widest;
     for (const Row &row : m_rows) {
@@ -542,12 +581,20 @@ qreal HistoryView::cellWidth(const Cell &cell)
     if (cell.kind == Cell::Char)
         return charWidth(cell.code);
     const QString label = boxLabel(cell);
-    auto it = m_boxWidths.constFind(label);
-    if (it != m_boxWidths.cend())
-        return *it;
-    const qreal w = std::ceil(QFontMetricsF(m_small).horizontalAdvance(label) + 7);
-    m_boxWidths.insert(label, w);
-    return w;
+    auto it = m_labels.constFind(label);
+    if (it == m_labels.cend()) {
+        Label l;
+        l.glyphs = m_raw[2].glyphIndexesForString(label);
+        const QList<QPointF> advances = m_raw[2].advancesForGlyphIndexes(l.glyphs);
+        qreal x = 3;
+        for (const QPointF &a : advances) {
+            l.places.append(QPointF(x, 0));
+            x += std::round(a.x());
+        }
+        l.width = std::ceil(x + 4);
+        it = m_labels.insert(label, l);
+    }
+    return it->width;
 }
 
 QColor HistoryView::colourOf(quint32 colour, const QColor &fallback) const
@@ -562,24 +609,106 @@ QColor HistoryView::colourOf(quint32 colour, const QColor &fallback) const
 // ---------------------------------------------------------------------------
 // Painting.
 
+// The glyphs of a frame, gathered by font and colour and drawn at its end
+// in a few runs; backgrounds and boxes are painted as the rows are walked.
+struct HistoryView::Batch {
+    struct Run {
+        QList<quint32> glyphs;
+        QList<QPointF> places;
+    };
+    std::map<std::pair<int, QRgb>, Run> runs;
+    // Characters the font lacks, drawn with a fallback font.
+    struct Loose {
+        QPointF at;
+        QString text;
+        int font;
+        QColor colour;
+    };
+    std::vector<Loose> loose;
+};
+
+quint32 HistoryView::glyphOf(int font, char32_t c)
+{
+    if (c < 128)
+        return m_ascii[size_t(font)][c];
+    auto it = m_glyphs[font].constFind(c);
+    if (it == m_glyphs[font].cend())
+        it = m_glyphs[font].insert(
+            c, m_raw[font].glyphIndexesForString(QString::fromUcs4(&c, 1)).value(0));
+    return *it;
+}
+
+void HistoryView::addChar(Batch &batch, int font, const QColor &colour, QPointF at, char32_t c)
+{
+    if (const quint32 glyph = glyphOf(font, c)) {
+        Batch::Run &run = batch.runs[{font, colour.rgba()}];
+        run.glyphs.append(glyph);
+        run.places.append(at);
+    } else if (c > ' ') {
+        batch.loose.push_back({at, QString::fromUcs4(&c, 1), font, colour});
+    }
+}
+
+void HistoryView::addText(Batch &batch, int font, const QColor &colour, QPointF at,
+                          QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        addChar(batch, font, colour, at, c);
+        at.rx() += charWidth(c);
+    }
+}
+
+void HistoryView::addLabel(Batch &batch, const QColor &colour, QPointF at, const QString &label)
+{
+    const Label &l = *m_labels.constFind(label); // made by cellWidth
+    Batch::Run &run = batch.runs[{2, colour.rgba()}];
+    run.glyphs += l.glyphs;
+    for (const QPointF &p : l.places)
+        run.places.append(at + p);
+}
+
+int HistoryView::rowTop(size_t row) const
+{
+    return Margin + m_rowOffset + int(row) * m_lineHeight;
+}
+
 void HistoryView::paintEvent(QPaintEvent *event)
 {
     planRows();
     QPainter painter(viewport());
     const QRect clip = event->rect();
     painter.fillRect(clip, palette().brush(QPalette::Base));
+    Batch batch;
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        const int top = Margin + int(i) * m_lineHeight;
+        const int top = rowTop(i);
         if (top > clip.bottom() || top + m_lineHeight <= clip.top())
             continue;
         if (m_choices.hex)
-            paintHexRow(painter, m_rows[i], top);
+            paintHexRow(painter, batch, m_rows[i], top);
         else
-            paintTextRow(painter, m_rows[i], top);
+            paintTextRow(painter, batch, m_rows[i], top);
+    }
+    for (const auto &[key, run] : batch.runs) {
+        QGlyphRun glyphs;
+        glyphs.setRawFont(m_raw[key.first]);
+        glyphs.setGlyphIndexes(run.glyphs);
+        glyphs.setPositions(run.places);
+        painter.setPen(QColor::fromRgba(key.second));
+        painter.drawGlyphRun(QPointF(0, 0), glyphs);
+    }
+    for (const Batch::Loose &l : batch.loose) {
+        painter.setFont(m_fonts[l.font]);
+        painter.setPen(l.colour);
+        painter.drawText(l.at, l.text);
     }
 }
 
-void HistoryView::paintTextRow(QPainter &painter, const Row &row, int top)
+void HistoryView::paintTextRow(QPainter &painter, Batch &batch, const Row &row, int top)
 {
     const QPalette &pal = palette();
     const qreal shift = horizontalScrollBar()->value();
@@ -598,35 +727,22 @@ void HistoryView::paintTextRow(QPainter &painter, const Row &row, int top)
         }
     }
 
-    painter.setFont(m_fonts[0]);
-    if (m_choices.times && row.timeOf >= 0 && !line.continued()) {
-        painter.setPen(pal.color(QPalette::PlaceholderText));
-        painter.drawText(QPointF(Margin - shift, baseline), m_times.timeOfDay(row.timeOf));
-    }
-    const qreal markX = textLeft() - 2 * m_charWidth - shift;
-    if (line.kind == HistoryLine::Sent) {
-        painter.setPen(SentColour);
-        painter.drawText(QPointF(markX, baseline), QStringLiteral("→"));
-    } else if (line.continued()) {
-        painter.setPen(pal.color(QPalette::PlaceholderText));
-        painter.drawText(QPointF(markX, baseline), QStringLiteral("»"));
-    }
+    const QColor muted = pal.color(QPalette::PlaceholderText);
+    if (m_choices.times && row.timeOf >= 0 && !line.continued())
+        addText(batch, 0, muted, QPointF(Margin - shift, baseline), m_times.timeOfDay(row.timeOf));
+    const QPointF mark(textLeft() - 2 * m_charWidth - shift, baseline);
+    if (line.kind == HistoryLine::Sent)
+        addChar(batch, 0, SentColour, mark, U'→');
+    else if (line.continued())
+        addChar(batch, 0, muted, mark, U'»');
     if (line.kind == HistoryLine::Marker) {
-        const QRectF band(textLeft() - m_charWidth - shift, top, right + shift, m_lineHeight);
-        painter.fillRect(band, MarkerBand);
-        painter.setPen(MarkerColour);
-        painter.setFont(m_fonts[1]);
-        painter.drawText(QPointF(textLeft() - shift, baseline), QString::fromUtf8(row.bytes));
+        painter.fillRect(QRectF(textLeft() - m_charWidth - shift, top, right + shift, m_lineHeight),
+                         MarkerBand);
+        addText(batch, 1, MarkerColour, QPointF(textLeft() - shift, baseline),
+                QString::fromUtf8(row.bytes));
         return;
     }
 
-    auto hitAt = [&](const Cell &cell) {
-        for (const auto &[a, b] : row.hits) {
-            if (cell.begin < b && cell.begin + cell.size > a)
-                return true;
-        }
-        return false;
-    };
     // The current hit's bytes in this row.
     qint64 currentFrom = 0, currentTo = 0;
     if (m_current && m_current->pos >= 0 && line.kind == HistoryLine::Received) {
@@ -636,18 +752,14 @@ void HistoryView::paintTextRow(QPainter &painter, const Row &row, int top)
         currentFrom = m_current->offset;
         currentTo = currentFrom + m_current->length;
     }
-    QString run;
-    qreal runX = 0;
-    int runFont = 0;
-    QColor runPen;
-    auto flush = [&] {
-        if (run.isEmpty())
-            return;
-        painter.setFont(m_fonts[runFont]);
-        painter.setPen(runPen);
-        painter.drawText(QPointF(runX, baseline), run);
-        run.clear();
+    auto hitAt = [&](const Cell &cell) {
+        for (const auto &[a, b] : row.hits) {
+            if (cell.begin < b && cell.begin + cell.size > a)
+                return true;
+        }
+        return false;
     };
+    const QColor text = line.kind == HistoryLine::Sent ? SentColour : pal.color(QPalette::Text);
     for (size_t i = 0; i < row.cells.size(); ++i) {
         const Cell &cell = row.cells[i];
         if (cell.kind == Cell::Hidden)
@@ -671,56 +783,42 @@ void HistoryView::paintTextRow(QPainter &painter, const Row &row, int top)
         if (ground.isValid())
             painter.fillRect(QRectF(x, top, w, m_lineHeight), ground);
 
-        const QColor text = line.kind == HistoryLine::Sent ? SentColour : pal.color(QPalette::Text);
         if (cell.kind == Cell::Boxed) {
-            flush();
-            QColor pen = selected       ? pal.color(QPalette::HighlightedText)
-                         : cell.invalid ? InvalidColour
-                                        : pal.color(QPalette::PlaceholderText);
+            const QColor pen = selected       ? pal.color(QPalette::HighlightedText)
+                               : cell.invalid ? InvalidColour
+                                              : muted;
             painter.setPen(QPen(pen, 1));
             painter.setBrush(Qt::NoBrush);
             painter.drawRect(QRectF(x + 1.5, top + 1.5, w - 3, m_lineHeight - 3));
-            painter.setFont(m_small);
-            painter.drawText(QPointF(x + 3, top + m_smallBaseline), boxLabel(cell));
+            addLabel(batch, pen, QPointF(x, top + m_smallBaseline), boxLabel(cell));
             continue;
         }
-        const int fontIndex = (cell.style.bold ? 1 : 0) + (cell.style.underline ? 2 : 0);
         const QColor pen =
             selected ? pal.color(QPalette::HighlightedText) : colourOf(cell.style.foreground, text);
-        if (!run.isEmpty() && (fontIndex != runFont || pen != runPen))
-            flush();
-        if (run.isEmpty()) {
-            runX = x;
-            runFont = fontIndex;
-            runPen = pen;
-        }
-        if (cell.code > 0xffff) {
-            run += QChar(QChar::highSurrogate(cell.code));
-            run += QChar(QChar::lowSurrogate(cell.code));
-        } else {
-            run += QChar(char16_t(cell.code));
-        }
+        addChar(batch, cell.style.bold ? 1 : 0, pen, QPointF(x, baseline), cell.code);
+        if (cell.style.underline)
+            painter.fillRect(QRectF(x, baseline + 2, w, 1), pen);
     }
-    flush();
 }
 
-void HistoryView::paintHexRow(QPainter &painter, const Row &row, int top)
+void HistoryView::paintHexRow(QPainter &painter, Batch &batch, const Row &row, int top)
 {
     const QPalette &pal = palette();
     const qreal shift = horizontalScrollBar()->value();
     const qreal baseline = top + m_ascent;
     const qreal cw = m_charWidth;
     const int digits = std::max(8, int(QString::number(m_log->receivedEnd(), 16).size()));
+    const QColor muted = pal.color(QPalette::PlaceholderText);
+    const QColor text = pal.color(QPalette::Text);
     qreal x = Margin - shift;
-    painter.setFont(m_fonts[0]);
-    painter.setPen(pal.color(QPalette::PlaceholderText));
-    painter.drawText(QPointF(x, baseline), QString::number(row.pos & ~qint64(15), 16)
-                                               .toUpper()
-                                               .rightJustified(digits, QLatin1Char('0')));
+    addText(batch, 0, muted, QPointF(x, baseline),
+            QString::number(row.pos & ~qint64(15), 16)
+                .toUpper()
+                .rightJustified(digits, QLatin1Char('0')));
     x += (digits + 2) * cw;
     if (m_choices.times) {
         if (row.timeOf >= 0)
-            painter.drawText(QPointF(x, baseline), m_times.timeOfDay(row.timeOf));
+            addText(batch, 0, muted, QPointF(x, baseline), m_times.timeOfDay(row.timeOf));
         x += 14 * cw;
     }
     const qreal hexLeft = x;
@@ -732,7 +830,6 @@ void HistoryView::paintHexRow(QPainter &painter, const Row &row, int top)
         selTo = std::max(m_anchor->at, m_cursor->at);
     }
     const int lead = int(row.pos % 16);
-    QString hex, chars;
     for (int i = 0; i < row.bytes.size(); ++i) {
         const int column = lead + i;
         const qint64 pos = row.pos + i;
@@ -754,20 +851,10 @@ void HistoryView::paintHexRow(QPainter &painter, const Row &row, int top)
             painter.fillRect(QRectF(hx, top, 2 * cw, m_lineHeight), ground);
             painter.fillRect(QRectF(cx, top, cw, m_lineHeight), ground);
         }
-    }
-    painter.setPen(pal.color(QPalette::Text));
-    for (int i = 0; i < row.bytes.size(); ++i) {
-        const int column = lead + i;
         const uchar b = uchar(row.bytes[i]);
-        painter.drawText(QPointF(hexLeft + (column * 3 + (column >= 8 ? 1 : 0)) * cw, baseline),
-                         hexByte(b));
-    }
-    for (int i = 0; i < row.bytes.size(); ++i) {
-        const uchar b = uchar(row.bytes[i]);
+        addText(batch, 0, text, QPointF(hx, baseline), hexByte(b));
         const QChar c = hexColumnChar(b);
-        painter.setPen(c == QChar(0x00b7) ? pal.color(QPalette::PlaceholderText)
-                                          : pal.color(QPalette::Text));
-        painter.drawText(QPointF(charsLeft + (lead + i) * cw, baseline), QString(c));
+        addChar(batch, 0, c == QChar(0x00b7) ? muted : text, QPointF(cx, baseline), c.unicode());
     }
 }
 
@@ -795,7 +882,8 @@ std::optional<HistoryView::Place> HistoryView::placeAt(const QPoint &point)
     planRows();
     if (m_rows.empty())
         return std::nullopt;
-    const int index = std::clamp((point.y() - Margin) / m_lineHeight, 0, int(m_rows.size()) - 1);
+    const int index =
+        std::clamp((point.y() - Margin - m_rowOffset) / m_lineHeight, 0, int(m_rows.size()) - 1);
     const Row &row = m_rows[size_t(index)];
     const qreal x = point.x() + horizontalScrollBar()->value();
     if (m_choices.hex) {

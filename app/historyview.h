@@ -6,8 +6,10 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QHash>
+#include <QRawFont>
 #include <QTimer>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -114,8 +116,14 @@ private:
     qreal textLeft() const;
     qreal cellWidth(const Cell &cell);
     qreal charWidth(char32_t c);
-    void paintTextRow(QPainter &painter, const Row &row, int top);
-    void paintHexRow(QPainter &painter, const Row &row, int top);
+    struct Batch;
+    int rowTop(size_t row) const;
+    quint32 glyphOf(int font, char32_t c);
+    void addText(Batch &batch, int font, const QColor &colour, QPointF at, QStringView text);
+    void addChar(Batch &batch, int font, const QColor &colour, QPointF at, char32_t c);
+    void addLabel(Batch &batch, const QColor &colour, QPointF at, const QString &label);
+    void paintTextRow(QPainter &painter, Batch &batch, const Row &row, int top);
+    void paintHexRow(QPainter &painter, Batch &batch, const Row &row, int top);
     QColor colourOf(quint32 colour, const QColor &fallback) const;
     QString rowText(const Row &row, qint64 from, qint64 to) const;
     std::optional<Place> placeAt(const QPoint &point);
@@ -143,12 +151,23 @@ private:
     std::optional<Place> m_anchor;
     std::optional<Place> m_cursor;
 
-    QFont m_fonts[4]; // plain, bold, underlined, both
-    QFont m_small;
+    // Text is drawn as glyphs of these fonts, placed by the program (the font
+    // is monospaced): no text layout per frame. Plain, bold, and the small
+    // one of the boxed names.
+    QFont m_fonts[3];
+    QRawFont m_raw[3];
+    std::array<std::array<quint32, 128>, 2> m_ascii{};
+    QHash<char32_t, quint32> m_glyphs[2];
+    struct Label {
+        QList<quint32> glyphs;
+        QList<QPointF> places;
+        qreal width = 0;
+    };
+    QHash<QString, Label> m_labels;
+    int m_rowOffset = 0; // following, the rows sit on the bottom edge
     qreal m_ascent = 0;
     qreal m_smallBaseline = 0;
     int m_lineHeight = 1;
     qreal m_charWidth = 1;
     QHash<char32_t, qreal> m_widths;
-    QHash<QString, qreal> m_boxWidths;
 };

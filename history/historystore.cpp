@@ -241,7 +241,7 @@ void HistoryLog::dropOld()
 {
     while (m_segments.size() > 1) {
         const SegmentPtr &front = m_segments.front();
-        if (m_keptBytes - front->dataSize < m_options.budget || front == m_openSegment)
+        if (m_keptBytes - front->dataSize < m_options.budget || front.get() == m_openSegment)
             break;
         m_keptBytes -= front->dataSize;
         m_droppedBytes += front->dataSize;
@@ -268,27 +268,27 @@ bool HistoryLog::flush(Segment &segment)
     return true;
 }
 
-void HistoryLog::push(const SegmentPtr &segment, const Record &record)
+void HistoryLog::push(Segment &segment, const Record &record)
 {
-    segment->tail.push_back(record);
-    ++segment->lines;
-    if (segment != m_segments.back() || segment->tail.size() >= FlushEvery)
-        flush(*segment);
+    segment.tail.push_back(record);
+    ++segment.lines;
+    if (&segment != m_segments.back().get() || segment.tail.size() >= FlushEvery)
+        flush(segment);
 }
 
 void HistoryLog::openPiece(qint64 pos, qint64 time, quint8 flags)
 {
     m_open = Record{stampOf(time, HistoryLine::Received, flags), pos, 0, 0};
     m_openNumber = m_nextLine++;
-    m_openSegment = m_segments.back();
+    m_openSegment = m_segments.back().get();
     m_recentCount = 0;
 }
 
 void HistoryLog::finishPiece()
 {
-    push(m_openSegment, *m_open);
+    push(*m_openSegment, *m_open);
     m_open.reset();
-    m_openSegment.reset();
+    m_openSegment = nullptr;
 }
 
 void HistoryLog::remember(const char *p, qsizetype n)
@@ -370,6 +370,7 @@ void HistoryLog::scan(const char *p, qsizetype n, qint64 base, qint64 time)
     };
     const qint64 limit = m_options.pieceLength;
     qsizetype i = 0;
+    qsizetype pieceFrom = 0; // where the growing piece's bytes in this event begin
     while (i < n) {
         const char c = p[i];
         const bool lineEnd = c == '\r' || c == '\n';
@@ -393,19 +394,24 @@ void HistoryLog::scan(const char *p, qsizetype n, qint64 base, qint64 time)
         }
         const qsizetype stop = nextEnd(i);
         while (i < stop) {
-            if (!m_open)
+            if (!m_open) {
                 openPiece(base + i, time,
                           std::exchange(m_continueNext, false) ? HistoryLine::Continued : 0);
+                pieceFrom = i;
+            }
             if (m_open->length >= limit) {
+                remember(p + pieceFrom, i - pieceFrom);
                 cutPiece(uchar(p[i]), time);
+                pieceFrom = i;
                 continue;
             }
             const qsizetype take = std::min<qsizetype>(stop - i, limit - m_open->length);
-            remember(p + i, take);
             m_open->length += quint32(take);
             i += take;
         }
     }
+    if (m_open)
+        remember(p + pieceFrom, n - pieceFrom);
 }
 
 void HistoryLog::appendReceived(QByteArrayView bytes)
@@ -459,7 +465,7 @@ void HistoryLog::appendSent(QByteArrayView bytes)
                         quint32(segment.notesSize)};
     segment.notesSize += kept.size();
     ++m_nextLine;
-    push(m_segments.back(), record);
+    push(*m_segments.back(), record);
 }
 
 void HistoryLog::appendMarker(const QString &text, bool newSession)
@@ -488,7 +494,7 @@ void HistoryLog::appendMarker(const QString &text, bool newSession)
                         quint32(segment.notesSize)};
     segment.notesSize += bytes.size();
     ++m_nextLine;
-    push(m_segments.back(), record);
+    push(*m_segments.back(), record);
 }
 
 void HistoryLog::clear()
@@ -498,7 +504,7 @@ void HistoryLog::clear()
         removeFiles(*segment);
     m_segments.clear();
     m_open.reset();
-    m_openSegment.reset();
+    m_openSegment = nullptr;
     m_continueNext = false;
     m_keptBytes = 0;
     m_droppedBytes = 0;
@@ -597,7 +603,7 @@ std::vector<HistoryLine> HistoryLog::lines(qint64 from, qint64 count) const
                 memoryNumbers.push_back(from);
                 parts.push_back({nullptr, from, 1});
             }
-            if (m_open && from == m_openNumber && from < to && *it == m_openSegment) {
+            if (m_open && from == m_openNumber && from < to && it->get() == m_openSegment) {
                 inMemory.push_back(*m_open);
                 memoryNumbers.push_back(from);
                 parts.push_back({nullptr, from, 1});

@@ -132,7 +132,7 @@ private:
     void finishPiece();
     void cutPiece(uchar next, qint64 time);
     void remember(const char *p, qsizetype n);
-    void push(const SegmentPtr &segment, const Record &record);
+    void push(Segment &segment, const Record &record);
     bool flush(Segment &segment);
     void fail(int err, const QString &path);
     void removeFiles(Segment &segment);
@@ -163,11 +163,12 @@ private:
     // The received piece still growing: its record, number and segment.
     std::optional<Record> m_open;
     qint64 m_openNumber = -1;
-    SegmentPtr m_openSegment;
-    bool m_continueNext = false; // the next piece goes on from an interrupted one
-    bool m_lineEndSeen = false;  // the last byte ended a line
-    // The newest bytes of the growing piece: where it is cut, a character or
-    // an escape sequence is not split.
+    Segment *m_openSegment = nullptr; // never dropped while a piece grows in it
+    bool m_continueNext = false;      // the next piece goes on from an interrupted one
+    bool m_lineEndSeen = false;       // the last byte ended a line
+    // The newest bytes of the growing piece, brought up to date at the end
+    // of each piece received and where it is cut: there a character or an
+    // escape sequence is not split.
     std::array<char, 32> m_recent{};
     int m_recentCount = 0;
 };
