@@ -996,7 +996,9 @@ QString HistoryView::rowText(const Row &row, qint64 from, qint64 to) const
             hex += column == 7 ? QStringLiteral("  ") : QStringLiteral(" ");
             chars += in ? hexColumnChar(uchar(row.bytes[i])) : QChar(QLatin1Char(' '));
         }
-        return text + hex + QLatin1Char(' ') + chars.trimmed();
+        while (chars.endsWith(QLatin1Char(' ')))
+            chars.chop(1);
+        return text + hex + QLatin1Char(' ') + chars;
     }
     const HistoryLine &line = row.line;
     if (m_choices.times && from == 0 && !line.continued())

@@ -3,6 +3,7 @@
 // hits across pieces, full disks and files left by killed runs.
 
 #include "historyexport.h"
+#include "historyjobs.h"
 #include "historysearch.h"
 #include "historystore.h"
 #include "linedecoder.h"
@@ -10,8 +11,11 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <ctime>
+#include <random>
+#include <thread>
 
 namespace
 {
@@ -149,6 +153,8 @@ private Q_SLOTS:
         for (const HistoryLine &l : log.lines(log.beginLine(), 100)) {
             QCOMPARE(l.pos, at);
             at = log.receivedEndOf(l.number);
+            for (qint64 pos = l.pos; pos < at; ++pos) // and each byte is found in its line
+                QCOMPARE(log.lineAt(pos), l.number);
         }
         QCOMPARE(at, events.join().size());
     }
@@ -262,6 +268,103 @@ private Q_SLOTS:
             return;
         }
         QFAIL("word not shown");
+    }
+
+    // Whatever comes, every byte is shown or hidden exactly once (what a
+    // fuzzer checks at length), in every character set and with colours on
+    // and off.
+    void decoderKeepsEveryByte_data()
+    {
+        QTest::addColumn<quint64>("seed");
+        for (quint64 seed = 1; seed <= 4; ++seed)
+            QTest::addRow("seed %llu", seed) << seed;
+    }
+    void decoderKeepsEveryByte()
+    {
+        QFETCH(quint64, seed);
+        // Random bytes, many of them escapes, brackets, digits and lead
+        // bytes of UTF-8, so that sequences of every kind begin and break off.
+        std::mt19937_64 random(seed);
+        const QByteArray pieces[] = {"\x1b", "[",    "]",    ";",        "38;5;",
+                                     "m",    "\x07", "\xc3", "\xe2\x82", "\xf0\x9f",
+                                     "\x80", "1",    "\\",   "(",        "P"};
+        QByteArray bytes;
+        while (bytes.size() < 4000) {
+            const quint64 r = random();
+            bytes += r % 3 ? pieces[(r >> 8) % std::size(pieces)] : QByteArray(1, char(r >> 16));
+        }
+        for (const Charset charset : {Charset::Windows1252, Charset::Utf8, Charset::Automatic}) {
+            for (const bool colours : {false, true}) {
+                for (qsizetype at = 0; at < bytes.size(); at += 97) {
+                    const QByteArrayView line = QByteArrayView(bytes).sliced(
+                        at, std::min<qsizetype>(97, bytes.size() - at));
+                    TextStyle style;
+                    std::vector<Cell> cells;
+                    decodeLine(line, {charset, colours}, style, cells);
+                    int next = 0;
+                    for (const Cell &c : cells) {
+                        QCOMPARE(c.begin, next);
+                        QVERIFY(c.size >= 1);
+                        next += c.size;
+                    }
+                    QCOMPARE(next, line.size());
+                }
+            }
+        }
+    }
+
+    // The count of hits beside the window follows lines that come and go.
+    void countFollowsTheLog()
+    {
+        Rig rig(4 * 1024);
+        HistoryJobs jobs(rig.store.log());
+        SearchPattern pattern;
+        pattern.text = QStringLiteral("treffer");
+        jobs.setPattern(pattern);
+        auto add = [&](int lines) {
+            for (int i = 0; i < lines; ++i)
+                rig.store.appendReceived(i % 4 ? "leer\r\n" : "ein Treffer\r\n");
+            jobs.refresh();
+        };
+        const HistorySearch direct(rig.store.log(), pattern);
+        auto all = [&] { return direct.count(rig.log().beginLine(), rig.log().endLine()); };
+        add(100);
+        QTRY_VERIFY(!jobs.counting());
+        QCOMPARE(jobs.hits(), 25);
+        add(2000); // old data goes
+        QVERIFY(rig.log().droppedBytes() > 0);
+        QTRY_VERIFY(!jobs.counting());
+        QCOMPARE(jobs.hits(), all());
+        QVERIFY(jobs.hits() < 525);
+    }
+
+    // A search beside the window reads while lines come and old ones go.
+    void readWhileWriting()
+    {
+        Rig rig(4 * 1024);
+        std::atomic<bool> stop{false};
+        std::atomic<int> wrong{0};
+        const std::shared_ptr<const HistoryLog> log = rig.store.log();
+        std::thread reader([&] {
+            while (!stop) {
+                const std::vector<HistoryLine> lines = log->lines(log->beginLine(), 200);
+                const std::vector<QByteArray> contents = log->contents(lines);
+                for (size_t i = 0; i < lines.size(); ++i) {
+                    // Gone meanwhile is fine; wrong bytes are not.
+                    if (!contents[i].isEmpty() && lines[i].kind == HistoryLine::Received &&
+                        contents[i] != "Zeile " + QByteArray::number(lines[i].time))
+                        ++wrong;
+                }
+            }
+        });
+        for (int i = 1; i <= 20000; ++i) {
+            rig.now = i;
+            rig.store.appendReceived("Zeile " + QByteArray::number(i) + "\r\n");
+        }
+        stop = true;
+        reader.join();
+        QCOMPARE(wrong.load(), 0);
+        QVERIFY(rig.log().droppedBytes() > 0);
     }
 
     void droppedOldData()

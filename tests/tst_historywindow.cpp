@@ -242,6 +242,42 @@ private Q_SLOTS:
         QCOMPARE(contentOf(text), QByteArray("1970-01-01 10:00:00.125  grün\n"));
     }
 
+    void hexSelectionAndHiddenCommands()
+    {
+        store->appendReceived("> ");
+        store->appendSent("AT\r");
+        store->appendReceived("OK\r\n0123456789abcdefXYZ");
+        control<QCheckBox>("Gesendete")->setChecked(false);
+        QCOMPARE(view()->rowsInSight(),
+                 (QStringList{"10:00:00.125  > ", "OK", "10:00:00.125  0123456789abcdefXYZ"}));
+        // In hex, bytes 6 to 17 dragged over in the right column and copied.
+        control<QComboBox>("Ansicht")->setCurrentIndex(1);
+        view()->syncNow();
+        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
+        const qreal cw = QFontMetricsF(view()->font()).horizontalAdvance(QLatin1Char('0'));
+        const qreal chars = 4 + (8 + 2 + 14 + 16 * 3 + 2) * cw;
+        QTest::mousePress(view()->viewport(), Qt::LeftButton, {},
+                          QPoint(int(chars + 6.2 * cw), 4 + lineHeight / 2));
+        QTest::mouseMove(view()->viewport(), QPoint(int(chars + 2.2 * cw), 4 + lineHeight * 3 / 2));
+        QTest::mouseRelease(view()->viewport(), Qt::LeftButton, {},
+                            QPoint(int(chars + 2.2 * cw), 4 + lineHeight * 3 / 2));
+        const std::optional<HistoryView::Selection> selected = view()->selection();
+        QVERIFY(selected);
+        QCOMPARE(selected->fromPos, 6);
+        QCOMPARE(selected->toPos, 18);
+        QTest::keySequence(view(), QKeySequence::Copy);
+        const QString head = QStringLiteral("10:00:00.125  ");
+        QCOMPARE(QApplication::clipboard()->text().split('\n'),
+                 (QStringList{"00000000  " + head + QString(18, ' ') +
+                                  "30 31  32 33 34 35 36 37 38 39        0123456789",
+                              "00000010  " + head + "61 62" + QString(45, ' ') + "ab"}));
+        const QString file = cache->filePath("auswahl.bin");
+        question.answers = {file};
+        control<QToolButton>("Speichern")->menu()->actions()[2]->trigger();
+        QTRY_VERIFY(QFile::exists(file));
+        QCOMPARE(contentOf(file), "0123456789ab");
+    }
+
     void choicesRemembered()
     {
         control<QComboBox>("Ansicht")->setCurrentIndex(1);
@@ -265,6 +301,11 @@ private Q_SLOTS:
         QVERIFY(store->failed());
         QTRY_VERIFY(control<QLabel>("Verlaufsfehler")->isVisible());
         QVERIFY(control<QLabel>("Verlaufsfehler")->text().contains("Empfang und Aufzeichnung"));
+        // Emptied, it is written again.
+        control<QPushButton>("Leeren")->click();
+        QVERIFY(!control<QLabel>("Verlaufsfehler")->isVisible());
+        store->appendReceived("wieder\r\n");
+        QTRY_COMPARE(view()->rowsInSight(), QStringList{"10:00:00.125  wieder"});
     }
 
     void filesGoneAfterSigterm()
