@@ -176,7 +176,7 @@ void HistoryView::syncNow()
     std::vector<qint64> was;
     if (m_rowsValid) {
         for (const Row &row : m_rows)
-            was.push_back(m_choices.hex ? row.pos : row.line.number);
+            was.push_back(topOf(row));
     }
     const int wasOffset = m_rowOffset;
     const bool endInSight = m_following || !m_rowsValid || m_rows.empty() ||
@@ -191,7 +191,7 @@ void HistoryView::syncNow()
         return;
     m_rowsValid = false;
     planRows();
-    const auto key = [this](const Row &row) { return m_choices.hex ? row.pos : row.line.number; };
+    const auto key = [this](const Row &row) { return topOf(row); };
     const auto it =
         m_rows.empty() ? was.end() : std::find(was.begin(), was.end(), key(m_rows.front()));
     const qsizetype moved = it - was.begin();
@@ -209,6 +209,33 @@ void HistoryView::syncNow()
     viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
 }
 
+qint64 HistoryView::firstTop() const
+{
+    return m_choices.hex ? m_log->receivedBegin() / 16 : m_log->beginLine();
+}
+
+qint64 HistoryView::topOf(const Row &row) const
+{
+    return m_choices.hex ? row.pos / 16 : row.line.number;
+}
+
+int HistoryView::offsetDigits() const
+{
+    return std::max(8, int(QString::number(m_log->receivedEnd(), 16).size()));
+}
+
+qreal HistoryView::hexLeft() const
+{
+    return Margin + (offsetDigits() + 2 + (m_choices.times ? 14 : 0)) * m_charWidth;
+}
+
+QString HistoryView::offsetText(qint64 pos) const
+{
+    return QString::number(pos & ~qint64(15), 16)
+        .toUpper()
+        .rightJustified(offsetDigits(), QLatin1Char('0'));
+}
+
 int HistoryView::fullRows() const
 {
     return std::max(1, (viewport()->height() - Margin) / m_lineHeight);
@@ -217,14 +244,9 @@ int HistoryView::fullRows() const
 void HistoryView::updateBars()
 {
     QScrollBar *bar = verticalScrollBar();
-    qint64 first, count;
-    if (m_choices.hex) {
-        first = m_log->receivedBegin() / 16;
-        count = (m_log->receivedEnd() + 15) / 16 - first;
-    } else {
-        first = m_log->beginLine();
-        count = m_log->endLine() - first;
-    }
+    const qint64 first = firstTop();
+    const qint64 count =
+        (m_choices.hex ? (m_log->receivedEnd() + 15) / 16 : m_log->endLine()) - first;
     if (!m_following && m_top < first)
         m_top = first; // lines went from under the place in sight
     const int maximum = int(std::clamp<qint64>(count - fullRows(), 0, INT_MAX));
@@ -250,7 +272,7 @@ void HistoryView::scrollContentsBy(int, int)
         return;
     }
     QScrollBar *bar = verticalScrollBar();
-    const qint64 first = m_choices.hex ? m_log->receivedBegin() / 16 : m_log->beginLine();
+    const qint64 first = firstTop();
     const bool wasFollowing = m_following;
     m_following = bar->value() >= bar->maximum();
     if (!m_following) {
@@ -276,7 +298,7 @@ void HistoryView::hold()
     m_following = false;
     m_heldAt = m_log->endLine();
     if (!m_rows.empty())
-        m_top = m_choices.hex ? m_rows.front().pos / 16 : m_rows.front().line.number;
+        m_top = topOf(m_rows.front());
     updateBars();
     Q_EMIT stateChanged();
 }
@@ -292,7 +314,7 @@ void HistoryView::follow()
 void HistoryView::toStart()
 {
     hold();
-    m_top = m_choices.hex ? m_log->receivedBegin() / 16 : m_log->beginLine();
+    m_top = firstTop();
     updateBars();
     invalidate();
 }
@@ -314,16 +336,9 @@ void HistoryView::showHit(const SearchHit &hit)
     // The hit a few rows below the top, so what came before it shows too.
     const qint64 target = m_choices.hex ? hit.pos / 16 : hit.line;
     planRows();
-    const bool inSight =
-        !m_rows.empty() &&
-        (m_choices.hex
-             ? target >= m_rows.front().pos / 16 && target < m_rows.front().pos / 16 + fullRows()
-             : target >= m_rows.front().line.number &&
-                   target <= m_rows[std::min<size_t>(m_rows.size() - 1, size_t(fullRows() - 1))]
-                                 .line.number);
-    if (!inSight)
-        m_top = std::max<qint64>(m_choices.hex ? m_log->receivedBegin() / 16 : m_log->beginLine(),
-                                 target - fullRows() / 3);
+    const size_t lastWhole = std::min<size_t>(m_rows.size(), size_t(fullRows())) - 1;
+    if (m_rows.empty() || target < topOf(m_rows.front()) || target > topOf(m_rows[lastWhole]))
+        m_top = std::max(firstTop(), target - fullRows() / 3);
     updateBars();
     invalidate();
     planRows();
@@ -807,22 +822,14 @@ void HistoryView::paintHexRow(QPainter &painter, Batch &batch, const Row &row, i
     const qreal shift = horizontalScrollBar()->value();
     const qreal baseline = top + m_ascent;
     const qreal cw = m_charWidth;
-    const int digits = std::max(8, int(QString::number(m_log->receivedEnd(), 16).size()));
     const QColor muted = pal.color(QPalette::PlaceholderText);
     const QColor text = pal.color(QPalette::Text);
-    qreal x = Margin - shift;
-    addText(batch, 0, muted, QPointF(x, baseline),
-            QString::number(row.pos & ~qint64(15), 16)
-                .toUpper()
-                .rightJustified(digits, QLatin1Char('0')));
-    x += (digits + 2) * cw;
-    if (m_choices.times) {
-        if (row.timeOf >= 0)
-            addText(batch, 0, muted, QPointF(x, baseline), m_times.timeOfDay(row.timeOf));
-        x += 14 * cw;
-    }
-    const qreal hexLeft = x;
-    const qreal charsLeft = hexLeft + (16 * 3 + 2) * cw;
+    addText(batch, 0, muted, QPointF(Margin - shift, baseline), offsetText(row.pos));
+    if (m_choices.times && row.timeOf >= 0)
+        addText(batch, 0, muted, QPointF(Margin - shift + (offsetDigits() + 2) * cw, baseline),
+                m_times.timeOfDay(row.timeOf));
+    const qreal hexX = hexLeft() - shift;
+    const qreal charsX = charsLeft() - shift;
 
     qint64 selFrom = 0, selTo = 0;
     if (hasSelection()) {
@@ -833,8 +840,8 @@ void HistoryView::paintHexRow(QPainter &painter, Batch &batch, const Row &row, i
     for (int i = 0; i < row.bytes.size(); ++i) {
         const int column = lead + i;
         const qint64 pos = row.pos + i;
-        const qreal hx = hexLeft + (column * 3 + (column >= 8 ? 1 : 0)) * cw;
-        const qreal cx = charsLeft + column * cw;
+        const qreal hx = hexX + (column * 3 + (column >= 8 ? 1 : 0)) * cw;
+        const qreal cx = charsX + column * cw;
         QColor ground;
         if (pos >= selFrom && pos < selTo)
             ground = pal.color(QPalette::Highlight);
@@ -887,11 +894,8 @@ std::optional<HistoryView::Place> HistoryView::placeAt(const QPoint &point)
     const Row &row = m_rows[size_t(index)];
     const qreal x = point.x() + horizontalScrollBar()->value();
     if (m_choices.hex) {
-        const int digits = std::max(8, int(QString::number(m_log->receivedEnd(), 16).size()));
-        const qreal hexLeft = Margin + (digits + 2 + (m_choices.times ? 14 : 0)) * m_charWidth;
-        const qreal charsLeft = hexLeft + (16 * 3 + 2) * m_charWidth;
-        int column = x >= charsLeft ? int((x - charsLeft) / m_charWidth)
-                                    : int((x - hexLeft) / (3 * m_charWidth));
+        int column = x >= charsLeft() ? int((x - charsLeft()) / m_charWidth)
+                                      : int((x - hexLeft()) / (3 * m_charWidth));
         column = std::clamp(column, 0, 16);
         const qint64 rowStart = row.pos - row.pos % 16;
         return Place{0, std::clamp(rowStart + column, row.pos, row.pos + row.bytes.size())};
@@ -977,11 +981,7 @@ QString HistoryView::rowText(const Row &row, qint64 from, qint64 to) const
 {
     QString text;
     if (m_choices.hex) {
-        const int digits = std::max(8, int(QString::number(m_log->receivedEnd(), 16).size()));
-        text = QString::number(row.pos & ~qint64(15), 16)
-                   .toUpper()
-                   .rightJustified(digits, QLatin1Char('0')) +
-               QStringLiteral("  ");
+        text = offsetText(row.pos) + QStringLiteral("  ");
         if (m_choices.times)
             text +=
                 (row.timeOf >= 0 ? m_times.timeOfDay(row.timeOf) : QString(12, QLatin1Char(' '))) +

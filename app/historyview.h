@@ -113,6 +113,13 @@ private:
     void updateBars();
     void invalidate();
     int fullRows() const;
+    qint64 firstTop() const; // text the first line, hex the first row
+    qint64 topOf(const Row &row) const;
+    // Hex rows: the digits of the offset, where the hex and the characters begin.
+    int offsetDigits() const;
+    qreal hexLeft() const;
+    qreal charsLeft() const { return hexLeft() + (16 * 3 + 2) * m_charWidth; }
+    QString offsetText(qint64 pos) const;
     qreal textLeft() const;
     qreal cellWidth(const Cell &cell);
     qreal charWidth(char32_t c);

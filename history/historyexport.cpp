@@ -106,9 +106,10 @@ QString HistoryExport::saveBytes(const HistoryLog &log, qint64 from, qint64 to, 
         return fileError(path, file.errorString());
     from = std::max(from, log.receivedBegin());
     for (qint64 p = from; p < to; p += BytesPerRead) {
-        const QByteArray bytes = log.received(p, std::min(to, p + BytesPerRead));
-        if (bytes.isEmpty())
-            return fileError(path, QStringLiteral("Der Verlauf ist nicht mehr lesbar"));
+        qint64 start = p;
+        const QByteArray bytes = log.received(p, std::min(to, p + BytesPerRead), &start);
+        if (bytes.isEmpty() || start != p) // dropped while saving, or unreadable
+            return fileError(path, QStringLiteral("Diese Daten sind nicht mehr im Verlauf"));
         if (file.write(bytes) != bytes.size())
             return fileError(path, file.errorString());
         if (progress && !progress(double(p - from) / double(to - from))) {

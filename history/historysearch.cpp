@@ -168,9 +168,14 @@ bool HistorySearch::scanBytes(qint64 from, qint64 to,
     for (qint64 p = fromPos; p < toPos;) {
         const qint64 chunkEnd = std::min(toPos, p + BytesPerRead);
         // m - 1 bytes more, for a hit that begins before the chunk's end.
-        const QByteArray data = m_log->received(p, std::min(streamEnd, chunkEnd + m - 1));
+        qint64 start = p;
+        const QByteArray data = m_log->received(p, std::min(streamEnd, chunkEnd + m - 1), &start);
         if (data.isEmpty())
             return true;
+        if (start != p) { // older bytes went meanwhile: go on where the kept ones begin
+            p = start;
+            continue;
+        }
         qint64 next = chunkEnd;
         for (qint64 k = 0; k < chunkEnd - p;) {
             const void *found = ::memmem(data.constData() + k, size_t(data.size() - k),

@@ -440,35 +440,16 @@ void HistoryLog::appendReceived(QByteArrayView bytes)
 
 void HistoryLog::appendSent(QByteArrayView bytes)
 {
-    if (m_failed || bytes.isEmpty())
-        return;
-    const qint64 time = m_options.clock ? m_options.clock() : QDateTime::currentMSecsSinceEpoch();
-    std::lock_guard lock(m_mutex);
-    if (m_segments.empty() && !rotate())
-        return;
-    // A command sent in the middle of a received line comes between its
-    // pieces; the rest of the line goes on after it.
-    if (m_open) {
-        finishPiece();
-        m_continueNext = true;
-    }
-    Segment &segment = *m_segments.back();
-    const QByteArrayView kept = bytes.first(std::min(bytes.size(), MaxNote));
-    if (segment.notes < 0)
-        segment.notes = openFile(path(segment.number, "notes"));
-    if (segment.notes < 0 || !writeAll(segment.notes, kept.data(), kept.size())) {
-        const int err = errno;
-        fail(err, path(segment.number, "notes"));
-        return;
-    }
-    const Record record{stampOf(time, HistoryLine::Sent, 0), m_streamEnd, quint32(kept.size()),
-                        quint32(segment.notesSize)};
-    segment.notesSize += kept.size();
-    ++m_nextLine;
-    push(*m_segments.back(), record);
+    if (!bytes.isEmpty())
+        appendNote(HistoryLine::Sent, bytes.first(std::min(bytes.size(), MaxNote)), false);
 }
 
 void HistoryLog::appendMarker(const QString &text, bool newSession)
+{
+    appendNote(HistoryLine::Marker, text.toUtf8(), newSession);
+}
+
+void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool newSession)
 {
     if (m_failed)
         return;
@@ -476,13 +457,15 @@ void HistoryLog::appendMarker(const QString &text, bool newSession)
     std::lock_guard lock(m_mutex);
     if (m_segments.empty() && !rotate())
         return;
+    // A command sent in the middle of a received line comes between its
+    // pieces, and the rest of the line goes on after it; a marker ends it.
+    const bool interrupted = m_open.has_value();
     if (m_open)
         finishPiece();
-    m_continueNext = false;
+    m_continueNext = interrupted && kind == HistoryLine::Sent;
     if (newSession)
         m_lineEndSeen = false;
     Segment &segment = *m_segments.back();
-    const QByteArray bytes = text.toUtf8();
     if (segment.notes < 0)
         segment.notes = openFile(path(segment.number, "notes"));
     if (segment.notes < 0 || !writeAll(segment.notes, bytes.data(), bytes.size())) {
@@ -490,11 +473,11 @@ void HistoryLog::appendMarker(const QString &text, bool newSession)
         fail(err, path(segment.number, "notes"));
         return;
     }
-    const Record record{stampOf(time, HistoryLine::Marker, 0), m_streamEnd, quint32(bytes.size()),
+    const Record record{stampOf(time, kind, 0), m_streamEnd, quint32(bytes.size()),
                         quint32(segment.notesSize)};
     segment.notesSize += bytes.size();
     ++m_nextLine;
-    push(*m_segments.back(), record);
+    push(segment, record);
 }
 
 void HistoryLog::clear()
@@ -656,7 +639,7 @@ HistoryLine HistoryLog::line(qint64 number) const
 QByteArray HistoryLog::content(const HistoryLine &line) const
 {
     if (line.kind == HistoryLine::Received)
-        return received(line.pos, line.pos + line.length);
+        return readStream(line.pos, line.pos + line.length, true);
     if (line.flags & HistoryLine::Dropped) {
         const QLocale german(QLocale::German, QLocale::Germany);
         return QStringLiteral("Ältere Daten verworfen: %1 empfangen vor dem Beginn dieses Verlaufs")
@@ -685,7 +668,8 @@ std::vector<QByteArray> HistoryLog::contents(const std::vector<HistoryLine> &lin
             to = l.pos + l.length;
         }
     }
-    const QByteArray span = from < 0 ? QByteArray() : received(from, to);
+    // Lines read a moment ago may have gone meanwhile: then they come empty.
+    const QByteArray span = from < 0 ? QByteArray() : readStream(from, to, true);
     std::vector<QByteArray> out;
     out.reserve(lines.size());
     for (const HistoryLine &l : lines) {
@@ -699,7 +683,12 @@ std::vector<QByteArray> HistoryLog::contents(const std::vector<HistoryLine> &lin
     return out;
 }
 
-QByteArray HistoryLog::received(qint64 from, qint64 to) const
+QByteArray HistoryLog::received(qint64 from, qint64 to, qint64 *start) const
+{
+    return readStream(from, to, false, start);
+}
+
+QByteArray HistoryLog::readStream(qint64 from, qint64 to, bool whole, qint64 *start) const
 {
     struct Part {
         SegmentPtr segment;
@@ -711,8 +700,12 @@ QByteArray HistoryLog::received(qint64 from, qint64 to) const
         std::lock_guard lock(m_mutex);
         if (m_segments.empty())
             return {};
+        if (whole && (from < m_segments.front()->dataBegin || to > m_streamEnd))
+            return {};
         from = std::max(from, m_segments.front()->dataBegin);
         to = std::min(to, m_streamEnd);
+        if (start)
+            *start = from;
         for (const SegmentPtr &s : m_segments) {
             const qint64 a = std::max(from, s->dataBegin);
             const qint64 b = std::min(to, s->dataBegin + s->dataSize);
@@ -834,8 +827,13 @@ QString HistoryStore::defaultFolder()
            QStringLiteral("/kavro");
 }
 
-void HistoryStore::afterWrite()
+template <class Write> void HistoryStore::guarded(Write write) noexcept
 {
+    try {
+        write();
+    } catch (...) {
+        // Out of memory in the middle of it: the log stands as it was.
+    }
     if (m_log->failed()) {
         if (!std::exchange(m_reportedFailure, true))
             Q_EMIT failedChanged(m_log->failure());
@@ -846,60 +844,38 @@ void HistoryStore::afterWrite()
 
 void HistoryStore::appendReceived(QByteArrayView bytes) noexcept
 {
-    try {
-        m_log->appendReceived(bytes);
-    } catch (...) {
-        // Out of memory in the middle of it: the log stands as it was.
-    }
-    afterWrite();
+    guarded([&] { m_log->appendReceived(bytes); });
 }
 
 void HistoryStore::appendSent(QByteArrayView bytes) noexcept
 {
-    try {
-        m_log->appendSent(bytes);
-    } catch (...) {
-    }
-    afterWrite();
+    guarded([&] { m_log->appendSent(bytes); });
 }
 
 void HistoryStore::appendMarker(const QString &text) noexcept
 {
-    try {
-        m_log->appendMarker(text);
-    } catch (...) {
-    }
-    afterWrite();
+    guarded([&] { m_log->appendMarker(text); });
 }
-
-namespace
-{
-QString markerTime(const HistoryLog::Clock &clock)
-{
-    const qint64 now = clock ? clock() : QDateTime::currentMSecsSinceEpoch();
-    return QDateTime::fromMSecsSinceEpoch(now).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
-}
-} // namespace
 
 void HistoryStore::portOpened(int port, const QString &settings) noexcept
 {
-    try {
+    guarded([&] {
         m_log->appendMarker(
-            QStringLiteral("Com %1 geöffnet (%2), %3").arg(port).arg(settings, markerTime(m_clock)),
-            true);
-    } catch (...) {
-    }
-    afterWrite();
+            QStringLiteral("Com %1 geöffnet (%2), %3").arg(port).arg(settings, markerTime()), true);
+    });
 }
 
 void HistoryStore::portClosed(int port) noexcept
 {
-    try {
-        m_log->appendMarker(
-            QStringLiteral("Com %1 geschlossen, %2").arg(port).arg(markerTime(m_clock)));
-    } catch (...) {
-    }
-    afterWrite();
+    guarded([&] {
+        m_log->appendMarker(QStringLiteral("Com %1 geschlossen, %2").arg(port).arg(markerTime()));
+    });
+}
+
+QString HistoryStore::markerTime() const
+{
+    const qint64 now = m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
+    return QDateTime::fromMSecsSinceEpoch(now).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
 }
 
 void HistoryStore::clear() noexcept

@@ -90,8 +90,9 @@ public:
     QByteArray content(const HistoryLine &line) const;
     // The contents of many lines, the received ones read in one go.
     std::vector<QByteArray> contents(const std::vector<HistoryLine> &lines) const;
-    // Received bytes [from, to), clipped to what is kept.
-    QByteArray received(qint64 from, qint64 to) const;
+    // Received bytes [from, to), clipped to what is kept; `start` gets where
+    // they begin (later than `from` when older bytes went meanwhile).
+    QByteArray received(qint64 from, qint64 to, qint64 *start = nullptr) const;
     // Where the kept received stream begins and ends.
     qint64 receivedBegin() const;
     qint64 receivedEnd() const;
@@ -127,6 +128,7 @@ private:
     bool prepareFolder();
     bool rotate();
     void dropOld();
+    void appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool newSession);
     void scan(const char *p, qsizetype n, qint64 base, qint64 time);
     void openPiece(qint64 pos, qint64 time, quint8 flags);
     void finishPiece();
@@ -141,6 +143,8 @@ private:
     bool readRecords(const SegmentPtr &segment, qint64 first, qint64 count,
                      std::vector<Record> &out) const;
     QString path(qint64 segment, const char *suffix) const;
+    // Stream bytes [from, to); `whole`: all of them or nothing.
+    QByteArray readStream(qint64 from, qint64 to, bool whole, qint64 *start = nullptr) const;
 
     const Options m_options;
     const qint64 m_segmentSize;
@@ -212,7 +216,8 @@ Q_SIGNALS:
     void failedChanged(const QString &failure);
 
 private:
-    void afterWrite();
+    template <class Write> void guarded(Write write) noexcept;
+    QString markerTime() const;
     std::shared_ptr<HistoryLog> m_log;
     bool m_reportedFailure = false;
     HistoryLog::Clock m_clock;
