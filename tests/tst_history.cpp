@@ -44,12 +44,16 @@ struct Rig {
         : store({dir.path(), budget, piece, [this] { return now; }})
     {
     }
-    // Each event a second after the one before.
+    // Each event a second after the one before; one that starts with "→"
+    // is a command sent.
     void receive(const Events &events)
     {
         for (const QByteArray &e : events) {
             now += 1000;
-            store.appendReceived(e);
+            if (e.startsWith("→"))
+                store.appendSent(e.mid(3));
+            else
+                store.appendReceived(e);
         }
     }
     HistoryLog &log() { return *store.log(); }
@@ -404,22 +408,35 @@ private Q_SLOTS:
         QTest::addColumn<bool>("caseSensitive");
         QTest::addColumn<int>("hits");
         QTest::addColumn<qint64>("firstPos"); // of the first hit in the stream
+        QTest::addColumn<QString>("without"); // "Gesendete", "Farben": not shown
         const QByteArray cut = QByteArray(13, '.') + "needle" + QByteArray(20, '.') + "\r\n";
         QTest::newRow("text across the cut of a long line")
-            << Events{cut, cut} << false << "NEEDLE" << false << 2 << qint64(13);
+            << Events{cut, cut} << false << "NEEDLE" << false << 2 << qint64(13) << "";
         QTest::newRow("case") << Events{"Fehler fehler\r\n", "FEHLER\r\n"} << false << "fehler"
-                              << true << 1 << qint64(7);
+                              << true << 1 << qint64(7) << "";
         QTest::newRow("text in UTF-8")
             << Events{"T=21,5 \xC2\xB0"
                       "C\r\n"}
-            << false << QString::fromUtf8("°C") << false << 1 << qint64(7);
+            << false << QString::fromUtf8("°C") << false << 1 << qint64(7) << "";
         // Segments are 1 KiB here: the second event starts the next one.
         QTest::newRow("hex across two segments")
             << Events{QByteArray(1023, 'a') + "\x1b", "[33mX\x1b[33m\r\n"} << true << "1B 5B 33"
-            << false << 2 << qint64(1023);
+            << false << 2 << qint64(1023) << "";
         QTest::newRow("hex across a line end")
-            << Events{"A\r\nB\r\n"} << true << "0d0a42" << false << 1 << qint64(1);
-        QTest::newRow("not hex") << Events{"A\r\n"} << true << "1B 5" << false << -1 << qint64(-1);
+            << Events{"A\r\nB\r\n"} << true << "0d0a42" << false << 1 << qint64(1) << "";
+        QTest::newRow("not hex") << Events{"A\r\n"} << true << "1B 5" << false << -1 << qint64(-1)
+                                 << "";
+        const Events interrupted{"> nee", "→AT\r", "dle\r\n"};
+        QTest::newRow("text across a hidden command")
+            << interrupted << false << "needle" << false << 1 << qint64(2) << "Gesendete";
+        QTest::newRow("no text across a command shown")
+            << interrupted << false << "needle" << false << 0 << qint64(-1) << "";
+        QTest::newRow("commands searched")
+            << interrupted << false << "at" << false << 1 << qint64(-1) << "";
+        QTest::newRow("hidden sequences not searched")
+            << Events{"\x1b[31mrot\r\n"} << false << "31m" << false << 0 << qint64(-1) << "";
+        QTest::newRow("shown ones are")
+            << Events{"\x1b[31mrot\r\n"} << false << "31m" << false << 1 << qint64(2) << "Farben";
     }
     void search()
     {
@@ -429,9 +446,12 @@ private Q_SLOTS:
         QFETCH(bool, caseSensitive);
         QFETCH(int, hits);
         QFETCH(qint64, firstPos);
+        QFETCH(QString, without);
         Rig rig(8 * 1024, 16);
         rig.receive(events);
         SearchPattern p;
+        p.sentLines = without != "Gesendete";
+        p.decode.colours = without != "Farben";
         p.mode = hex ? SearchPattern::Hex : SearchPattern::Text;
         p.caseSensitive = caseSensitive;
         if (hex) {
@@ -449,13 +469,39 @@ private Q_SLOTS:
         // Forward from before the start to the first hit, backward from the
         // end to the last; both found where they are.
         const std::optional<SearchHit> first = search.next({log.beginLine() - 1, 0, -1, 0}, true);
-        QVERIFY(first);
-        QCOMPARE(log.line(first->line).pos + first->offset, firstPos);
+        QCOMPARE(first.has_value(), hits > 0);
+        if (!first)
+            return;
+        QCOMPARE(first->pos, firstPos);
         const std::optional<SearchHit> last =
             search.next({log.endLine(), 0, log.receivedEnd(), 0}, false);
         QVERIFY(last);
         QCOMPARE(search.next(*last, true)->line, first->line); // round to the start
         QCOMPARE(search.hitsIn(log.beginLine(), log.endLine()).size(), size_t(hits));
+    }
+
+    // The time column asks for the offset from UTC once per quarter hour:
+    // it still changes where summer time begins and ends.
+    void localTimesAcrossSummerTime_data()
+    {
+        QTest::addColumn<qint64>("change");               // msecs since the epoch
+        QTest::newRow("spring") << qint64(1774746000000); // 2026-03-29 01:00 UTC
+        QTest::newRow("autumn") << qint64(1792890000000); // 2026-10-25 01:00 UTC
+    }
+    void localTimesAcrossSummerTime()
+    {
+        QFETCH(qint64, change);
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        QVERIFY(QDateTime::fromMSecsSinceEpoch(change - 1).offsetFromUtc() !=
+                QDateTime::fromMSecsSinceEpoch(change).offsetFromUtc());
+        TimeText times;
+        for (qint64 t = change - 3600000; t < change + 3600000; t += 7 * 60000 + 123) {
+            const QDateTime local = QDateTime::fromMSecsSinceEpoch(t);
+            QCOMPARE(times.dateAndTime(t), local.toString("yyyy-MM-dd hh:mm:ss.zzz"));
+        }
+        qputenv("TZ", "UTC");
+        tzset();
     }
 
     void failureStopsTheStore_data()

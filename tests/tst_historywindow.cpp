@@ -278,6 +278,29 @@ private Q_SLOTS:
         QCOMPARE(contentOf(file), "0123456789ab");
     }
 
+    void droppedDataAtTheStart()
+    {
+        window.reset();
+        store = std::make_unique<HistoryStore>(
+            HistoryStore::Options{cache->path(), 4096, 1024, [this] { return now; }});
+        open();
+        for (int i = 1; i <= 500; ++i)
+            store->appendReceived("Zeile " + QByteArray::number(i) + "\r\n");
+        const HistoryLog &log = *store->log();
+        QVERIFY(log.droppedBytes() > 0);
+        view()->syncNow();
+        QTest::keyClick(view(), Qt::Key_Home);
+        const QStringList rows = view()->rowsInSight();
+        QVERIFY2(rows[0].contains("Ältere Daten verworfen"), qPrintable(rows[0]));
+        QCOMPARE(rows[1], "10:00:00.125  " + log.content(log.line(log.beginLine() + 1)));
+        // Hex offsets count from the start of the program, not of what is kept.
+        control<QComboBox>("Ansicht")->setCurrentIndex(1);
+        QTest::keyClick(view(), Qt::Key_Home);
+        const QString offset = QString::number(log.receivedBegin() & ~15, 16).toUpper();
+        QVERIFY(view()->rowsInSight().first().startsWith(offset.rightJustified(8, '0') + "  "));
+        QVERIFY(offset != "0");
+    }
+
     void choicesRemembered()
     {
         control<QComboBox>("Ansicht")->setCurrentIndex(1);
