@@ -67,7 +67,6 @@ HistoryWindow::HistoryWindow(HistoryStore &store, SaveFileQuestion *question, QW
             m_countBeat.start();
     });
     connect(&store, &HistoryStore::failedChanged, this, [this] { showState(); });
-    connect(&store, &QObject::destroyed, this, [this] { m_store = nullptr; });
     // The count of hits follows new lines a few times a second.
     m_countBeat.setInterval(250);
     m_countBeat.setSingleShot(true);
@@ -268,15 +267,12 @@ void HistoryWindow::buildControls()
         }
         findNext(true);
     });
-    for (QComboBox *box : {m_searchMode})
-        connect(box, &QComboBox::currentIndexChanged, this, [this] {
-            writeChoices();
-            searchChanged();
-        });
-    connect(m_caseSensitive, &QCheckBox::toggled, this, [this] {
+    auto searchChoice = [this] {
         writeChoices();
         searchChanged();
-    });
+    };
+    connect(m_searchMode, &QComboBox::currentIndexChanged, this, searchChoice);
+    connect(m_caseSensitive, &QCheckBox::toggled, this, searchChoice);
     connect(previous, &QToolButton::clicked, this, [this] { findNext(false); });
     connect(next, &QToolButton::clicked, this, [this] { findNext(true); });
     connect(m_cancel, &QPushButton::clicked, this, [this] {
@@ -449,13 +445,12 @@ void HistoryWindow::showStatus(const QString &text, bool failure)
 
 void HistoryWindow::showState()
 {
-    const bool failed = !m_store || m_store->failed();
-    if (failed && m_store) {
+    const bool failed = m_store && m_store->failed();
+    if (failed)
         m_failure->setText(QStringLiteral("Der Verlauf wird nicht weiter geschrieben: %1. Empfang "
                                           "und Aufzeichnung laufen weiter.")
                                .arg(m_store->failure()));
-    }
-    m_failure->setVisible(failed && m_store);
+    m_failure->setVisible(failed);
 
     QString text;
     if (m_view->following()) {
