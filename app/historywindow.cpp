@@ -463,8 +463,12 @@ void HistoryWindow::showState()
     }
     if (!m_note.isEmpty())
         text += QStringLiteral("  ") + m_note;
-    m_status->setText(text);
-    m_status->setStyleSheet(m_noteIsFailure ? QStringLiteral("color: #b00000;") : QString());
+    // Called with every frame: the label changes only when its text does.
+    if (m_status->text() != text)
+        m_status->setText(text);
+    const QString look = m_noteIsFailure ? QStringLiteral("color: #b00000;") : QString();
+    if (m_status->styleSheet() != look)
+        m_status->setStyleSheet(look);
 }
 
 void HistoryWindow::showProgress()
