@@ -259,7 +259,8 @@ struct DeviceSerialPort::Private {
         NetworkLine *const opening = new NetworkLine(address, q);
         net = opening;
         QObject::connect(net, &NetworkLine::readyRead, q, [this] { onReadyRead(); });
-        QObject::connect(net, &NetworkLine::waitBegins, q, [this] { Q_EMIT q->blockingWait(true); });
+        QObject::connect(net, &NetworkLine::waitBegins, q,
+                         [this] { Q_EMIT q->blockingWait(true); });
         QObject::connect(net, &NetworkLine::waitEnds, q, [this] { Q_EMIT q->blockingWait(false); });
         QObject::connect(net, &NetworkLine::dropped, q, [this] {
             lose(Err::PortGone, QStringLiteral("Die Verbindung zu %1 ist abgebrochen").arg(device));

@@ -1,0 +1,309 @@
+#include "linedecoder.h"
+
+#include "bytenames.h"
+#include "codepage.h"
+
+#include <array>
+
+namespace
+{
+
+constexpr uchar Esc = 0x1b;
+
+// How each byte looks in Windows-1252, the receive box's way (shownAs).
+struct ByteLook {
+    char16_t code;
+    bool boxed;
+};
+
+const std::array<ByteLook, 256> &windows1252()
+{
+    static const std::array<ByteLook, 256> table = [] {
+        std::array<ByteLook, 256> t{};
+        for (int b = 0; b < 256; ++b)
+            t[size_t(b)] = {charFromByte(uchar(b)).unicode(), shownAs(uchar(b)).boxed};
+        return t;
+    }();
+    return table;
+}
+
+// A character of UTF-8 that shows boxed, as its byte would in Windows-1252:
+// controls, the C1 range, the no-break and the soft hyphen.
+bool boxedCode(char32_t c)
+{
+    return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0xa0) || c == 0xad;
+}
+
+bool continuation(uchar b)
+{
+    return (b & 0xc0) == 0x80;
+}
+
+// The length of the valid UTF-8 sequence of more than one byte at p[i], with
+// its character; 0 when the lead byte does not start one.
+int utf8Sequence(const uchar *p, qsizetype n, qsizetype i, char32_t &code)
+{
+    const uchar b = p[i];
+    int len = 0;
+    uchar low = 0x80, high = 0xbf; // the range of the second byte
+    if (b >= 0xc2 && b <= 0xdf) {
+        len = 2;
+        code = b & 0x1f;
+    } else if (b >= 0xe0 && b <= 0xef) {
+        len = 3;
+        code = b & 0x0f;
+        if (b == 0xe0)
+            low = 0xa0; // overlong
+        if (b == 0xed)
+            high = 0x9f; // surrogates
+    } else if (b >= 0xf0 && b <= 0xf4) {
+        len = 4;
+        code = b & 0x07;
+        if (b == 0xf0)
+            low = 0x90; // overlong
+        if (b == 0xf4)
+            high = 0x8f; // beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (i + len > n || p[i + 1] < low || p[i + 1] > high)
+        return 0;
+    for (int k = 1; k < len; ++k) {
+        if (!continuation(p[i + k]))
+            return 0;
+        code = code << 6 | (p[i + k] & 0x3f);
+    }
+    return len;
+}
+
+// The length of the complete escape sequence at p[i] (an ESC), 0 when there
+// is none: an unknown follower, or the line ends before the sequence does.
+// `sgr` tells whether it sets colours or bold and underline.
+qsizetype escapeLength(const uchar *p, qsizetype n, qsizetype i, bool &sgr)
+{
+    sgr = false;
+    if (i + 1 >= n)
+        return 0;
+    const uchar kind = p[i + 1];
+    qsizetype j = i + 2;
+    if (kind == '[') { // CSI: parameters, intermediates, one final byte
+        const bool privateMark = j < n && p[j] >= 0x3c && p[j] <= 0x3f;
+        while (j < n && p[j] >= 0x30 && p[j] <= 0x3f)
+            ++j;
+        const qsizetype intermediates = j;
+        while (j < n && p[j] >= 0x20 && p[j] <= 0x2f)
+            ++j;
+        if (j >= n || p[j] < 0x40 || p[j] > 0x7e)
+            return 0;
+        sgr = p[j] == 'm' && !privateMark && intermediates == j;
+        return j + 1 - i;
+    }
+    if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' || kind == '_') {
+        // A string (a window title, a device control): up to BEL or ESC \.
+        for (; j < n; ++j) {
+            if (p[j] == 0x07 && kind == ']')
+                return j + 1 - i;
+            if (p[j] == Esc)
+                return j + 1 < n && p[j + 1] == '\\' ? j + 2 - i : 0;
+            if (p[j] < 0x20 && p[j] != '\t')
+                return 0;
+        }
+        return 0;
+    }
+    while (j - 1 < n && p[j - 1] >= 0x20 && p[j - 1] <= 0x2f) // ESC ( B and the like
+        ++j;
+    if (j - 1 < n && p[j - 1] >= 0x30 && p[j - 1] <= 0x7e)
+        return j - i;
+    return 0;
+}
+
+// Applies "ESC [ params m": 0 reset, 1/22 bold, 4/24 underline, 30-37, 90-97
+// and 38;5;n or 38;2;r;g;b the text colour, 40-47, 100-107, 48 the ground,
+// 39/49 back to the default. Anything else changes nothing.
+void applySgr(const uchar *p, qsizetype len, TextStyle &style)
+{
+    std::array<int, 32> values{};
+    int count = 0;
+    int value = 0;
+    for (qsizetype k = 2; k < len - 1; ++k) {
+        const uchar c = p[k];
+        if (c >= '0' && c <= '9') {
+            value = std::min(value * 10 + (c - '0'), 100000);
+        } else if (count < int(values.size()) - 1) {
+            values[size_t(count++)] = value;
+            value = 0;
+        }
+    }
+    values[size_t(count++)] = value;
+
+    auto extended = [&](int &k, quint32 &colour) {
+        if (k + 2 < count && values[size_t(k + 1)] == 5) {
+            colour = TextColour::indexed(values[size_t(k + 2)]);
+            k += 2;
+        } else if (k + 4 < count && values[size_t(k + 1)] == 2) {
+            colour = TextColour::rgb(values[size_t(k + 2)], values[size_t(k + 3)],
+                                     values[size_t(k + 4)]);
+            k += 4;
+        } else {
+            k = count; // malformed: the rest means nothing
+        }
+    };
+    for (int k = 0; k < count; ++k) {
+        const int v = values[size_t(k)];
+        if (v == 0)
+            style = TextStyle();
+        else if (v == 1)
+            style.bold = true;
+        else if (v == 22)
+            style.bold = false;
+        else if (v == 4)
+            style.underline = true;
+        else if (v == 24)
+            style.underline = false;
+        else if (v >= 30 && v <= 37)
+            style.foreground = TextColour::indexed(v - 30);
+        else if (v >= 90 && v <= 97)
+            style.foreground = TextColour::indexed(v - 90 + 8);
+        else if (v == 39)
+            style.foreground = TextColour::Default;
+        else if (v >= 40 && v <= 47)
+            style.background = TextColour::indexed(v - 40);
+        else if (v >= 100 && v <= 107)
+            style.background = TextColour::indexed(v - 100 + 8);
+        else if (v == 49)
+            style.background = TextColour::Default;
+        else if (v == 38)
+            extended(k, style.foreground);
+        else if (v == 48)
+            extended(k, style.background);
+    }
+}
+
+// The one walk over a line's bytes; the sink takes each cell.
+template <class Sink>
+void decode(QByteArrayView bytes, const DecodeOptions &options, TextStyle &style, Sink &sink)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype n = bytes.size();
+    const bool utf8 = options.charset == Charset::Utf8 ||
+                      (options.charset == Charset::Automatic && looksLikeUtf8(bytes));
+    const auto &table = windows1252();
+    for (qsizetype i = 0; i < n;) {
+        const uchar b = p[i];
+        if (b == Esc && options.colours) {
+            bool sgr = false;
+            if (const qsizetype len = escapeLength(p, n, i, sgr)) {
+                if (sgr)
+                    applySgr(p + i, len, style);
+                sink(Cell::Hidden, i, len, 0, false, style);
+                i += len;
+                continue;
+            }
+        }
+        if (utf8 && b >= 0x80) {
+            char32_t code = 0;
+            if (const int len = utf8Sequence(p, n, i, code)) {
+                sink(boxedCode(code) ? Cell::Boxed : Cell::Char, i, len, code, false, style);
+                i += len;
+            } else {
+                sink(Cell::Boxed, i, 1, b, true, style);
+                ++i;
+            }
+            continue;
+        }
+        const ByteLook look = table[b];
+        sink(look.boxed ? Cell::Boxed : Cell::Char, i, 1, look.code, false, style);
+        ++i;
+    }
+}
+
+} // namespace
+
+bool looksLikeUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype n = bytes.size();
+    bool multi = false;
+    for (qsizetype i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t code = 0;
+        const int len = utf8Sequence(p, n, i, code);
+        if (len == 0)
+            return false;
+        multi = true;
+        i += len;
+    }
+    return multi;
+}
+
+void decodeLine(QByteArrayView bytes, const DecodeOptions &options, TextStyle &style,
+                std::vector<Cell> &cells)
+{
+    cells.clear();
+    auto sink = [&cells](Cell::Kind kind, qsizetype begin, qsizetype size, char32_t code,
+                         bool invalid, const TextStyle &s) {
+        cells.push_back({int(begin), int(size), code, kind, invalid, s});
+    };
+    decode(bytes, options, style, sink);
+}
+
+void shownText(QByteArrayView bytes, const DecodeOptions &options, QString &text,
+               std::vector<int> *byteOf)
+{
+    text.resize(0);
+    if (byteOf)
+        byteOf->clear();
+    TextStyle style;
+    auto sink = [&](Cell::Kind kind, qsizetype begin, qsizetype, char32_t code, bool invalid,
+                    const TextStyle &) {
+        if (kind == Cell::Hidden)
+            return;
+        if (invalid)
+            code = 0xfffd;
+        if (code > 0xffff) {
+            text.append(QChar(QChar::highSurrogate(code)));
+            text.append(QChar(QChar::lowSurrogate(code)));
+            if (byteOf)
+                byteOf->push_back(int(begin));
+        } else {
+            text.append(QChar(char16_t(code)));
+        }
+        if (byteOf)
+            byteOf->push_back(int(begin));
+    };
+    decode(bytes, options, style, sink);
+}
+
+QString boxLabel(const Cell &cell)
+{
+    const char32_t c = cell.code;
+    if (!cell.invalid && c < 0x80)
+        return shownAs(uchar(c)).text;
+    if (!cell.invalid && c == 0xa0)
+        return QStringLiteral("NBSP");
+    if (!cell.invalid && c == 0xad)
+        return QStringLiteral("SHY");
+    return QString::number(uint(c), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+void appendCopyText(const Cell &cell, QString &out)
+{
+    if (cell.kind == Cell::Hidden)
+        return;
+    const bool literal =
+        cell.kind == Cell::Char ||
+        (!cell.invalid && (cell.code == '\t' || cell.code == 0xa0 || cell.code == 0xad));
+    if (!literal) {
+        out += QLatin1Char('<') + boxLabel(cell) + QLatin1Char('>');
+        return;
+    }
+    if (cell.code > 0xffff) {
+        out += QChar(QChar::highSurrogate(cell.code));
+        out += QChar(QChar::lowSurrogate(cell.code));
+    } else {
+        out += QChar(char16_t(cell.code));
+    }
+}

@@ -1,0 +1,374 @@
+// What the operator sees in the history window: the painted rows (colours,
+// the hex layout, the markers), following and holding, the search bar,
+// copying and saving, choices kept between runs, a history that cannot be
+// written, and the cache files gone after SIGTERM.
+
+#include "historystore.h"
+#include "historywindow.h"
+#include "settingsfile.h"
+#include "startup.h"
+#include "support.h"
+
+#include <QtWidgets>
+
+#include <csignal>
+#include <ctime>
+
+namespace
+{
+
+class FakeQuestion : public SaveFileQuestion
+{
+public:
+    QStringList answers; // taken in order; empty: cancelled
+    QString askFile(QWidget *, const QString &, const QString &) override
+    {
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+};
+
+// Pixels of the image that pass the test.
+template <class Test> int pixels(const QImage &image, Test test)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            n += test(QColor(image.pixel(x, y)));
+    }
+    return n;
+}
+
+int pixelsOf(const QImage &image, QRgb colour)
+{
+    return pixels(image, [colour](const QColor &c) { return c.rgb() == (colour | 0xff000000); });
+}
+
+} // namespace
+
+class TestHistoryWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir config;
+    RestoreEnvironment configHome{"XDG_CONFIG_HOME"};
+    std::unique_ptr<QTemporaryDir> cache;
+    std::unique_ptr<HistoryStore> store;
+    FakeQuestion question;
+    std::unique_ptr<HistoryWindow> window;
+    qint64 now = 0;
+
+    HistoryView *view() { return window->view(); }
+    template <class W> W *control(const char *name) { return window->findChild<W *>(name); }
+    QImage picture()
+    {
+        view()->syncNow();
+        return view()->viewport()->grab().toImage();
+    }
+    void open()
+    {
+        window = std::make_unique<HistoryWindow>(*store, &question);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+    void init()
+    {
+        QFile::remove(kavroSettingsPath());
+        cache = std::make_unique<QTemporaryDir>();
+        now = 36000125; // 10:00:00.125 UTC
+        store = std::make_unique<HistoryStore>(
+            HistoryStore::Options{cache->path(), 1 << 20, 1024, [this] { return now; }});
+        open();
+    }
+    void cleanup()
+    {
+        window.reset();
+        store.reset();
+    }
+
+    void paintedRows_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<bool>("colours");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("coloured word")
+            << QByteArray("\x1b[31mROT\x1b[0m normal\r\n") << false << true
+            << QStringList{"Com 3 geöffnet", "10:00:00.125  ROT normal"};
+        QTest::newRow("colours off")
+            << QByteArray("\x1b[31mROT\x1b[0m normal\r\n") << false << false
+            << QStringList{"Com 3 geöffnet", "10:00:00.125  <ESC>[31mROT<ESC>[0m normal"};
+        QTest::newRow("hex rows")
+            << QByteArray("0123456789abcdef\x1b\xff\r\n") << true << true
+            << QStringList{"00000000  10:00:00.125  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 "
+                           "66  0123456789abcdef",
+                           "00000010  10:00:00.125  1B FF 0D 0A                                   "
+                           "    ·ÿ··"};
+    }
+    void paintedRows()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(bool, hex);
+        QFETCH(bool, colours);
+        QFETCH(QStringList, rows);
+        store->portOpened(3, QStringLiteral("9600,n,8,1"));
+        store->appendReceived(received);
+        control<QComboBox>("Ansicht")->setCurrentIndex(hex ? 1 : 0);
+        control<QCheckBox>("Farben")->setChecked(colours);
+        const QImage image = picture();
+        const QStringList shown = view()->rowsInSight();
+        QCOMPARE(shown.size(), rows.size());
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            QVERIFY2(shown[i].startsWith(rows[i]) || shown[i].contains(rows[i]),
+                     qPrintable(shown[i]));
+
+        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
+        if (!hex) {
+            // The marker's row has its band, the received row none; the word
+            // is red only when colours are on.
+            const QRgb band = 0xe3eaf3;
+            const QImage markerRow = image.copy(0, 4, image.width(), lineHeight);
+            const QImage textRow = image.copy(0, 4 + lineHeight, image.width(), lineHeight);
+            QVERIFY(pixelsOf(markerRow, band) > image.width() * lineHeight / 2);
+            QCOMPARE(pixelsOf(textRow, band), 0);
+            const int reddish = pixels(textRow, [](const QColor &c) {
+                return c.red() > c.green() + 80 && c.red() > c.blue() + 60;
+            });
+            QCOMPARE(reddish > 20, colours);
+            return;
+        }
+        // Hex: each byte's two digits in its column, nothing between the
+        // columns, the eighth gap wider.
+        const QImage row = image.copy(0, 4, image.width(), lineHeight);
+        auto inked = [&](qreal from, qreal to) {
+            const QRgb ground = view()->palette().color(QPalette::Base).rgb();
+            for (int x = int(std::ceil(from)); x < int(to); ++x) {
+                for (int y = 0; y < row.height(); ++y) {
+                    if (row.pixel(x, y) != ground)
+                        return true;
+                }
+            }
+            return false;
+        };
+        const qreal cw = QFontMetricsF(view()->font()).horizontalAdvance(QLatin1Char('0'));
+        const qreal hexLeft = 4 + (8 + 2 + 14) * cw;
+        for (int column = 0; column < 16; ++column) {
+            const qreal x = hexLeft + (column * 3 + (column >= 8 ? 1 : 0)) * cw;
+            QVERIFY2(inked(x, x + 2 * cw), qPrintable(QString::number(column)));
+            QVERIFY2(!inked(x + 2 * cw + 1, x + 3 * cw - 1), qPrintable(QString::number(column)));
+        }
+    }
+
+    void followsAndHolds()
+    {
+        store->appendReceived(numberedLines(200));
+        view()->syncNow();
+        QVERIFY(view()->following());
+        QCOMPARE(view()->rowsInSight().last(), "10:00:00.125  Zeile 200");
+        view()->verticalScrollBar()->setValue(0);
+        const QStringList held = view()->rowsInSight();
+        QCOMPARE(held.first(), "10:00:00.125  Zeile 1");
+        for (int i = 0; i < 5; ++i)
+            store->appendReceived("mehr\r\n");
+        QTRY_VERIFY(control<QLabel>("Status")->text().contains("5 neue Zeilen"));
+        QCOMPARE(view()->rowsInSight(), held);
+        QTest::keyClick(view(), Qt::Key_End);
+        QVERIFY(view()->following());
+        QCOMPARE(view()->rowsInSight().last(), "10:00:00.125  mehr");
+        QVERIFY(control<QLabel>("Status")->text().startsWith("Folgt"));
+    }
+
+    void search()
+    {
+        QByteArray lines;
+        for (int i = 0; i < 300; ++i)
+            lines += i % 100 == 50 ? "ein Fehler hier\r\n" : "alles gut\r\n";
+        store->appendReceived(lines);
+        QTest::keySequence(window.get(), QKeySequence::Find);
+        QVERIFY(control<QLineEdit>("Suchtext")->hasFocus());
+        QTest::keyClicks(control<QLineEdit>("Suchtext"), "FEHLER");
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "3 Treffer");
+        // From the end (following) back to the last hit, then round to the
+        // first.
+        QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier);
+        QTRY_VERIFY(view()->rowsInSight().contains("10:00:00.125  ein Fehler hier"));
+        QVERIFY(!view()->following());
+        QCOMPARE(view()->searchFrom().line, 250);
+        QTest::keyClick(window.get(), Qt::Key_F3);
+        QTRY_COMPARE(view()->searchFrom().line, 50);
+        // The hit in sight is marked.
+        QVERIFY(pixelsOf(picture(), 0xff9f40) > 20);
+        // Hex bytes the same way.
+        control<QComboBox>("Suchart")->setCurrentIndex(1);
+        control<QLineEdit>("Suchtext")->setText("68 69 65 72 0d 0a");
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "3 Treffer");
+        control<QLineEdit>("Suchtext")->setText("6");
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "Keine Hex-Bytes");
+    }
+
+    void copyAndSave()
+    {
+        store->appendReceived("A\r\n\x1b[32mgr\xC3\xBCn\x1b[0m\r\n");
+        store->appendSent("AT\r");
+        store->appendReceived("\xffOK");
+        view()->syncNow();
+        view()->setFocus();
+        QTest::keySequence(view(), QKeySequence::SelectAll);
+        QTest::keySequence(view(), QKeySequence::Copy);
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QString::fromUtf8("10:00:00.125  A\n10:00:00.125  grün\n10:00:00.125  → "
+                                   "AT<CR>\n10:00:00.125  ÿOK"));
+        const QString bytes = cache->filePath("exakt.bin");
+        const QString text = cache->filePath("text.txt");
+        question.answers = {bytes, text};
+        QMenu *menu = control<QToolButton>("Speichern")->menu();
+        menu->actions()[0]->trigger();
+        QTRY_VERIFY(QFile::exists(bytes));
+        QCOMPARE(contentOf(bytes), "A\r\n\x1b[32mgr\xC3\xBCn\x1b[0m\r\n\xffOK");
+        // The selection as text: the line with "grün" only.
+        view()->verticalScrollBar()->setValue(0);
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, QPoint(200, 4 + 20));
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          QPoint(2, 4 + 2 * QFontMetrics(view()->font()).lineSpacing() + 3));
+        QVERIFY(view()->hasSelection());
+        menu->actions()[3]->trigger();
+        QTRY_VERIFY(QFile::exists(text));
+        QCOMPARE(contentOf(text), QByteArray("1970-01-01 10:00:00.125  grün\n"));
+    }
+
+    void hexSelectionAndHiddenCommands()
+    {
+        store->appendReceived("> ");
+        store->appendSent("AT\r");
+        store->appendReceived("OK\r\n0123456789abcdefXYZ");
+        control<QCheckBox>("Gesendete")->setChecked(false);
+        QCOMPARE(view()->rowsInSight(),
+                 (QStringList{"10:00:00.125  > ", "OK", "10:00:00.125  0123456789abcdefXYZ"}));
+        // In hex, bytes 6 to 17 dragged over in the right column and copied.
+        control<QComboBox>("Ansicht")->setCurrentIndex(1);
+        view()->syncNow();
+        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
+        const qreal cw = QFontMetricsF(view()->font()).horizontalAdvance(QLatin1Char('0'));
+        const qreal chars = 4 + (8 + 2 + 14 + 16 * 3 + 2) * cw;
+        QTest::mousePress(view()->viewport(), Qt::LeftButton, {},
+                          QPoint(int(chars + 6.2 * cw), 4 + lineHeight / 2));
+        QTest::mouseMove(view()->viewport(), QPoint(int(chars + 2.2 * cw), 4 + lineHeight * 3 / 2));
+        QTest::mouseRelease(view()->viewport(), Qt::LeftButton, {},
+                            QPoint(int(chars + 2.2 * cw), 4 + lineHeight * 3 / 2));
+        const std::optional<HistoryView::Selection> selected = view()->selection();
+        QVERIFY(selected);
+        QCOMPARE(selected->fromPos, 6);
+        QCOMPARE(selected->toPos, 18);
+        QTest::keySequence(view(), QKeySequence::Copy);
+        const QString head = QStringLiteral("10:00:00.125  ");
+        QCOMPARE(QApplication::clipboard()->text().split('\n'),
+                 (QStringList{"00000000  " + head + QString(18, ' ') +
+                                  "30 31  32 33 34 35 36 37 38 39        0123456789",
+                              "00000010  " + head + "61 62" + QString(45, ' ') + "ab"}));
+        const QString file = cache->filePath("auswahl.bin");
+        question.answers = {file};
+        control<QToolButton>("Speichern")->menu()->actions()[2]->trigger();
+        QTRY_VERIFY(QFile::exists(file));
+        QCOMPARE(contentOf(file), "0123456789ab");
+    }
+
+    void droppedDataAtTheStart()
+    {
+        window.reset();
+        store = std::make_unique<HistoryStore>(
+            HistoryStore::Options{cache->path(), 4096, 1024, [this] { return now; }});
+        open();
+        for (int i = 1; i <= 500; ++i)
+            store->appendReceived("Zeile " + QByteArray::number(i) + "\r\n");
+        const HistoryLog &log = *store->log();
+        QVERIFY(log.droppedBytes() > 0);
+        view()->syncNow();
+        QTest::keyClick(view(), Qt::Key_Home);
+        const QStringList rows = view()->rowsInSight();
+        QVERIFY2(rows[0].contains("Ältere Daten verworfen"), qPrintable(rows[0]));
+        QCOMPARE(rows[1], "10:00:00.125  " + log.content(log.line(log.beginLine() + 1)));
+        // Hex offsets count from the start of the program, not of what is kept.
+        control<QComboBox>("Ansicht")->setCurrentIndex(1);
+        QTest::keyClick(view(), Qt::Key_Home);
+        const QString offset = QString::number(log.receivedBegin() & ~15, 16).toUpper();
+        QVERIFY(view()->rowsInSight().first().startsWith(offset.rightJustified(8, '0') + "  "));
+        QVERIFY(offset != "0");
+    }
+
+    void choicesRemembered()
+    {
+        control<QComboBox>("Ansicht")->setCurrentIndex(1);
+        control<QCheckBox>("Zeit")->setChecked(false);
+        control<QComboBox>("Zeichensatz")->setCurrentText("UTF-8");
+        window.reset();
+        QVERIFY(kavroSettingsPath().startsWith(config.path()));
+        QVERIFY(QFile::exists(kavroSettingsPath()));
+        open();
+        QCOMPARE(view()->choices().hex, true);
+        QCOMPARE(view()->choices().times, false);
+        QCOMPARE(view()->choices().decode.charset, Charset::Utf8);
+        QCOMPARE(view()->choices().decode.colours, true);
+    }
+
+    void failureShownInTheWindow()
+    {
+        const FileSizeLimit full(512 * 1024);
+        QVERIFY(full.ok());
+        store->appendReceived(QByteArray(600 * 1024, 'x'));
+        QVERIFY(store->failed());
+        QTRY_VERIFY(control<QLabel>("Verlaufsfehler")->isVisible());
+        QVERIFY(control<QLabel>("Verlaufsfehler")->text().contains("Empfang und Aufzeichnung"));
+        // Emptied, it is written again.
+        control<QPushButton>("Leeren")->click();
+        QVERIFY(!control<QLabel>("Verlaufsfehler")->isVisible());
+        store->appendReceived("wieder\r\n");
+        QTRY_COMPARE(view()->rowsInSight(), QStringList{"10:00:00.125  wieder"});
+    }
+
+    void filesGoneAfterSigterm()
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KAVRO_HISTORY_CHILD", cache->path());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForReadyRead(20000));
+        QCOMPARE(child.readAll(), "bereit\n");
+        const QStringList own = QDir(cache->path()).entryList({"history-*"}, QDir::Files);
+        QVERIFY(!own.isEmpty());
+        child.terminate(); // SIGTERM
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        // Only the files of this test's own store are left.
+        const QStringList left = QDir(cache->path()).entryList({"history-*"}, QDir::Files);
+        QCOMPARE(left.filter(QStringLiteral("history-%1-").arg(child.processId())), QStringList());
+        QVERIFY(!left.isEmpty());
+    }
+};
+
+// The child of filesGoneAfterSigterm: the history window on its own, ended
+// by a signal as the program is.
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("KAVRO_HISTORY_CHILD")) {
+        HistoryStore store(qEnvironmentVariable("KAVRO_HISTORY_CHILD"));
+        HistoryWindow window(store);
+        closeOnTerminationSignals(&window);
+        window.show();
+        store.appendReceived("x\r\n");
+        std::fputs("bereit\n", stdout);
+        std::fflush(stdout);
+        return app.exec();
+    }
+    TestHistoryWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_historywindow.moc"
