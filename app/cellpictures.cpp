@@ -1,6 +1,7 @@
 #include "cellpictures.h"
 
 #include "bytenames.h"
+#include "textcolours.h"
 
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -33,8 +34,12 @@ CellPictures::CellPictures() = default;
 void CellPictures::setFont(const QFont &main)
 {
     QFont small = main;
+    m_mainFont = main;
     const qreal size = main.pixelSize() > 0 ? main.pixelSize() : QFontInfo(main).pixelSize();
     small.setPixelSize(std::max(7, int(std::lround(size * 0.62))));
+    m_smallFont = small;
+    m_charWidths.clear();
+    m_labelWidths.clear();
     m_font = QRawFont::fromFont(main);
     m_small = QRawFont::fromFont(small);
 
@@ -45,7 +50,7 @@ void CellPictures::setFont(const QFont &main)
     m_smallBaseline =
         std::round((m_lineHeight + smallMetrics.ascent() - smallMetrics.descent()) / 2);
 
-    auto glyphsOf = [](const QRawFont &font, const QString &text, Cell &cell) {
+    auto glyphsOf = [](const QRawFont &font, const QString &text, ByteCell &cell) {
         const QList<quint32> glyphs = font.glyphIndexesForString(text);
         const QList<QPointF> advances = font.advancesForGlyphIndexes(glyphs);
         qreal x = 0;
@@ -63,7 +68,7 @@ void CellPictures::setFont(const QFont &main)
         return x;
     };
     for (int b = 0; b < 256; ++b) {
-        Cell &cell = m_cells[b];
+        ByteCell &cell = m_cells[b];
         ShownByte shown = shownAs(uchar(b));
         qreal width = -1;
         if (!shown.boxed)
@@ -102,7 +107,7 @@ QColor CellPictures::penFor(bool boxed, bool selected, const QPalette &palette) 
 const QImage &CellPictures::picture(uchar byte, bool selected, const QPalette &palette)
 {
     QImage &picture = m_pictures[size_t(byte) * 2 + (selected ? 1 : 0)];
-    const Cell &cell = m_cells[byte];
+    const ByteCell &cell = m_cells[byte];
     const qreal width = m_widths[byte];
     if (picture.isNull() && width >= 1) {
         picture = QImage(int(width) * m_ratio, m_lineHeight * m_ratio, QImage::Format_RGB32);
@@ -130,9 +135,81 @@ const QImage &CellPictures::picture(uchar byte, bool selected, const QPalette &p
     return picture;
 }
 
+qreal CellPictures::unitWidth(const Cell &cell)
+{
+    if (cell.kind == Cell::Char) {
+        auto it = m_charWidths.constFind(cell.code);
+        if (it == m_charWidths.cend())
+            it = m_charWidths.insert(
+                cell.code,
+                std::round(
+                    QFontMetricsF(m_mainFont).horizontalAdvance(QString::fromUcs4(&cell.code, 1))));
+        return std::max<qreal>(*it, 1);
+    }
+    const QString label = boxLabel(cell);
+    auto it = m_labelWidths.constFind(label);
+    if (it == m_labelWidths.cend())
+        it = m_labelWidths.insert(
+            label, std::ceil(QFontMetricsF(m_smallFont).horizontalAdvance(label) + 7));
+    return *it;
+}
+
+void CellPictures::drawDecoded(QPainter &painter, const ReceiveLayout &layout,
+                               const QList<Placed> &rows, int left, int width,
+                               const QPalette &palette)
+{
+    // Few rows, drawn cell by cell: a character set or colours are a choice
+    // for reading a board's log, not for a flood.
+    const QColor text = palette.color(QPalette::Text);
+    for (const Placed &placed : rows) {
+        const int top = placed.top;
+        const ReceiveLayout::Row &row = layout.rows()[size_t(placed.row)];
+        painter.fillRect(QRect(0, top, width, m_lineHeight), palette.brush(QPalette::Base));
+        const std::vector<ReceiveLayout::Unit> &units = layout.units(row.block);
+        qreal x = left;
+        for (qsizetype u = layout.unitAt(row.block, row.begin);
+             u < qsizetype(units.size()) && units[size_t(u)].cell.begin < row.end; ++u) {
+            const ReceiveLayout::Unit &unit = units[size_t(u)];
+            if (unit.width <= 0)
+                continue;
+            const Cell &cell = unit.cell;
+            const QRectF box(x, top, unit.width, m_lineHeight);
+            const bool sel = layout.selected({row.block, cell.begin});
+            const QColor ground = sel ? palette.color(QPalette::Highlight)
+                                      : textColour(cell.style.background, QColor());
+            if (ground.isValid())
+                painter.fillRect(box, ground);
+            const bool boxed = cell.kind == Cell::Boxed;
+            painter.setPen(
+                sel ? palette.color(QPalette::HighlightedText)
+                    : textColour(cell.style.foreground,
+                                 boxed ? palette.color(QPalette::PlaceholderText) : text));
+            if (boxed) {
+                painter.setFont(m_smallFont);
+                painter.setBrush(Qt::NoBrush);
+                painter.drawRect(box.adjusted(1.5, 1.5, -1.5, -1.5));
+                painter.drawText(QPointF(x + 3, top + m_smallBaseline), boxLabel(cell));
+            } else {
+                QFont f = m_mainFont;
+                f.setBold(cell.style.bold);
+                f.setUnderline(cell.style.underline);
+                painter.setFont(f);
+                painter.drawText(QPointF(x, top + m_ascent), QString::fromUcs4(&cell.code, 1));
+            }
+            x += unit.width;
+        }
+        if (layout.breakSelected(row))
+            painter.fillRect(QRectF(x, top, 4, m_lineHeight), palette.brush(QPalette::Highlight));
+    }
+}
+
 void CellPictures::paint(QPainter &painter, const ReceiveLayout &layout, const QList<Placed> &rows,
                          int left, int width, const QPalette &palette)
 {
+    if (layout.decoding()) {
+        drawDecoded(painter, layout, rows, left, width, palette);
+        return;
+    }
     const qreal ratio = painter.device()->devicePixelRatio();
     if (ratio == std::round(ratio)) {
         if (int(ratio) != m_ratio) {
@@ -214,7 +291,7 @@ void CellPictures::drawInPlace(QPainter &painter, const ReceiveLayout &layout,
         qreal x = left;
         for (qsizetype i = row.begin; i < row.end; ++i) {
             const uchar byte = uchar(block[i]);
-            const Cell &cell = m_cells[byte];
+            const ByteCell &cell = m_cells[byte];
             const qreal cw = m_widths[byte];
             const bool sel = layout.selected({row.block, i});
             if (sel)

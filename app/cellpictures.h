@@ -2,6 +2,8 @@
 
 #include "receivelayout.h"
 
+#include <QFont>
+#include <QHash>
 #include <QImage>
 #include <QPalette>
 #include <QRawFont>
@@ -38,13 +40,18 @@ public:
         qsizetype row;
         int top;
     };
+    // How wide a decoded cell is drawn: its character in the box's font, or
+    // its name or code small in a box.
+    qreal unitWidth(const Cell &cell);
+
     // Paints these rows of the layout, `left` pixels in, on a ground as wide
     // as `width`, in the palette's colours (the selection highlighted).
+    // Decoded rows are drawn cell by cell in the colours their sequences set.
     void paint(QPainter &painter, const ReceiveLayout &layout, const QList<Placed> &rows, int left,
                int width, const QPalette &palette);
 
 private:
-    struct Cell {
+    struct ByteCell {
         bool boxed = false;
         quint8 count = 0;               // glyphs used
         std::array<quint32, 4> glyph{}; // in the main font, or the small one when boxed
@@ -57,10 +64,16 @@ private:
                  int left, int width, const QPalette &palette);
     void drawInPlace(QPainter &painter, const ReceiveLayout &layout, const QList<Placed> &rows,
                      int left, int width, const QPalette &palette);
+    void drawDecoded(QPainter &painter, const ReceiveLayout &layout, const QList<Placed> &rows,
+                     int left, int width, const QPalette &palette);
 
-    std::array<Cell, 256> m_cells;
+    std::array<ByteCell, 256> m_cells;
     std::array<qreal, 256> m_widths{};
     std::array<bool, 256> m_boxed{};
+    QFont m_mainFont;
+    QFont m_smallFont;
+    QHash<char32_t, qreal> m_charWidths;
+    QHash<QString, qreal> m_labelWidths;
     QRawFont m_font;
     QRawFont m_small;
     qreal m_ascent = 0;

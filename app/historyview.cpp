@@ -2,6 +2,7 @@
 
 #include "cachedcontrols.h"
 #include "codepage.h"
+#include "textcolours.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -22,32 +23,12 @@ constexpr qint64 MaxCopyLines = 100000;
 constexpr qint64 MaxCopyBytes = qint64(16) << 20;
 constexpr int StyleLookBack = 32; // lines decoded before the first in sight, for its colours
 
-// The classic sixteen colours, dark enough to read on a light ground; the
-// other 240 are the usual cube and grey ramp.
-constexpr QRgb Classic[16] = {
-    0x000000, 0xc01c28, 0x26a269, 0xa2734c, 0x12488b, 0xa347ba, 0x2a7bde, 0x77767b,
-    0x5e5c64, 0xe01b24, 0x2ec27e, 0xc88800, 0x1e78e4, 0xc061cb, 0x0f9fb0, 0x9a9996,
-};
-
 const QColor SentColour(0x1c, 0x5f, 0xa8);
 const QColor MarkerColour(0x44, 0x44, 0x44);
 const QColor MarkerBand(0xe3, 0xea, 0xf3);
 const QColor HitColour(0xff, 0xe3, 0x6e);
 const QColor CurrentHitColour(0xff, 0x9f, 0x40);
 const QColor InvalidColour(0xb0, 0x00, 0x00);
-
-QRgb indexedColour(int index)
-{
-    if (index < 16)
-        return Classic[index];
-    if (index < 232) {
-        static constexpr int levels[6] = {0, 95, 135, 175, 215, 255};
-        const int i = index - 16;
-        return qRgb(levels[i / 36], levels[i / 6 % 6], levels[i % 6]);
-    }
-    const int grey = 8 + 10 * (index - 232);
-    return qRgb(grey, grey, grey);
-}
 
 QString hexByte(uchar b)
 {
@@ -612,15 +593,6 @@ qreal HistoryView::cellWidth(const Cell &cell)
     return it->width;
 }
 
-QColor HistoryView::colourOf(quint32 colour, const QColor &fallback) const
-{
-    if (colour & TextColour::IndexedFlag)
-        return QColor(indexedColour(int(colour & 0xff)));
-    if (colour & TextColour::RgbFlag)
-        return QColor(QRgb(colour & 0xffffff));
-    return fallback;
-}
-
 // ---------------------------------------------------------------------------
 // Painting.
 
@@ -794,7 +766,7 @@ void HistoryView::paintTextRow(QPainter &painter, Batch &batch, const Row &row, 
         else if (!row.hits.empty() && hitAt(cell))
             ground = HitColour;
         else if (cell.style.background != TextColour::Default)
-            ground = colourOf(cell.style.background, QColor());
+            ground = textColour(cell.style.background, QColor());
         if (ground.isValid())
             painter.fillRect(QRectF(x, top, w, m_lineHeight), ground);
 
@@ -808,8 +780,8 @@ void HistoryView::paintTextRow(QPainter &painter, Batch &batch, const Row &row, 
             addLabel(batch, pen, QPointF(x, top + m_smallBaseline), boxLabel(cell));
             continue;
         }
-        const QColor pen =
-            selected ? pal.color(QPalette::HighlightedText) : colourOf(cell.style.foreground, text);
+        const QColor pen = selected ? pal.color(QPalette::HighlightedText)
+                                    : textColour(cell.style.foreground, text);
         addChar(batch, cell.style.bold ? 1 : 0, pen, QPointF(x, baseline), cell.code);
         if (cell.style.underline)
             painter.fillRect(QRectF(x, baseline + 2, w, 1), pen);

@@ -131,7 +131,6 @@ private:
     void addLabel(Batch &batch, const QColor &colour, QPointF at, const QString &label);
     void paintTextRow(QPainter &painter, Batch &batch, const Row &row, int top);
     void paintHexRow(QPainter &painter, Batch &batch, const Row &row, int top);
-    QColor colourOf(quint32 colour, const QColor &fallback) const;
     QString rowText(const Row &row, qint64 from, qint64 to) const;
     std::optional<Place> placeAt(const QPoint &point);
     void hold();

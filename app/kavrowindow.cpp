@@ -4,6 +4,8 @@
 #include "cachedcontrols.h"
 #include "commandbox.h"
 #include "deviceserialport.h"
+#include "historystore.h"
+#include "historywindow.h"
 #include "lamp.h"
 #include "operatorwait.h"
 #include "plaintext.h"
@@ -23,6 +25,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStyleFactory>
 #include <QTimer>
 
@@ -130,6 +133,9 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     resize(665, 452);
     m_port->setObjectName(QStringLiteral("MSComm1"));
 
+    // Everything received and sent this run, in files of the user's cache
+    // folder, for the history window.
+    m_history = new HistoryStore(HistoryStore::defaultFolder(), this);
     m_capture = new Capture(m_dialog, m_boxes, this);
     m_link = new SerialLink(*m_port, m_boxes, *m_capture, this);
     buildControls();
@@ -284,6 +290,14 @@ void KavroWindow::wireEvents()
     connect(&m_capture->timer(), &QTimer::timeout, this,
             [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
 
+    // The history keeps every piece as it is taken in and every command as
+    // it went out; "Verlauf…" and Ctrl+H show it.
+    connect(m_port, &SerialPort::pieceTaken, m_history, &HistoryStore::appendReceived);
+    connect(m_port, &SerialPort::bytesSent, m_history, &HistoryStore::appendSent);
+    connect(m_c.Empfang, &ReceiveView::historyRequested, this, &KavroWindow::showHistory);
+    auto *historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
+    connect(historyKey, &QShortcut::activated, this, &KavroWindow::showHistory);
+
     // What the handlers tell, shown in the controls.
     connect(m_link, &SerialLink::lookChanged, this, &KavroWindow::showLook);
     connect(m_link, &SerialLink::refusalChanged, this, &KavroWindow::showRefusal);
@@ -344,6 +358,15 @@ Terminator KavroWindow::terminator() const
 // colour and tooltip, and whether the parameters may be changed.
 void KavroWindow::showLook(PortLook look, const QString &about)
 {
+    // The history marks each opening and closing once; a device that went
+    // away and came back is the same opening.
+    const int port = m_port->CommPort();
+    if (m_look == PortLook::Closed && look != PortLook::Closed)
+        m_history->portOpened(port, m_port->Settings());
+    else if (m_look != PortLook::Closed && look == PortLook::Closed)
+        m_history->portClosed(port);
+    if (m_historyWindow)
+        m_historyWindow->setPortNumber(look == PortLook::Closed ? 0 : port);
     m_look = look;
     m_lookAbout = about;
     static const quint32 colours[] = {Lamp::Red, Lamp::Green, Lamp::Amber};
@@ -367,6 +390,16 @@ void KavroWindow::showRefusal()
         m_portList->setNotice(refusal);
 }
 
+HistoryWindow *KavroWindow::showHistory()
+{
+    if (!m_historyWindow) {
+        m_historyWindow = new HistoryWindow(*m_history, nullptr, this);
+        m_historyWindow->setPortNumber(m_look == PortLook::Closed ? 0 : m_port->CommPort());
+    }
+    m_historyWindow->showAndRaise();
+    return m_historyWindow;
+}
+
 void KavroWindow::clear_send_Click()
 {
     m_c.SendWin->setText(QString());
@@ -385,6 +418,9 @@ void KavroWindow::Form_Unload()
         portFailure = std::current_exception();
     }
     m_capture->files().close(1);
+    // The history goes with the window it belongs to.
+    if (m_historyWindow)
+        m_historyWindow->close();
     if (portFailure)
         std::rethrow_exception(portFailure);
 }

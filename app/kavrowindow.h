@@ -4,6 +4,7 @@
 #include "errorreporter.h"
 #include "seriallink.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -12,6 +13,8 @@
 class ActivityBar;
 class CommandBox;
 class CommonDialog;
+class HistoryStore;
+class HistoryWindow;
 class Lamp;
 class OperatorWhileWaiting;
 class MessageBoxes;
@@ -41,6 +44,10 @@ public:
     SerialLink &link() { return *m_link; }
     Capture &capture() { return *m_capture; }
     ErrorReporter &reporter() { return m_reporter; }
+    HistoryStore &history() { return *m_history; }
+
+    // "Verlauf…": opens the history window, or raises it.
+    HistoryWindow *showHistory();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,6 +73,8 @@ private:
     ErrorReporter m_reporter;
     SerialPort *const m_port;
     Capture *m_capture = nullptr;
+    HistoryStore *m_history = nullptr;
+    QPointer<HistoryWindow> m_historyWindow;
     SerialLink *m_link = nullptr;
     PortLook m_look = PortLook::Closed;
     QString m_lookAbout;

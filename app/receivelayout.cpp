@@ -67,6 +67,56 @@ void ReceiveLayout::setLines(const QList<QByteArray> &lines)
     }
     m_blocks = std::move(blocks);
     m_wrappedAt = -1;
+    decodeBlocks();
+}
+
+void ReceiveLayout::decode(const std::optional<DecodeOptions> &options, UnitWidth width)
+{
+    m_decoding = options;
+    m_unitWidth = std::move(width);
+    m_wrappedAt = -1;
+    decodeBlocks();
+}
+
+void ReceiveLayout::decodeBlocks()
+{
+    m_units.assign(size_t(m_blocks.size()), {});
+    if (!m_decoding)
+        return;
+    TextStyle style;
+    std::vector<Cell> cells;
+    for (qsizetype b = 0; b < m_blocks.size(); ++b) {
+        cells.clear();
+        decodeLine(m_blocks[b], *m_decoding, style, cells);
+        std::vector<Unit> &units = m_units[size_t(b)];
+        units.reserve(cells.size());
+        for (const Cell &cell : cells)
+            units.push_back({cell, cell.kind == Cell::Hidden ? 0.0 : m_unitWidth(cell)});
+    }
+}
+
+qsizetype ReceiveLayout::unitAt(qsizetype block, qsizetype at) const
+{
+    const std::vector<Unit> &units = m_units[size_t(block)];
+    const auto it = std::lower_bound(units.cbegin(), units.cend(), at,
+                                     [](const Unit &u, qsizetype a) { return u.cell.begin < a; });
+    return it - units.cbegin();
+}
+
+qreal ReceiveLayout::widthOf(qsizetype block, qsizetype from, qsizetype to) const
+{
+    qreal x = 0;
+    if (m_decoding) {
+        const std::vector<Unit> &units = m_units[size_t(block)];
+        for (qsizetype u = unitAt(block, from);
+             u < qsizetype(units.size()) && units[size_t(u)].cell.begin < to; ++u)
+            x += units[size_t(u)].width;
+        return x;
+    }
+    const QByteArray &bytes = m_blocks[block];
+    for (qsizetype i = from; i < to; ++i)
+        x += m_widths[uchar(bytes[i])];
+    return x;
 }
 
 bool ReceiveLayout::wrap(qreal width)
@@ -77,18 +127,25 @@ bool ReceiveLayout::wrap(qreal width)
     m_rows.clear();
     for (qsizetype b = 0; b < m_blocks.size(); ++b) {
         const QByteArray &block = m_blocks[b];
-        const auto *bytes = reinterpret_cast<const uchar *>(block.constData());
         qsizetype begin = 0;
         qreal x = 0;
-        for (qsizetype i = 0; i < block.size(); ++i) {
-            const qreal w = m_widths[bytes[i]];
-            // Wrap anywhere, but never leave a row empty.
-            if (x + w > width && i > begin) {
-                m_rows.push_back({b, begin, i});
-                begin = i;
+        // Wrap anywhere between cells, but never leave a row empty.
+        const auto cell = [&](qsizetype at, qreal w) {
+            if (x + w > width && at > begin) {
+                m_rows.push_back({b, begin, at});
+                begin = at;
                 x = 0;
             }
             x += w;
+        };
+        if (m_decoding) {
+            for (const Unit &unit : m_units[size_t(b)])
+                if (unit.width > 0)
+                    cell(unit.cell.begin, unit.width);
+        } else {
+            const auto *bytes = reinterpret_cast<const uchar *>(block.constData());
+            for (qsizetype i = 0; i < block.size(); ++i)
+                cell(i, m_widths[bytes[i]]);
         }
         m_rows.push_back({b, begin, block.size()});
     }
@@ -113,11 +170,7 @@ qsizetype ReceiveLayout::rowOf(const Pos &pos) const
 
 qreal ReceiveLayout::xOf(const Row &row, qsizetype at) const
 {
-    qreal x = 0;
-    const QByteArray &block = m_blocks[row.block];
-    for (qsizetype i = row.begin; i < at && i < row.end; ++i)
-        x += m_widths[uchar(block[i])];
-    return x;
+    return widthOf(row.block, row.begin, std::min(at, row.end));
 }
 
 ReceiveLayout::Pos ReceiveLayout::hit(qsizetype row, qreal x) const
@@ -125,8 +178,19 @@ ReceiveLayout::Pos ReceiveLayout::hit(qsizetype row, qreal x) const
     if (m_rows.empty())
         return {};
     const Row &r = m_rows[size_t(std::clamp<qsizetype>(row, 0, qsizetype(m_rows.size()) - 1))];
-    const QByteArray &block = m_blocks[r.block];
     qreal left = 0;
+    if (m_decoding) {
+        const std::vector<Unit> &units = m_units[size_t(r.block)];
+        for (qsizetype u = unitAt(r.block, r.begin);
+             u < qsizetype(units.size()) && units[size_t(u)].cell.begin < r.end; ++u) {
+            const Unit &unit = units[size_t(u)];
+            if (unit.width > 0 && x < left + unit.width / 2)
+                return {r.block, unit.cell.begin};
+            left += unit.width;
+        }
+        return {r.block, r.end};
+    }
+    const QByteArray &block = m_blocks[r.block];
     for (qsizetype i = r.begin; i < r.end; ++i) {
         const qreal w = m_widths[uchar(block[i])];
         if (x < left + w / 2)
@@ -150,15 +214,25 @@ void ReceiveLayout::selectAll()
     m_cursor = end();
 }
 
+bool ReceiveLayout::inWord(qsizetype block, qsizetype at, const std::array<bool, 256> &boxed) const
+{
+    if (m_decoding) {
+        const std::vector<Unit> &units = m_units[size_t(block)];
+        const qsizetype u = unitAt(block, at);
+        return u < qsizetype(units.size()) && units[size_t(u)].cell.begin == at &&
+               units[size_t(u)].cell.kind == Cell::Char && units[size_t(u)].cell.code != ' ';
+    }
+    const char c = m_blocks[block][at];
+    return c != ' ' && !boxed[uchar(c)];
+}
+
 void ReceiveLayout::selectWord(const Pos &at, const std::array<bool, 256> &boxed)
 {
-    const QByteArray &block = m_blocks[at.block];
-    auto inWord = [&](qsizetype i) { return block[i] != ' ' && !boxed[uchar(block[i])]; };
     qsizetype begin = at.at, end = at.at;
-    while (begin > 0 && inWord(begin - 1))
-        --begin;
-    while (end < block.size() && inWord(end))
-        ++end;
+    while (begin > 0 && inWord(at.block, before({at.block, begin}).at, boxed))
+        begin = before({at.block, begin}).at;
+    while (end < m_blocks[at.block].size() && inWord(at.block, end, boxed))
+        end = after({at.block, end}).at;
     m_anchor = {at.block, begin};
     m_cursor = {at.block, end};
 }
@@ -182,6 +256,15 @@ QString ReceiveLayout::selectedText() const
         const QByteArray &block = m_blocks[b];
         const qsizetype begin = b == from.block ? from.at : 0;
         const qsizetype end = b == to.block ? to.at : block.size();
+        if (m_decoding) {
+            const std::vector<Unit> &units = m_units[size_t(b)];
+            for (qsizetype u = unitAt(b, begin);
+                 u < qsizetype(units.size()) && units[size_t(u)].cell.begin < end; ++u)
+                appendCopyText(units[size_t(u)].cell, text);
+            if (b != to.block)
+                text += QLatin1Char('\n');
+            continue;
+        }
         for (qsizetype i = begin; i < end; ++i) {
             const uchar byte = uchar(block[i]);
             const ShownByte shown = shownAs(byte);
@@ -200,8 +283,15 @@ QString ReceiveLayout::selectedText() const
 
 ReceiveLayout::Pos ReceiveLayout::before(const Pos &pos) const
 {
-    if (pos.at > 0)
-        return {pos.block, pos.at - 1};
+    if (pos.at > 0) {
+        if (!m_decoding)
+            return {pos.block, pos.at - 1};
+        const std::vector<Unit> &units = m_units[size_t(pos.block)];
+        qsizetype u = unitAt(pos.block, pos.at);
+        while (u > 0 && units[size_t(u - 1)].width <= 0)
+            --u; // hidden cells take no place of their own
+        return {pos.block, u > 0 ? units[size_t(u - 1)].cell.begin : 0};
+    }
     if (pos.block > 0)
         return {pos.block - 1, m_blocks[pos.block - 1].size()};
     return pos;
@@ -209,8 +299,18 @@ ReceiveLayout::Pos ReceiveLayout::before(const Pos &pos) const
 
 ReceiveLayout::Pos ReceiveLayout::after(const Pos &pos) const
 {
-    if (pos.at < m_blocks[pos.block].size())
-        return {pos.block, pos.at + 1};
+    if (pos.at < m_blocks[pos.block].size()) {
+        if (!m_decoding)
+            return {pos.block, pos.at + 1};
+        const std::vector<Unit> &units = m_units[size_t(pos.block)];
+        qsizetype u = unitAt(pos.block, pos.at);
+        if (u < qsizetype(units.size()) && units[size_t(u)].cell.begin == pos.at)
+            ++u;
+        while (u < qsizetype(units.size()) && units[size_t(u)].width <= 0)
+            ++u;
+        return {pos.block, u < qsizetype(units.size()) ? units[size_t(u)].cell.begin
+                                                       : m_blocks[pos.block].size()};
+    }
     if (pos.block + 1 < m_blocks.size())
         return {pos.block + 1, 0};
     return pos;

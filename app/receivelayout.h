@@ -1,18 +1,25 @@
 #pragma once
 
+#include "linedecoder.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
 
 #include <array>
+#include <functional>
+#include <optional>
 #include <vector>
 
 // The receive box's text laid out: the lines as the handler wrote them,
 // without their CR LF (the blocks), each cut into rows that fit the box's
-// width with one cell per byte, wrapping anywhere, and where the caret and
-// the selection are. No widget: the box paints what this says, and the tests
-// drive it directly.
+// width, wrapping anywhere, and where the caret and the selection are. As
+// the box shows bytes by default, each byte is one cell of the code page;
+// with a character set or colour sequences chosen (decode()), each block is
+// decoded into cells of linedecoder.h, a character of several bytes one
+// cell, an escape sequence a hidden one. Places stay bytes either way. No
+// widget: the box paints what this says, and the tests drive it directly.
 class ReceiveLayout
 {
 public:
@@ -32,6 +39,22 @@ public:
 
     // The width of each byte's cell; the layout keeps looking at it.
     explicit ReceiveLayout(const std::array<qreal, 256> &cellWidths);
+
+    // A decoded cell and its width.
+    struct Unit {
+        Cell cell;
+        qreal width = 0;
+    };
+    using UnitWidth = std::function<qreal(const Cell &)>;
+    // Decodes the blocks with these options from now on, each cell as wide as
+    // `width` says; nullopt shows bytes again. The colours one line leaves
+    // set carry to the next, from the first line in the box on.
+    void decode(const std::optional<DecodeOptions> &options, UnitWidth width);
+    const std::optional<DecodeOptions> &decoding() const { return m_decoding; }
+    // The decoded cells of a block (empty while bytes are shown).
+    const std::vector<Unit> &units(qsizetype block) const { return m_units[size_t(block)]; }
+    // The first of a block's cells that starts at or after byte `at`.
+    qsizetype unitAt(qsizetype block, qsizetype at) const;
 
     // New text. The selection stays on its text while old lines leave at the
     // top; without one, the caret goes to the end. Rows are made again at the
@@ -82,7 +105,15 @@ public:
     Pos after(const Pos &pos) const;
 
 private:
+    void decodeBlocks();
+    // The width of the piece of a block from byte `from` up to `to`.
+    qreal widthOf(qsizetype block, qsizetype from, qsizetype to) const;
+    bool inWord(qsizetype block, qsizetype at, const std::array<bool, 256> &boxed) const;
+
     const std::array<qreal, 256> &m_widths;
+    std::optional<DecodeOptions> m_decoding;
+    UnitWidth m_unitWidth;
+    std::vector<std::vector<Unit>> m_units;
     QList<QByteArray> m_blocks{QByteArray()};
     std::vector<Row> m_rows;
     qreal m_wrappedAt = -1;

@@ -3,6 +3,7 @@
 #include "cachedcontrols.h"
 #include "codepage.h"
 #include "receiveaccessible.h"
+#include "settingsfile.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSettings>
 
 namespace
 {
@@ -37,6 +39,16 @@ ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_cells.setFont(font());
+    {
+        // What the operator chose last time; bytes as they are by default.
+        QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
+        settings.beginGroup(QStringLiteral("Empfang"));
+        const Charset charset = charsetNamed(
+            settings.value(QStringLiteral("Zeichensatz")).toString(), Charset::Windows1252);
+        const bool colours = settings.value(QStringLiteral("Farben"), false).toBool();
+        m_decoding = {charset, colours};
+        decodeAgain();
+    }
 
     // Twenty pictures a second are more than anyone reads text at; more often
     // would cost a slow line's worth of CPU for nothing. While text keeps
@@ -224,6 +236,16 @@ void ReceiveView::changeEvent(QEvent *event)
         m_cells.forget();
     if (event->type() == QEvent::FontChange) {
         m_cells.setFont(font());
+        {
+            // What the operator chose last time; bytes as they are by default.
+            QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
+            settings.beginGroup(QStringLiteral("Empfang"));
+            const Charset charset = charsetNamed(
+                settings.value(QStringLiteral("Zeichensatz")).toString(), Charset::Windows1252);
+            const bool colours = settings.value(QStringLiteral("Farben"), false).toBool();
+            m_decoding = {charset, colours};
+            decodeAgain();
+        }
         m_layout.cellsChanged();
         relayout();
         updateScrollBar(false);
@@ -338,10 +360,56 @@ void ReceiveView::contextMenuEvent(QContextMenuEvent *event)
     QAction *copyAction = menu.addAction(QStringLiteral("Kopieren"), this, &ReceiveView::copy);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setEnabled(m_layout.hasSelection());
-    menu.addSeparator();
     QAction *all = menu.addAction(QStringLiteral("Alles auswählen"), this, &ReceiveView::selectAll);
     all->setShortcut(QKeySequence::SelectAll);
+    menu.addSeparator();
+    QMenu *charsets = menu.addMenu(QStringLiteral("Zeichensatz"));
+    for (const Charset charset : {Charset::Windows1252, Charset::Utf8, Charset::Automatic}) {
+        QAction *a = charsets->addAction(charsetName(charset), this, [this, charset] {
+            setDecoding({charset, m_decoding.colours});
+        });
+        a->setCheckable(true);
+        a->setChecked(m_decoding.charset == charset);
+    }
+    QAction *colours = menu.addAction(QStringLiteral("Farben (ANSI)"), this, [this] {
+        setDecoding({m_decoding.charset, !m_decoding.colours});
+    });
+    colours->setCheckable(true);
+    colours->setChecked(m_decoding.colours);
+    menu.addSeparator();
+    QAction *history =
+        menu.addAction(QStringLiteral("Verlauf…"), this, &ReceiveView::historyRequested);
+    history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     menu.exec(event->globalPos());
+}
+
+DecodeOptions ReceiveView::decoding() const
+{
+    return m_decoding;
+}
+
+void ReceiveView::setDecoding(const DecodeOptions &options)
+{
+    if (options == m_decoding)
+        return;
+    m_decoding = options;
+    QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("Empfang"));
+    settings.setValue(QStringLiteral("Zeichensatz"), charsetName(options.charset));
+    settings.setValue(QStringLiteral("Farben"), options.colours);
+    decodeAgain();
+    updateScrollBar(true);
+    viewport()->update();
+}
+
+// Windows-1252 without colours is the box's own way, a cell a byte; any other
+// choice decodes the lines.
+void ReceiveView::decodeAgain()
+{
+    const bool plain = m_decoding == DecodeOptions{Charset::Windows1252, false};
+    m_layout.decode(plain ? std::nullopt : std::optional<DecodeOptions>(m_decoding),
+                    [this](const Cell &cell) { return m_cells.unitWidth(cell); });
+    relayout();
 }
 
 void ReceiveView::scrollContentsBy(int, int)

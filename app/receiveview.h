@@ -44,6 +44,13 @@ public:
     void selectAll();
     void copy() const;
 
+    // How the bytes are shown: by default as the code page's characters,
+    // each byte one cell (Windows-1252, no colours); or decoded in another
+    // character set, with the colours of a board's log. The operator picks
+    // it in the context menu; it is remembered in the settings file.
+    DecodeOptions decoding() const;
+    void setDecoding(const DecodeOptions &options);
+
     // The text as laid out on screen, for the accessibility interface.
     const ReceiveLayout &layout() const { return m_layout; }
     // Where a place of the text is on screen, in the box's own pixels
@@ -54,6 +61,8 @@ public:
     void select(const ReceiveLayout::Pos &anchor, const ReceiveLayout::Pos &cursor);
 
 Q_SIGNALS:
+    // "Verlauf…" was chosen in the context menu.
+    void historyRequested();
     // The text on show changed (after a frame brought the picture up to
     // date).
     void shownTextChanged();
@@ -75,6 +84,7 @@ private:
     using Pos = ReceiveLayout::Pos;
 
     bool relayout();
+    void decodeAgain();
     void updateScrollBar(bool toEnd);
     int firstRow() const;
     int rowsThatFit() const;
@@ -86,6 +96,7 @@ private:
     QList<QByteArray> m_lines; // what the handler wrote
     CellPictures m_cells;
     ReceiveLayout m_layout{m_cells.widths()};
+    DecodeOptions m_decoding{Charset::Windows1252, false};
     qreal m_wantedX = -1;   // where Up and Down aim
     bool m_syncing = false; // syncNow repaints what changed itself
     bool m_changed = false; // the text changed since the picture was made

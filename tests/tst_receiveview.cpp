@@ -238,6 +238,49 @@ private Q_SLOTS:
         QCOMPARE(view->selectedText(), QStringLiteral("Messwert"));
     }
 
+    // A board's UTF-8 and colours, once the operator picks them in the menu;
+    // by default the box shows the bytes as it always did. The choice is
+    // remembered for the next box.
+    void charsetAndColours_data()
+    {
+        QTest::addColumn<int>("charset");
+        QTest::addColumn<bool>("colours");
+        QTest::addColumn<QString>("copied");
+        QTest::addColumn<bool>("green");
+        QTest::newRow("as always") << int(Charset::Windows1252) << false
+                                   << QString::fromUtf8("21,5 \u00c2\u00b0C <ESC>[32mOK<ESC>[0m")
+                                   << false;
+        QTest::newRow("UTF-8") << int(Charset::Utf8) << false
+                               << QString::fromUtf8("21,5 \u00b0C <ESC>[32mOK<ESC>[0m") << false;
+        QTest::newRow("UTF-8 in colour")
+            << int(Charset::Automatic) << true << QString::fromUtf8("21,5 \u00b0C OK") << true;
+    }
+    void charsetAndColours()
+    {
+        QFETCH(int, charset);
+        QFETCH(bool, colours);
+        QFETCH(QString, copied);
+        QFETCH(bool, green);
+        QCOMPARE(view->decoding(), (DecodeOptions{Charset::Windows1252, false}));
+        view->setDecoding({Charset(charset), colours});
+        receive("21,5 \xc2\xb0" "C \x1b[32mOK\x1b[0m");
+        view->syncNow();
+        view->selectAll();
+        QCOMPARE(view->selectedText(), copied);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton); // the selection goes
+        const QImage image = view->viewport()->grab().toImage();
+        bool greenSeen = false;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                greenSeen |= c.green() > 120 && c.red() < 100 && c.blue() < 140;
+            }
+        QCOMPARE(greenSeen, green);
+        ReceiveView next;
+        QCOMPARE(next.decoding(), (DecodeOptions{Charset(charset), colours}));
+        view->setDecoding({Charset::Windows1252, false}); // as the next row expects
+    }
+
     // A screen reader reads the lines on show, and where the caret is.
     void readByAScreenReader()
     {
