@@ -247,9 +247,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("colours");
         QTest::addColumn<QString>("copied");
         QTest::addColumn<bool>("green");
-        QTest::newRow("as always") << int(Charset::Windows1252) << false
-                                   << QString::fromUtf8("21,5 \u00c2\u00b0C <ESC>[32mOK<ESC>[0m")
-                                   << false;
+        QTest::newRow("as always")
+            << int(Charset::Windows1252) << false
+            << QString::fromUtf8("21,5 \u00c2\u00b0C <ESC>[32mOK<ESC>[0m") << false;
         QTest::newRow("UTF-8") << int(Charset::Utf8) << false
                                << QString::fromUtf8("21,5 \u00b0C <ESC>[32mOK<ESC>[0m") << false;
         QTest::newRow("UTF-8 in colour")
@@ -263,7 +263,8 @@ private Q_SLOTS:
         QFETCH(bool, green);
         QCOMPARE(view->decoding(), (DecodeOptions{Charset::Windows1252, false}));
         view->setDecoding({Charset(charset), colours});
-        receive("21,5 \xc2\xb0" "C \x1b[32mOK\x1b[0m");
+        receive("21,5 \xc2\xb0"
+                "C \x1b[32mOK\x1b[0m");
         view->syncNow();
         view->selectAll();
         QCOMPARE(view->selectedText(), copied);
