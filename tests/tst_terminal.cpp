@@ -4,6 +4,8 @@
 #include "devicereturn.h"
 #include "deviceserialport.h"
 #include "fakes.h"
+#include "historyview.h"
+#include "historywindow.h"
 #include "startup.h"
 #include "support.h"
 
@@ -338,6 +340,60 @@ private Q_SLOTS:
         rig->send("AT");
         QCOMPARE(pty->receive(3, 1000), QByteArray("AT\r"));
         QCOMPARE(rig->boxes.shown.size(), 1);
+    }
+
+    // Everything of the session in the history window, as a board prints it:
+    // a UTF-8 character and a colour sequence each cut by the line between
+    // two receive events, bytes that are no UTF-8, a line end inside a
+    // sequence, the command sent, and the opening and closing marked.
+    void historyOfTheSession()
+    {
+        qint64 taken = 0;
+        connect(&rig->window.port(), &SerialPort::pieceTaken, this,
+                [&taken](QByteArrayView piece) { taken += piece.size(); });
+        const QByteArray pieces[] = {"21,5 \xc2",
+                                     "\xb0"
+                                     "C \x1b[3",
+                                     "2mOK\x1b[0m\r\n\xff\xfe\r\n", "\x1b[\r\n"};
+        qint64 sent = 0;
+        for (const QByteArray &piece : pieces) {
+            QVERIFY(pty->send(piece));
+            sent += piece.size();
+            QTRY_COMPARE(taken, sent); // each piece its own event at least
+        }
+        f->SendWin->setText(QStringLiteral("AT+T?"));
+        rig->control<QPushButton>("send_win")->click();
+        QCOMPARE(receiveWhileRunning(*pty, 6), QByteArray("AT+T?\r"));
+
+        rig->window.show();
+        rig->window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig->window));
+        QTest::keyClick(&rig->window, Qt::Key_H, Qt::ControlModifier);
+        auto *history = rig->window.findChild<HistoryWindow *>();
+        QVERIFY(history && history->isVisible());
+        QCOMPARE(history->windowTitle(), QStringLiteral("Verlauf – Com 5"));
+        const auto rows = [history] {
+            history->view()->syncNow();
+            return history->view()->rowsInSight();
+        };
+        // The history's own defaults: characters chosen line by line, colours on.
+        const QStringList expected = {"Com 5 geöffnet (9600,n,8,1)", "  21,5 °C OK", "  ÿþ",
+                                      "  <ESC>[", "→ AT+T?"};
+        QTRY_COMPARE(rows().size(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            QVERIFY2(rows()[i].contains(expected[i]), qPrintable(rows()[i]));
+        // In UTF-8, bytes that are none show as their codes.
+        history->findChild<QComboBox *>("Zeichensatz")->setCurrentText("UTF-8");
+        QVERIFY2(rows()[2].contains("<FF><FE>"), qPrintable(rows()[2]));
+
+        f->Verbind->click();
+        QCOMPARE(history->windowTitle(), QStringLiteral("Verlauf"));
+        QTRY_VERIFY(rows().size() == expected.size() + 1 &&
+                    rows().last().contains("Com 5 geschlossen"));
+        // The receive box showed the bytes as it always does meanwhile.
+        f->Empfang->selectAll();
+        QVERIFY2(f->Empfang->selectedText().startsWith(QString::fromUtf8("21,5 Â°C <ESC>[32mOK")),
+                 qPrintable(f->Empfang->selectedText()));
     }
 
     // A logout or a kill ends Kavro as closing the window does.
