@@ -14,7 +14,6 @@ out=${1:-$here/docs/portlist.png}
 
 . "$here/scripts/xsession.sh"
 
-export XDG_CONFIG_HOME="$work/config"
 links="$XDG_CONFIG_HOME/kavro/ports"
 "$build/tools/kavro-instrument" --link-dir "$links" --port 3 >/dev/null &
 pids+=($!)

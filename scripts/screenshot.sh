@@ -14,7 +14,6 @@ port=3
 
 . "$here/scripts/xsession.sh"
 
-export XDG_CONFIG_HOME="$work/config"
 "$build/tools/kavro-instrument" --link-dir "$XDG_CONFIG_HOME/kavro/ports" --port "$port" >/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -L "$XDG_CONFIG_HOME/kavro/ports/com$port" ] && break; sleep 0.05; done

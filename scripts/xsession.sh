@@ -1,7 +1,10 @@
 # Sourced by the scripts that run the window on a virtual X server: a work
 # folder, the children started (ended in reverse order on exit, with the
-# folder), and an Xvfb of its own whose display becomes $DISPLAY.
+# folder), and an Xvfb of its own whose display becomes $DISPLAY. The
+# configuration, cache and state folders are the work folder's, so that the
+# user's own port links, settings and history stay as they are.
 work=$(mktemp -d)
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" XDG_STATE_HOME="$work/state"
 pids=()
 finish() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do

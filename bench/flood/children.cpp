@@ -83,6 +83,10 @@ Child Launcher::start(const QList<QByteArray> &args, const QByteArray &xdgConfig
         argv.push_back(w.data());
     argv.push_back(nullptr);
 
+    // The child's cache and state folders sit beside its config folder, so
+    // that the history's files go with the run.
+    const QByteArray base = xdgConfig.left(xdgConfig.lastIndexOf('/'));
+    const QByteArray xdgCache = base + "/cache", xdgState = base + "/state";
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return c;
@@ -90,6 +94,8 @@ Child Launcher::start(const QList<QByteArray> &args, const QByteArray &xdgConfig
     if (pid == 0) {
         ::dup2(fds[1], STDOUT_FILENO); // dup2 drops O_CLOEXEC
         ::setenv("XDG_CONFIG_HOME", xdgConfig.constData(), 1);
+        ::setenv("XDG_CACHE_HOME", xdgCache.constData(), 1);
+        ::setenv("XDG_STATE_HOME", xdgState.constData(), 1);
         ::setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
         if (display.isEmpty() || (args.first() != "--window" && args.first() != "--floor")) {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -151,12 +151,13 @@ Run Runner::run(Taker taker, Traffic::Kind kind, qint64 n, double rate, bool net
     }
     const bool window = taker != Taker::Reader;
     const QList<QByteArray> args =
-        window ? QList<QByteArray>{"--window", QFile::encodeName(links), QFile::encodeName(capture),
-                                   QByteArray::number(n)}
-        : net  ? QList<QByteArray>{"--netreader", QByteArray::number(server->port()),
-                                   QFile::encodeName(capture), QByteArray::number(n)}
-               : QList<QByteArray>{"--reader", QFile::encodeName(pty.slavePath()),
-                                   QFile::encodeName(capture), QByteArray::number(n)};
+        window
+            ? QList<QByteArray>{"--window", QFile::encodeName(links), QFile::encodeName(capture),
+                                QByteArray::number(n), taker == Taker::History ? "history" : "main"}
+        : net ? QList<QByteArray>{"--netreader", QByteArray::number(server->port()),
+                                  QFile::encodeName(capture), QByteArray::number(n)}
+              : QList<QByteArray>{"--reader", QFile::encodeName(pty.slavePath()),
+                                  QFile::encodeName(capture), QByteArray::number(n)};
     Child child = m_launcher.start(args, QFile::encodeName(xdg), QFile::encodeName(runtime));
     auto ready = child.next(30);
     if (!ready || !ready->contains("ready")) {

@@ -7,8 +7,9 @@
 
 // Who takes the line in during a run.
 enum class Taker {
-    Reader, // the plain reader (readers.h)
-    Window, // the program (window.h)
+    Reader,  // the plain reader (readers.h)
+    Window,  // the program (window.h)
+    History, // the program with its history window open and following
 };
 
 // What a capture file holds against the traffic sent: the first differing

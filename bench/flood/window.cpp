@@ -39,6 +39,7 @@ int windowMain(int argc, char **argv)
     const QString capturePath = QString::fromLocal8Bit(argv[3]);
     const QByteArray captureNative = QFile::encodeName(capturePath);
     const qint64 expected = QByteArray(argv[4]).toLongLong();
+    const bool withHistory = argc > 5 && QByteArray(argv[5]) == "history";
 
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
@@ -65,6 +66,8 @@ int windowMain(int argc, char **argv)
     window.findChild<QComboBox *>(QStringLiteral("Baud"))->setEditText(QStringLiteral("115200"));
     window.findChild<QPushButton *>(QStringLiteral("Verbind"))->click();
     window.findChild<QPushButton *>(QStringLiteral("StartRec"))->click();
+    if (withHistory)
+        window.showHistory(); // beside the window, following the end
     if (!port->PortOpen() || window.capture().recActive() != -1) {
         report({{"error", "start"}});
         return 1;
