@@ -4,8 +4,11 @@
 // with colours off nothing is hidden; and the text a search looks through has
 // one character for each cell that is shown.
 
-#include "check.h"
 #include "linedecoder.h"
+
+#include "check.h"
+#include <QList>
+#include <QString>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
