@@ -77,7 +77,9 @@ QByteArray Instrument::answer(const QByteArray &command, qint64 now)
         // What a small board of today prints at its start: UTF-8 and the
         // colours of its log levels.
         return "\x1b[0;32mI (312) boot: Messknoten V2.4 gestartet\x1b[0m" + End +
-               "\x1b[0;32mI (845) sensor: Temperatur 21,5 \xc2\xb0C, Feuchte 48 %\x1b[0m" + End +
+               "\x1b[0;32mI (845) sensor: Temperatur 21,5 \xc2\xb0"
+               "C, Feuchte 48 %\x1b[0m" +
+               End +
                "\x1b[0;33mW (1203) wlan: Signal schwach (\xe2\x88\x92"
                "78 dBm)\x1b[0m" +
                End +
