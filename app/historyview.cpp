@@ -10,9 +10,11 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 
 namespace
@@ -21,6 +23,8 @@ namespace
 constexpr int Margin = 4;
 constexpr qint64 MaxCopyLines = 100000;
 constexpr qint64 MaxCopyBytes = qint64(16) << 20;
+constexpr int FirstFrameMs = 50;
+constexpr int StreamFrameMs = 200;
 constexpr int StyleLookBack = 32; // lines decoded before the first in sight, for its colours
 
 const QColor SentColour(0x1c, 0x5f, 0xa8);
@@ -66,15 +70,21 @@ HistoryView::HistoryView(std::shared_ptr<const HistoryLog> log, QWidget *parent)
     setFont(mono);
     prepareFont();
 
-    // As the receive box: twenty pictures a second at most, on the coarse
-    // 50 ms beat the main window's timers share.
-    m_frame.setInterval(50);
+    // New lines show on the coarse 50 ms beat the main window's timers
+    // share. While they keep coming, five pictures a second: following, every
+    // picture moves the whole view, and each costs as much to hand to the
+    // screen as all of the main window's; nobody reads a log that scrolls
+    // faster.
+    m_frame.setInterval(FirstFrameMs);
     m_frame.setTimerType(Qt::CoarseTimer);
     connect(&m_frame, &QTimer::timeout, this, [this] {
-        if (m_changed)
+        if (m_changed) {
             syncNow();
-        else
+            m_frame.setInterval(StreamFrameMs);
+        } else {
             m_frame.stop();
+            m_frame.setInterval(FirstFrameMs);
+        }
     });
     m_heldAt = m_log->endLine();
     updateBars();
@@ -96,7 +106,10 @@ void HistoryView::prepareFont()
     const QFontMetricsF smallMetrics(m_fonts[2]);
     m_smallBaseline =
         std::round((m_lineHeight + smallMetrics.ascent() - smallMetrics.descent()) / 2);
-    m_charWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    // Columns of whole pixels, as a terminal has them: every cell then falls
+    // on whole pixels, and rows can be put together from kept pictures.
+    m_charWidth = std::max<qreal>(1, std::round(metrics.horizontalAdvance(QLatin1Char('0'))));
+    m_pictures.clear();
     for (int f = 0; f < 2; ++f) {
         m_glyphs[f].clear();
         for (char32_t c = 0; c < 128; ++c) {
@@ -364,12 +377,17 @@ void HistoryView::planRows()
 {
     if (m_rowsValid)
         return;
+    std::vector<Row> previous;
+    if (m_plannedChoices == m_choices && m_plannedWidth == m_charWidth)
+        previous = std::move(m_rows);
+    m_plannedChoices = m_choices;
+    m_plannedWidth = m_charWidth;
     m_rows.clear();
     const int rows = (viewport()->height() - Margin + m_lineHeight - 1) / m_lineHeight;
     if (m_choices.hex)
         planHex(rows);
     else
-        planText(rows);
+        planText(rows, previous);
     markHits();
     // Following, the newest row sits whole on the bottom edge.
     const int height = Margin + int(m_rows.size()) * m_lineHeight;
@@ -385,7 +403,7 @@ void HistoryView::planRows()
             this, [this] { updateBars(); }, Qt::QueuedConnection);
 }
 
-void HistoryView::planText(int rows)
+void HistoryView::planText(int rows, std::vector<Row> &previous)
 {
     const qint64 begin = m_log->beginLine();
     const qint64 end = m_log->endLine();
@@ -423,11 +441,37 @@ void HistoryView::planText(int rows)
     }
     if (lines.empty())
         return;
-    const std::vector<QByteArray> contents = m_log->contents(lines);
+    // Rows of the frame before keep their bytes and cells while their line
+    // is as it was (the growing last line is not): following a fast line,
+    // only the new lines are read and decoded.
+    const auto previousRow = [&previous](qint64 number) -> Row * {
+        const auto it =
+            std::lower_bound(previous.begin(), previous.end(), number,
+                             [](const Row &row, qint64 n) { return row.line.number < n; });
+        return it != previous.end() && it->line.number == number ? &*it : nullptr;
+    };
+    std::vector<Row *> kept(lines.size());
+    std::vector<HistoryLine> unread;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Row *row = previousRow(lines[i].number);
+        const HistoryLine &a = lines[i];
+        if (row && row->line.pos == a.pos && row->line.length == a.length &&
+            row->line.kind == a.kind && row->line.flags == a.flags && row->line.noteAt == a.noteAt)
+            kept[i] = row;
+        else
+            unread.push_back(a);
+    }
+    const std::vector<QByteArray> contents = m_log->contents(unread);
+    size_t nextRead = 0;
 
     // The colours the lines above left set.
     TextStyle style;
-    if (m_choices.decode.colours) {
+    const Row *above = previousRow(lines.front().number - 1);
+    if (kept.front())
+        style = kept.front()->styleBefore;
+    else if (above)
+        style = above->styleAfter;
+    else if (m_choices.decode.colours) {
         const qint64 first = lines.front().number;
         const qint64 from = std::max(begin, first - StyleLookBack);
         const std::vector<HistoryLine> before = m_log->lines(from, first - from);
@@ -441,10 +485,18 @@ void HistoryView::planText(int rows)
         }
     }
     for (size_t i = 0; i < lines.size(); ++i) {
+        if (kept[i] && kept[i]->styleBefore == style) {
+            Row &row = *kept[i];
+            row.hits.clear();
+            style = row.styleAfter;
+            m_rows.push_back(std::move(row));
+            continue;
+        }
         Row row;
         row.line = lines[i];
-        row.bytes = contents[i];
+        row.bytes = kept[i] ? std::move(kept[i]->bytes) : contents[nextRead++];
         row.timeOf = row.line.time;
+        row.styleBefore = style;
         qreal x = textLeft();
         row.x.push_back(x);
         if (row.line.kind == HistoryLine::Marker) {
@@ -462,6 +514,7 @@ void HistoryView::planText(int rows)
             }
             row.x.push_back(x);
         }
+        row.styleAfter = style;
         m_rows.push_back(std::move(row));
     }
 }
@@ -565,7 +618,7 @@ qreal HistoryView::charWidth(char32_t c)
     auto it = m_widths.constFind(c);
     if (it != m_widths.cend())
         return *it;
-    const qreal w = QFontMetricsF(font()).horizontalAdvance(QString::fromUcs4(&c, 1));
+    const qreal w = std::round(QFontMetricsF(font()).horizontalAdvance(QString::fromUcs4(&c, 1)));
     m_widths.insert(c, w);
     return w;
 }
@@ -670,6 +723,13 @@ void HistoryView::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     const QRect clip = event->rect();
     painter.fillRect(clip, palette().brush(QPalette::Base));
+    // Colours without end (a device that sends every colour there is) must
+    // not make the pictures grow without end.
+    const qreal ratio = viewport()->devicePixelRatioF();
+    if (m_pictureRatio != ratio || m_pictures.size() > 8192) {
+        m_pictures.clear();
+        m_pictureRatio = ratio == std::floor(ratio) ? int(ratio) : 0;
+    }
     Batch batch;
     for (size_t i = 0; i < m_rows.size(); ++i) {
         const int top = rowTop(i);
@@ -677,7 +737,7 @@ void HistoryView::paintEvent(QPaintEvent *event)
             continue;
         if (m_choices.hex)
             paintHexRow(painter, batch, m_rows[i], top);
-        else
+        else if (!composeTextRow(painter, m_rows[i], top))
             paintTextRow(painter, batch, m_rows[i], top);
     }
     for (const auto &[key, run] : batch.runs) {
@@ -788,6 +848,187 @@ void HistoryView::paintTextRow(QPainter &painter, Batch &batch, const Row &row, 
     }
 }
 
+size_t HistoryView::LookHash::operator()(const Look &l) const
+{
+    return qHashMulti(0, quint32(l.code), l.pen, l.ground, l.width, l.font, l.boxed, l.invalid,
+                      l.underline);
+}
+
+const QImage &HistoryView::cellPicture(const Look &look)
+{
+    const auto [it, made] = m_pictures.try_emplace(look);
+    QImage &picture = it->second;
+    if (!made)
+        return picture;
+    const int ratio = m_pictureRatio;
+    picture = QImage(look.width * ratio, m_lineHeight * ratio, QImage::Format_RGB32);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(look.ground);
+    QPainter painter(&picture);
+    const QColor pen = QColor::fromRgba(look.pen);
+    if (look.boxed) {
+        painter.setPen(QPen(pen, 1));
+        painter.drawRect(QRectF(1.5, 1.5, look.width - 3, m_lineHeight - 3));
+        Cell cell;
+        cell.kind = Cell::Boxed;
+        cell.code = look.code;
+        cell.invalid = look.invalid;
+        const QString label = boxLabel(cell);
+        cellWidth(cell); // makes the label's glyphs
+        const Label &l = *m_labels.constFind(label);
+        QList<QPointF> places;
+        for (const QPointF &p : l.places)
+            places.append(p + QPointF(0, m_smallBaseline));
+        QGlyphRun run;
+        run.setRawFont(m_raw[2]);
+        run.setGlyphIndexes(l.glyphs);
+        run.setPositions(places);
+        painter.drawGlyphRun(QPointF(0, 0), run);
+        return picture;
+    }
+    painter.setPen(pen);
+    if (const quint32 glyph = glyphOf(look.font, look.code)) {
+        QGlyphRun run;
+        run.setRawFont(m_raw[look.font]);
+        run.setGlyphIndexes({glyph});
+        run.setPositions({QPointF(0, m_ascent)});
+        painter.drawGlyphRun(QPointF(0, 0), run);
+    } else if (look.code > ' ') {
+        painter.setFont(m_fonts[look.font]);
+        painter.drawText(QPointF(0, m_ascent), QString::fromUcs4(&look.code, 1));
+    }
+    if (look.underline)
+        painter.fillRect(QRectF(0, m_ascent + 2, look.width, 1), pen);
+    return picture;
+}
+
+// A text row as the receive box paints its rows: put together from kept
+// pictures of its cells, a copy per scan line, and handed to the painter in
+// one piece. Under a fast line every row in sight is new in a few frames, and
+// blending each glyph anew cost more than the rest of the program. Rows with
+// a selection, hits or a marker's band, and pixel ratios that are not whole,
+// are painted glyph by glyph (false).
+bool HistoryView::composeTextRow(QPainter &painter, const Row &row, int top)
+{
+    const HistoryLine &line = row.line;
+    if (m_pictureRatio == 0 || line.kind == HistoryLine::Marker || !row.hits.empty() ||
+        (m_current && (m_current->line == line.number ||
+                       (m_current->pos >= 0 && m_current->pos < line.pos + row.bytes.size() &&
+                        m_current->pos + m_current->length > line.pos))))
+        return false;
+    if (hasSelection()) {
+        const Place from = std::min(*m_anchor, *m_cursor);
+        const Place to = std::max(*m_anchor, *m_cursor);
+        if (line.number >= from.line && line.number <= to.line)
+            return false;
+    }
+    const QPalette &pal = palette();
+    const int ratio = m_pictureRatio;
+    const int width = viewport()->width();
+    const int shift = horizontalScrollBar()->value();
+    const int cw = int(m_charWidth);
+    const QRgb base = pal.color(QPalette::Base).rgb();
+    // Pens keep their alpha: the muted one is the text's colour, half seen.
+    const QRgb muted = pal.color(QPalette::PlaceholderText).rgba();
+    const QRgb text =
+        line.kind == HistoryLine::Sent ? SentColour.rgba() : pal.color(QPalette::Text).rgba();
+
+    struct Piece {
+        int x;
+        const QImage *picture;
+    };
+    QVarLengthArray<Piece, 256> pieces;
+    // False when the cell does not fit the pictures (no width of its own).
+    auto add = [&](qreal at, const Look &look) {
+        const int x = int(at);
+        if (look.width <= 0 || x != at)
+            return false;
+        if (x + look.width > 0 && x < width)
+            pieces.append({x, &cellPicture(look)});
+        return true;
+    };
+    auto addText = [&](int x, QRgb pen, QStringView chars) {
+        for (const QChar c : chars) {
+            add(x, {c.unicode(), pen, base, cw});
+            x += cw;
+        }
+    };
+    if (m_choices.times && row.timeOf >= 0 && !line.continued())
+        addText(Margin - shift, muted, m_times.timeOfDay(row.timeOf));
+    const int mark = int(textLeft()) - 2 * cw - shift;
+    if (line.kind == HistoryLine::Sent)
+        add(mark, {U'→', SentColour.rgba(), base, cw});
+    else if (line.continued())
+        add(mark, {U'»', muted, base, cw});
+    for (size_t i = 0; i < row.cells.size(); ++i) {
+        const Cell &cell = row.cells[i];
+        if (cell.kind == Cell::Hidden)
+            continue;
+        const qreal x = row.x[i] - shift;
+        if (x > width)
+            break;
+        Look look;
+        look.code = cell.code;
+        look.width = int(row.x[i + 1] - row.x[i]);
+        look.ground = cell.style.background != TextColour::Default
+                          ? textColour(cell.style.background, QColor()).rgb()
+                          : base;
+        if (cell.kind == Cell::Boxed) {
+            look.boxed = true;
+            look.invalid = cell.invalid;
+            look.pen = cell.invalid ? InvalidColour.rgba() : muted;
+        } else {
+            look.pen = textColour(cell.style.foreground, QColor::fromRgba(text)).rgba();
+            look.font = cell.style.bold ? 1 : 0;
+            look.underline = cell.style.underline;
+        }
+        if (look.width != row.x[i + 1] - row.x[i] || !add(x, look))
+            return false;
+    }
+
+    const int w = width * ratio;
+    const int h = m_lineHeight * ratio;
+    if (m_rowPicture.width() != w || m_rowPicture.height() != h) {
+        m_rowPicture = QImage(w, h, QImage::Format_RGB32);
+        m_rowPicture.setDevicePixelRatio(ratio);
+    }
+    // Where each piece goes in device pixels, clipped, looked up once per
+    // row: the copies below are a few pixels each.
+    struct Span {
+        const QRgb *bits;
+        qsizetype stride;
+        int to; // in the row
+        int from;
+    };
+    QVarLengthArray<Span, 256> spans;
+    for (const Piece &piece : pieces) {
+        const QImage &p = *piece.picture;
+        const int x = piece.x * ratio;
+        const int from = std::max(0, -x);
+        const int to = std::min(p.width(), w - x);
+        if (from < to)
+            spans.append({reinterpret_cast<const QRgb *>(p.constBits()) + from,
+                          p.bytesPerLine() / qsizetype(sizeof(QRgb)), x + to, x + from});
+    }
+    QRgb *bits = reinterpret_cast<QRgb *>(m_rowPicture.bits());
+    const qsizetype stride = m_rowPicture.bytesPerLine() / qsizetype(sizeof(QRgb));
+    for (int y = 0; y < h; ++y) {
+        QRgb *out = bits + y * stride;
+        int done = 0;
+        for (const Span &span : spans) {
+            if (span.from > done) // pieces come left to right; between them, the ground
+                std::fill(out + done, out + span.from, base);
+            std::memcpy(out + span.from, span.bits + y * span.stride,
+                        size_t(span.to - span.from) * sizeof(QRgb));
+            done = span.to;
+        }
+        if (done < w)
+            std::fill(out + done, out + w, base);
+    }
+    painter.drawImage(QPoint(0, top), m_rowPicture);
+    return true;
+}
+
 void HistoryView::paintHexRow(QPainter &painter, Batch &batch, const Row &row, int top)
 {
     const QPalette &pal = palette();
@@ -850,6 +1091,8 @@ void HistoryView::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange) {
         prepareFont();
         updateBars();
+    } else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+        m_pictures.clear();
     }
 }
 

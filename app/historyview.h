@@ -6,19 +6,22 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QHash>
+#include <QImage>
 #include <QRawFont>
 #include <QTimer>
 
 #include <array>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 // The history's picture: everything received since the start, a row per line
 // (or, in hex, per 16 bytes of the received stream), painted from the files
 // for the rows in sight only. It follows new lines while the end is in sight
-// and holds still when scrolled up; the picture is brought up to date at most
-// twenty times a second, on the same 50 ms beat as the main window.
+// and holds still when scrolled up; the picture is brought up to date on the
+// same 50 ms beat as the main window, and five times a second while new lines
+// keep coming.
 class HistoryView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -71,6 +74,8 @@ public:
 
     // The rows in sight as text, as copying them would give.
     QStringList rowsInSight();
+    // The width of a column of the monospaced text, in whole pixels.
+    int columnWidth() const { return int(m_charWidth); }
 
 Q_SIGNALS:
     // Following, the lines that came meanwhile or the selection changed.
@@ -103,11 +108,12 @@ private:
         std::vector<Cell> cells;
         std::vector<qreal> x;                        // text: where each cell starts, and the end
         std::vector<std::pair<qint64, qint64>> hits; // byte ranges in this row's line
+        TextStyle styleBefore, styleAfter;           // text: the colours going in and out
     };
 
     void prepareFont();
     void planRows();
-    void planText(int rows);
+    void planText(int rows, std::vector<Row> &previous);
     void planHex(int rows);
     void markHits();
     void updateBars();
@@ -130,6 +136,7 @@ private:
     void addChar(Batch &batch, int font, const QColor &colour, QPointF at, char32_t c);
     void addLabel(Batch &batch, const QColor &colour, QPointF at, const QString &label);
     void paintTextRow(QPainter &painter, Batch &batch, const Row &row, int top);
+    bool composeTextRow(QPainter &painter, const Row &row, int top);
     void paintHexRow(QPainter &painter, Batch &batch, const Row &row, int top);
     QString rowText(const Row &row, qint64 from, qint64 to) const;
     std::optional<Place> placeAt(const QPoint &point);
@@ -148,6 +155,9 @@ private:
     bool m_changed = false;
     bool m_rowsValid = false;
     std::vector<Row> m_rows;
+    // What the rows were planned with; rows planned otherwise are not kept.
+    Choices m_plannedChoices;
+    qreal m_plannedWidth = 0;
     qreal m_widest = 0;
     QTimer m_frame;
 
@@ -174,6 +184,27 @@ private:
     qreal m_ascent = 0;
     qreal m_smallBaseline = 0;
     int m_lineHeight = 1;
-    qreal m_charWidth = 1;
+    qreal m_charWidth = 1; // whole pixels, as every cell's width
     QHash<char32_t, qreal> m_widths;
+
+    // Pictures of cells as they look in a row: a character (or a boxed
+    // name) in its colours on its ground, made once and copied into rows.
+    struct Look {
+        char32_t code = 0;
+        QRgb pen = 0;
+        QRgb ground = 0;
+        int width = 0;
+        quint8 font = 0; // 0 plain, 1 bold
+        bool boxed = false;
+        bool invalid = false;
+        bool underline = false;
+        bool operator==(const Look &) const = default;
+    };
+    struct LookHash {
+        size_t operator()(const Look &l) const;
+    };
+    const QImage &cellPicture(const Look &look);
+    std::unordered_map<Look, QImage, LookHash> m_pictures; // node-based: references stay
+    QImage m_rowPicture;
+    int m_pictureRatio = 0;
 };

@@ -156,13 +156,68 @@ private Q_SLOTS:
             }
             return false;
         };
-        const qreal cw = QFontMetricsF(view()->font()).horizontalAdvance(QLatin1Char('0'));
+        const qreal cw = view()->columnWidth();
         const qreal hexLeft = 4 + (8 + 2 + 14) * cw;
         for (int column = 0; column < 16; ++column) {
             const qreal x = hexLeft + (column * 3 + (column >= 8 ? 1 : 0)) * cw;
             QVERIFY2(inked(x, x + 2 * cw), qPrintable(QString::number(column)));
             QVERIFY2(!inked(x + 2 * cw + 1, x + 3 * cw - 1), qPrintable(QString::number(column)));
         }
+    }
+
+    // A row is put together from pictures of its cells unless it holds a
+    // hit; both ways give the same characters at the same places in the
+    // same colours, the time and the sent mark included.
+    void picturesAsGlyphs_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::newRow("colours, bold, underline, ground")
+            << QByteArray("\x1b[1;4;33mgelb\x1b[0m \x1b[44mblau\x1b[0m Zz\r\n");
+        QTest::newRow("boxed and invalid bytes, UTF-8")
+            << QByteArray("\x01\x7f \xc2\xb0 \xe2\x82 \xe2\x9c\x93 Zz\r\n");
+    }
+    void picturesAsGlyphs()
+    {
+        QFETCH(QByteArray, received);
+        control<QComboBox>("Zeichensatz")->setCurrentText("UTF-8");
+        store->appendSent("AT Zz\r");
+        store->appendReceived(received);
+        const QImage composed = picture();
+        SearchPattern pattern;
+        pattern.text = QStringLiteral("Zz");
+        pattern.decode = view()->choices().decode;
+        view()->setSearch(pattern);
+        const QImage drawn = picture();
+        QCOMPARE(drawn.size(), composed.size());
+        // Every pixel alike but those of the hits ("Zz", marked in yellow,
+        // the text on them included), row by row.
+        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
+        const QRgb ground = view()->palette().color(QPalette::Base).rgb();
+        int differ = 0, inked = 0;
+        for (int top = 4; top < 4 + 2 * lineHeight; top += lineHeight) {
+            int hitFrom = composed.width(), hitTo = -1;
+            for (int y = top; y < top + lineHeight; ++y) {
+                for (int x = 0; x < composed.width(); ++x) {
+                    const QRgb b = drawn.pixel(x, y);
+                    if (qRed(b) > 200 && qGreen(b) > 200 && qBlue(b) < 150) {
+                        hitFrom = std::min(hitFrom, x);
+                        hitTo = std::max(hitTo, x);
+                    }
+                }
+            }
+            QVERIFY(hitTo > hitFrom);
+            for (int y = top; y < top + lineHeight; ++y) {
+                for (int x = 0; x < composed.width(); ++x) {
+                    if (x >= hitFrom && x <= hitTo)
+                        continue;
+                    differ += composed.pixel(x, y) != drawn.pixel(x, y);
+                    inked += composed.pixel(x, y) != ground;
+                }
+            }
+        }
+        QVERIFY2(inked > 500, qPrintable(QString::number(inked)));
+        QVERIFY2(differ < inked / 50,
+                 qPrintable(QStringLiteral("%1 of %2").arg(differ).arg(inked)));
     }
 
     void followsAndHolds()
@@ -254,7 +309,7 @@ private Q_SLOTS:
         control<QComboBox>("Ansicht")->setCurrentIndex(1);
         view()->syncNow();
         const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
-        const qreal cw = QFontMetricsF(view()->font()).horizontalAdvance(QLatin1Char('0'));
+        const qreal cw = view()->columnWidth();
         const qreal chars = 4 + (8 + 2 + 14 + 16 * 3 + 2) * cw;
         QTest::mousePress(view()->viewport(), Qt::LeftButton, {},
                           QPoint(int(chars + 6.2 * cw), 4 + lineHeight / 2));
