@@ -144,6 +144,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     buildControls();
     setTabChain();
     wireEvents();
+    showLook(PortLook::Closed, {});
 }
 
 KavroWindow::~KavroWindow() = default;

@@ -101,16 +101,19 @@ bool NetworkLine::setControl(Rfc2217Client::Control control)
     using C = Rfc2217Client::Control;
     if (m_state != State::Open || !hasControlLines())
         return true;
-    const bool on = control == C::DtrOn || control == C::RtsOn || control == C::BreakOn;
+    const bool on = control == C::DtrOn || control == C::RtsOn;
     const auto answer = [this, control]() -> std::optional<bool> {
         const Rfc2217Client::Lines &lines = m_codec.lines();
         if (control == C::DtrOn || control == C::DtrOff)
             return lines.dtr;
-        if (control == C::RtsOn || control == C::RtsOff)
-            return lines.rts;
-        return lines.breakOn;
+        return lines.rts;
     };
     m_socket->write(m_codec.requestControl(control));
+    // What servers answer to a break differs (ser2net's answer to the end
+    // of one may repeat its start), and nothing shows the break's state:
+    // the request goes out and is not waited for.
+    if (control == C::BreakOn || control == C::BreakOff)
+        return true;
     m_asking = true;
     m_bound->start(AnswerBoundMs);
     waitUntil([&] { return !m_asking || answer().has_value(); });

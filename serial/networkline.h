@@ -62,8 +62,9 @@ public:
     bool hasControlLines() const { return telnet() && m_codec.comPortAgreed(); }
     // What the server said of the lines (its answers and notices).
     const Rfc2217Client::Lines &controlLines() const { return m_codec.lines(); }
-    // Asks the server for a line change or break and waits for its answer as
-    // setLine() does; false when it answered that the line is otherwise.
+    // Asks the server for a line change and waits for its answer as
+    // setLine() does; false when it answered that the line is otherwise. A
+    // break is asked for and not waited for.
     bool setControl(Rfc2217Client::Control control);
 
     void close() override;
