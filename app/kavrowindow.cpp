@@ -130,7 +130,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
       m_ownDialog(dialog ? nullptr : new QtCommonDialog(this)),
       m_boxes(boxes ? *boxes : *m_ownBoxes), m_dialog(dialog ? *dialog : *m_ownDialog),
       m_reporter(&m_boxes, this), m_port(port ? port : new DeviceSerialPort(this)),
-      m_history(std::make_unique<CommandHistory>())
+      m_sentCommands(std::make_unique<CommandHistory>())
 {
     setWindowTitle(QStringLiteral("T o l m  Kavro V1.00"));
     setWindowIcon(kavroIcon());
@@ -147,7 +147,11 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     showLook(PortLook::Closed, {});
 }
 
-KavroWindow::~KavroWindow() = default;
+KavroWindow::~KavroWindow()
+{
+    // The history goes before the box that steps through it.
+    m_c.SendWin->setHistory(nullptr);
+}
 
 void KavroWindow::buildControls()
 {
@@ -241,7 +245,7 @@ void KavroWindow::buildControls()
     // it shows, its tooltip.
     f.Shape1->setContextMenuPolicy(Qt::CustomContextMenu);
     f.Shape1->installEventFilter(this);
-    f.SendWin->setHistory(m_history.get());
+    f.SendWin->setHistory(m_sentCommands.get());
 }
 
 void KavroWindow::setTabChain()

@@ -79,7 +79,7 @@ private:
     PortLook m_look = PortLook::Closed;
     QString m_lookAbout;
     // The commands sent before, for the command box's keys.
-    std::unique_ptr<CommandHistory> m_history;
+    std::unique_ptr<CommandHistory> m_sentCommands;
     // "Break senden" and "Reset-Puls" of the lamp's menu.
     LinePulser *m_pulser = nullptr;
 
