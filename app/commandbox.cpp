@@ -175,13 +175,19 @@ QMenu *CommandBox::createContextMenu()
     // What a prompt or a running program is interrupted or ended with comes
     // first; the rest follow in their order.
     QMenu *now = menu->addMenu(QStringLiteral("Sofort senden"));
+    if (!m_sendRefusal.isEmpty())
+        now->addAction(m_sendRefusal)->setEnabled(false);
+    auto addSend = [this, now](uchar b) {
+        now->addAction(controlLabel(b), this, [this, b] { Q_EMIT sendNow(char(b)); })
+            ->setEnabled(m_sendRefusal.isEmpty());
+    };
     const QList<uchar> first = {0x03, 0x04, 0x1b};
     for (const uchar b : first)
-        now->addAction(controlLabel(b), this, [this, b] { Q_EMIT sendNow(char(b)); });
+        addSend(b);
     now->addSeparator();
     for (const uchar b : std::as_const(controls))
         if (!first.contains(b))
-            now->addAction(controlLabel(b), this, [this, b] { Q_EMIT sendNow(char(b)); });
+            addSend(b);
     return menu;
 }
 

@@ -40,6 +40,11 @@ public:
     // KavroError when the history cannot be kept (told once).
     void recordSent(const QString &command);
 
+    // Why nothing can be sent now (the port closed, its device away); empty
+    // when it can. While there is a reason, the entries of "Sofort senden"
+    // are disabled below it.
+    void setSendRefusal(const QString &reason) { m_sendRefusal = reason; }
+
     // Who asks for the bytes of "Bytes einfügen…"; the Qt dialog by default
     // (and again after nullptr).
     void setBytesPrompt(BytesPrompt *prompt);
@@ -71,6 +76,7 @@ private:
     bool stepHistory(QKeyEvent *event);
 
     CommandHistory *m_history = nullptr;
+    QString m_sendRefusal;
     std::unique_ptr<BytesPrompt> m_ownPrompt;
     BytesPrompt *m_prompt = nullptr;
 };

@@ -2,15 +2,21 @@
 
 #include "artwork.h"
 #include "cachedcontrols.h"
+#include "codepage.h"
 #include "commandbox.h"
+#include "commandhistory.h"
 #include "deviceserialport.h"
 #include "historystore.h"
 #include "historywindow.h"
 #include "lamp.h"
+#include "lampmenu.h"
+#include "linepulser.h"
+#include "modemlines.h"
 #include "operatorwait.h"
 #include "plaintext.h"
 #include "portdirectory.h"
 #include "portlist.h"
+#include "porttext.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
 #include "receiveview.h"
@@ -20,6 +26,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QProxyStyle>
@@ -125,7 +132,8 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     : QWidget(parent, Qt::Window), m_ownBoxes(boxes ? nullptr : new QtMessageBoxes(this)),
       m_ownDialog(dialog ? nullptr : new QtCommonDialog(this)),
       m_boxes(boxes ? *boxes : *m_ownBoxes), m_dialog(dialog ? *dialog : *m_ownDialog),
-      m_reporter(&m_boxes, this), m_port(port ? port : new DeviceSerialPort(this))
+      m_reporter(&m_boxes, this), m_port(port ? port : new DeviceSerialPort(this)),
+      m_sentCommands(std::make_unique<CommandHistory>())
 {
     setWindowTitle(QStringLiteral("T o l m  Kavro V1.00"));
     setWindowIcon(kavroIcon());
@@ -138,12 +146,18 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     m_history = new HistoryStore(HistoryStore::defaultFolder(), this);
     m_capture = new Capture(m_dialog, m_boxes, this);
     m_link = new SerialLink(*m_port, m_boxes, *m_capture, this);
+    m_pulser = new LinePulser(m_port->modemLines(), this);
     buildControls();
     setTabChain();
     wireEvents();
+    showLook(PortLook::Closed, {});
 }
 
-KavroWindow::~KavroWindow() = default;
+KavroWindow::~KavroWindow()
+{
+    // The history goes before the box that steps through it.
+    m_c.SendWin->setHistory(nullptr);
+}
 
 void KavroWindow::buildControls()
 {
@@ -233,6 +247,11 @@ void KavroWindow::buildControls()
     Image1->setPixmap(kavroLogo(Image1->size()));
 
     f.Shape1 = place(new Lamp(this), "Shape1", twips(120, 480, 495, 375));
+    // The lines of the port behind the lamp: its menu and, fresh each time
+    // it shows, its tooltip.
+    f.Shape1->setContextMenuPolicy(Qt::CustomContextMenu);
+    f.Shape1->installEventFilter(this);
+    f.SendWin->setHistory(m_sentCommands.get());
 }
 
 void KavroWindow::setTabChain()
@@ -271,7 +290,17 @@ void KavroWindow::wireEvents()
         connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
     };
     onClick("Verbind", [this] { m_link->Verbind_Click(portChoice()); });
-    onClick("send_win", [this] { m_link->send_win_Click(m_c.SendWin->text(), terminator()); });
+    onClick("send_win", [this] {
+        const QString command = m_c.SendWin->text();
+        m_link->send_win_Click(command, terminator());
+        // Kept only when it went out: the handler sends nothing on a closed
+        // port and throws when the port refuses.
+        if (m_port->PortOpen())
+            m_c.SendWin->recordSent(command);
+    });
+    connect(m_c.SendWin, &CommandBox::sendNow, this,
+            [this](char byte) { m_reporter.run([this, byte] { sendNow(byte); }); });
+    connect(m_c.Shape1, &QWidget::customContextMenuRequested, this, &KavroWindow::showLineMenu);
     onClick("clear_send", [this] { clear_send_Click(); });
     onClick("clear_empf", [this] { m_link->clear_empf_Click(); });
     onClick("StartRec", [this] { m_capture->StartRec_Click(); });
@@ -316,6 +345,9 @@ void KavroWindow::wireEvents()
     connect(m_port, &SerialPort::Failed, this, [this](const KavroError &e) {
         m_reporter.run([&e] { throw e; }, ErrorReporter::Show::FromEventLoop);
     });
+    // The end of a break or reset pulse that the device refused.
+    connect(m_pulser, &LinePulser::failed, this,
+            [this](const KavroError &e) { m_reporter.run([&e] { throw e; }); });
 }
 
 PortChoice KavroWindow::portChoice() const
@@ -374,6 +406,10 @@ void KavroWindow::showLook(PortLook look, const QString &about)
                                                   : QStringLiteral("Schließen"));
     m_c.Shape1->setFillColor(colours[int(look)]);
     m_c.Frame5->setEnabled(look == PortLook::Closed);
+    m_c.SendWin->setSendRefusal(
+        look == PortLook::Open
+            ? QString()
+            : lineRefusal(look == PortLook::Closed ? LineAccess::Closed : LineAccess::Away));
     showRefusal();
 }
 
@@ -384,7 +420,11 @@ void KavroWindow::showRefusal()
     QString refusal;
     if (const std::optional<KavroError> &e = m_link->lastRefusal())
         refusal = QStringLiteral("Öffnen fehlgeschlagen: %1").arg(e->description());
-    const QString lampText = m_look == PortLook::Waiting ? m_lookAbout : refusal;
+    QString lampText = m_look == PortLook::Waiting ? m_lookAbout : refusal;
+    // The lines as they are now, below what the port has to say.
+    if (m_look == PortLook::Open)
+        if (const QString lines = lineToolTip(m_port->modemLines()); !lines.isEmpty())
+            lampText = lampText.isEmpty() ? lines : lampText + u'\n' + lines;
     m_c.Shape1->setToolTip(lampText.isEmpty() ? QString() : plainToolTip(lampText, m_c.Shape1));
     if (m_portList)
         m_portList->setNotice(refusal);
@@ -398,6 +438,43 @@ HistoryWindow *KavroWindow::showHistory()
     }
     m_historyWindow->showAndRaise();
     return m_historyWindow;
+}
+
+bool KavroWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The input lines change without a word from the port: the tooltip is
+    // made anew just before it shows.
+    if (watched == m_c.Shape1 && event->type() == QEvent::ToolTip && m_look == PortLook::Open)
+        showRefusal();
+    return QWidget::eventFilter(watched, event);
+}
+
+std::optional<qint16> KavroWindow::chosenPort() const
+{
+    if (m_port->PortOpen())
+        return m_port->CommPort();
+    try {
+        return portNumber(m_c.Comport->currentText());
+    } catch (const KavroError &) {
+        return std::nullopt;
+    }
+}
+
+void KavroWindow::showLineMenu(const QPoint &at)
+{
+    // A menu of its own each time: its entries are made for the port as it
+    // is now. It goes once closed, after whatever its entry started.
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("lineMenu"));
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    fillLineMenu(menu, m_port->modemLines(), *m_pulser, chosenPort(),
+                 [this](const std::function<void()> &change) { m_reporter.run(change); });
+    menu->popup(m_c.Shape1->mapToGlobal(at));
+}
+
+void KavroWindow::sendNow(char byte)
+{
+    m_port->setOutput(textFromBytes(QByteArrayView(&byte, 1)));
 }
 
 void KavroWindow::clear_send_Click()

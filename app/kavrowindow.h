@@ -12,6 +12,8 @@
 
 class ActivityBar;
 class CommandBox;
+class CommandHistory;
+class LinePulser;
 class CommonDialog;
 class HistoryStore;
 class HistoryWindow;
@@ -51,6 +53,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -65,6 +68,12 @@ private:
     // What the handlers tell, shown.
     void showLook(PortLook look, const QString &about);
     void showRefusal();
+    // The lamp's context menu: the port's lines.
+    void showLineMenu(const QPoint &at);
+    // The port number "Beim Öffnen" is for: the open one, or the one chosen.
+    std::optional<qint16> chosenPort() const;
+    // "Sofort senden": the one byte, without terminator.
+    void sendNow(char byte);
 
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     std::unique_ptr<CommonDialog> m_ownDialog;
@@ -78,6 +87,10 @@ private:
     SerialLink *m_link = nullptr;
     PortLook m_look = PortLook::Closed;
     QString m_lookAbout;
+    // The commands sent before, for the command box's keys.
+    std::unique_ptr<CommandHistory> m_sentCommands;
+    // "Break senden" and "Reset-Puls" of the lamp's menu.
+    LinePulser *m_pulser = nullptr;
 
     // The controls the handlers' values come from and their outcomes go to,
     // by their design names.

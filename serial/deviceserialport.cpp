@@ -6,6 +6,7 @@
 #include "kavroerror.h"
 #include "networkline.h"
 #include "networkredial.h"
+#include "openlevels.h"
 #include "portstatus.h"
 #include "readpacer.h"
 
@@ -59,9 +60,27 @@ QString goneText(const QString &device)
     return QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device);
 }
 
+enum class Output { Dtr, Rts, Break };
+
+QString outputName(Output line)
+{
+    return line == Output::Dtr   ? QStringLiteral("DTR")
+           : line == Output::Rts ? QStringLiteral("RTS")
+                                 : QStringLiteral("Break");
+}
+
+QString lineRefused(Output line, bool on, const QString &device, const QString &reason)
+{
+    return QStringLiteral("%1 lässt sich am Anschluss %2 nicht %3 (%4)")
+        .arg(outputName(line), device,
+             on ? QStringLiteral("einschalten") : QStringLiteral("ausschalten"), reason);
+}
+
 } // namespace
 
-struct DeviceSerialPort::Private {
+// The modem lines are the port's own: whether they can be used follows its
+// state, which lives here.
+struct DeviceSerialPort::Private : ModemControl {
     Private(DeviceSerialPort *owner, const Environment &environment)
         : q(owner), port(new QSerialPort(owner)), env(environment), pacer(*port, owner)
     {
@@ -98,8 +117,9 @@ struct DeviceSerialPort::Private {
     std::unique_ptr<DeviceReturn> deviceReturn;
     std::unique_ptr<NetworkRedial> redial;
 
-    bool writing = false;     // setOutput is handing bytes over
-    bool writeFailed = false; // ... and a write failed meanwhile
+    bool changingLines = false; // a line is being set or read: its failure is that call's
+    bool writing = false;       // setOutput is handing bytes over
+    bool writeFailed = false;   // ... and a write failed meanwhile
     bool raiseQueued = false;
 
     // Where the bytes of the open port come from: the device, or the
@@ -257,6 +277,7 @@ struct DeviceSerialPort::Private {
     void openNetwork(const NetworkAddress &address)
     {
         NetworkLine *const opening = new NetworkLine(address, q);
+        opening->setOpenLevels(OpenLevels::load(commPort));
         net = opening;
         QObject::connect(net, &NetworkLine::readyRead, q, [this] { onReadyRead(); });
         QObject::connect(net, &NetworkLine::waitBegins, q,
@@ -323,11 +344,118 @@ struct DeviceSerialPort::Private {
             lock.reset();
             raiseError(Err::InvalidValue, settingsRefused(settingsText, path));
         }
+        setOpenLevels(path);
+    }
+
+    LineAccess lineAccess() const override
+    {
+        if (!open)
+            return LineAccess::Closed;
+        if (absent)
+            return LineAccess::Away;
+        if (net && !net->hasControlLines())
+            return LineAccess::NoControlLines;
+        return LineAccess::Full;
+    }
+    void setDtr(bool on) override { change(Output::Dtr, on); }
+    void setRts(bool on) override { change(Output::Rts, on); }
+    void setBreak(bool on) override { change(Output::Break, on); }
+
+    ModemLines lines() override
+    {
+        if (lineAccess() != LineAccess::Full || lost)
+            return {};
+        if (net) {
+            const Rfc2217Client::Lines &said = net->controlLines();
+            ModemLines now{said.dtr, said.rts, {}, {}, {}, {}};
+            if (const std::optional<quint8> state = said.modemState) {
+                now.cts = bool(*state & Rfc2217Client::ModemCts);
+                now.dsr = bool(*state & Rfc2217Client::ModemDsr);
+                now.dcd = bool(*state & Rfc2217Client::ModemDcd);
+                now.ri = bool(*state & Rfc2217Client::ModemRi);
+            }
+            return now;
+        }
+        port->clearError();
+        changingLines = true;
+        const QSerialPort::PinoutSignals is = port->pinoutSignals();
+        changingLines = false;
+        const bool unknown = port->error() != QSerialPort::NoError;
+        port->clearError();
+        if (unknown)
+            return {};
+        return {bool(is & QSerialPort::DataTerminalReadySignal),
+                bool(is & QSerialPort::RequestToSendSignal),
+                bool(is & QSerialPort::ClearToSendSignal),
+                bool(is & QSerialPort::DataSetReadySignal),
+                bool(is & QSerialPort::DataCarrierDetectSignal),
+                bool(is & QSerialPort::RingIndicatorSignal)};
+    }
+
+    // One line of the device set; the system's reason when it refuses.
+    bool setOnDevice(Output line, bool on, QString &reason)
+    {
+        port->clearError();
+        changingLines = true;
+        const bool done = line == Output::Dtr   ? port->setDataTerminalReady(on)
+                          : line == Output::Rts ? port->setRequestToSend(on)
+                                                : port->setBreakEnabled(on);
+        changingLines = false;
+        reason = port->errorString();
+        port->clearError();
+        return done;
+    }
+
+    void change(Output line, bool on)
+    {
+        checkLineAccess(lineAccess());
+        if (lost)
+            raiseError(lostNumber, lostText);
+        if (net) {
+            using C = Rfc2217Client::Control;
+            static const C controls[3][2] = {
+                {C::DtrOff, C::DtrOn}, {C::RtsOff, C::RtsOn}, {C::BreakOff, C::BreakOn}};
+            if (!net->setControl(controls[int(line)][on]))
+                raiseError(Err::PortIo,
+                           lineRefused(line, on, device,
+                                       QStringLiteral("der Server meldet sie unverändert")));
+            return;
+        }
+        QString reason;
+        if (!setOnDevice(line, on, reason))
+            raiseError(Err::PortIo, lineRefused(line, on, device, reason));
+        if (line == Output::Break)
+            return;
+        // A driver may take a change it cannot make without a word: what
+        // the device reports afterwards is what counts.
+        const ModemLines now = lines();
+        const std::optional<bool> is = line == Output::Dtr ? now.dtr : now.rts;
+        if (is && *is != on)
+            raiseError(
+                Err::PortIo,
+                lineRefused(line, on, device, QStringLiteral("das Gerät meldet sie unverändert")));
+    }
+
+    // "Beim Öffnen" on a device just opened. The system raised both lines
+    // as it opened it (Linux has no way to open a port without that); a line
+    // to stay low is lowered now, before anything is sent. A refusal does
+    // not cost the opening.
+    void setOpenLevels(const QString &path)
+    {
+        const OpenLevels levels = OpenLevels::load(commPort);
+        for (const auto &[line, on] :
+             {std::pair{Output::Dtr, levels.dtr}, {Output::Rts, levels.rts}}) {
+            QString reason;
+            if (!on && !setOnDevice(line, false, reason))
+                Q_EMIT q->Failed(
+                    KavroError(Err::PortIo, lineRefused(line, false, path, reason) +
+                                                QStringLiteral(" (Einstellung „Beim Öffnen“)")));
+        }
     }
 
     void onError(QSerialPort::SerialPortError error)
     {
-        if (!open || lost || absent)
+        if (!open || lost || absent || changingLines)
             return;
         switch (error) {
         case QSerialPort::ResourceError:
@@ -562,6 +690,11 @@ void DeviceSerialPort::setOutput(const QString &text)
     }
     d->port->clearError();
     Q_EMIT bytesSent(bytes);
+}
+
+ModemControl &DeviceSerialPort::modemLines()
+{
+    return *d;
 }
 
 void DeviceSerialPort::cancelWait()

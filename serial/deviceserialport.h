@@ -11,6 +11,11 @@
 // The serial port component over QSerialPort, for real devices (and the
 // pseudo-terminals of tests and the simulated instrument), or over a
 // NetworkLine for a port on a serial server.
+//
+// At every opening (and when a vanished device comes back) DTR and RTS take
+// the levels kept for the port number ("Beim Öffnen", OpenLevels) before
+// anything is sent; a device that refuses is told through Failed and the
+// port opens all the same.
 class DeviceSerialPort : public SerialPort
 {
     Q_OBJECT
@@ -39,6 +44,9 @@ public:
     void setSettings(const QString &settings) override;
     void setOutput(const QString &text) override;
     void cancelWait() override;
+    // DTR and RTS read back from the device after each change; a refusal is
+    // 8020 with the system's reason. A tcp:// port has none.
+    ModemControl &modemLines() override;
 
     const Environment &environment() const;
 

@@ -96,6 +96,35 @@ bool NetworkLine::setLine(const LineSettings &settings)
     return m_codec.verdict(m_asked) != Rfc2217Client::Verdict::Differs;
 }
 
+bool NetworkLine::setControl(Rfc2217Client::Control control)
+{
+    using C = Rfc2217Client::Control;
+    if (m_state != State::Open || !hasControlLines())
+        return true;
+    const bool on = control == C::DtrOn || control == C::RtsOn;
+    const auto answer = [this, control]() -> std::optional<bool> {
+        const Rfc2217Client::Lines &lines = m_codec.lines();
+        if (control == C::DtrOn || control == C::DtrOff)
+            return lines.dtr;
+        return lines.rts;
+    };
+    m_socket->write(m_codec.requestControl(control));
+    // What servers answer to a break differs (ser2net's answer to the end
+    // of one may repeat its start), and nothing shows the break's state:
+    // the request goes out and is not waited for.
+    if (control == C::BreakOn || control == C::BreakOff)
+        return true;
+    m_asking = true;
+    m_bound->start(AnswerBoundMs);
+    waitUntil([&] { return !m_asking || answer().has_value(); });
+    m_asking = false;
+    m_bound->stop();
+    // A server that does not answer leaves the line unknown, which is what
+    // the menu then shows; only an answer to the contrary is a refusal.
+    const std::optional<bool> now = answer();
+    return !now || *now == on;
+}
+
 void NetworkLine::waitUntil(const std::function<bool()> &done)
 {
     if (done())
@@ -280,6 +309,15 @@ void NetworkLine::succeed()
     m_bound->stop();
     m_asking = false;
     m_state = State::Open;
+    // On the same stream as the data, ahead of it: the server sets the lines
+    // before it hands the device the first byte. Its answers tell how the
+    // lines are.
+    if (hasControlLines()) {
+        using C = Rfc2217Client::Control;
+        m_socket->write(m_codec.requestModemNotices() +
+                        m_codec.requestControl(m_openLevels.dtr ? C::DtrOn : C::DtrOff) +
+                        m_codec.requestControl(m_openLevels.rts ? C::RtsOn : C::RtsOff));
+    }
     QIODevice::open(QIODevice::ReadWrite);
     Q_EMIT opened();
     if (m_pos < m_data.size())

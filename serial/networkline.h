@@ -2,6 +2,7 @@
 
 #include "linesettings.h"
 #include "networkaddress.h"
+#include "openlevels.h"
 #include "rfc2217.h"
 
 #include <QByteArray>
@@ -22,6 +23,9 @@ class QTimer;
 // Opening connects (at most 5 s, name lookup included), then on an
 // rfc2217:// port agrees on binary transmission and the COM-PORT-OPTION and
 // sets the line; the device reads as open (isOpen()) only once that is done.
+// A server that took the COM-PORT-OPTION is then asked for DTR and RTS at
+// their levels for opening and to tell every change of the input lines,
+// before any data goes out.
 class NetworkLine : public QIODevice
 {
     Q_OBJECT
@@ -49,6 +53,19 @@ public:
     // Sets the line of an open port; false when the server answered with
     // another value than asked. Waits for the answers as open() does.
     bool setLine(const LineSettings &settings);
+
+    // DTR and RTS at every opening from now on (a call back after a dropped
+    // connection included); both on unless told otherwise.
+    void setOpenLevels(const OpenLevels &levels) { m_openLevels = levels; }
+    // Whether the port has modem lines: an rfc2217:// port whose server took
+    // the COM-PORT-OPTION.
+    bool hasControlLines() const { return telnet() && m_codec.comPortAgreed(); }
+    // What the server said of the lines (its answers and notices).
+    const Rfc2217Client::Lines &controlLines() const { return m_codec.lines(); }
+    // Asks the server for a line change and waits for its answer as
+    // setLine() does; false when it answered that the line is otherwise. A
+    // break is asked for and not waited for.
+    bool setControl(Rfc2217Client::Control control);
 
     void close() override;
     // Closes and deletes the line once it is safe to (not inside its own wait).
@@ -91,7 +108,8 @@ private:
     QTimer *const m_bound;
     Rfc2217Client m_codec;
     Rfc2217Client::Line m_asked;
-    bool m_asking = false; // settings sent and not yet answered in full
+    bool m_asking = false; // settings or a line change sent and not yet answered
+    OpenLevels m_openLevels;
     State m_state = State::Closed;
 
     // Received line bytes not read yet.

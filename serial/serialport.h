@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kavroerror.h"
+#include "modemlines.h"
 
 #include <QByteArrayView>
 #include <QObject>
@@ -35,6 +36,10 @@ public:
     // Queues the whole text for sending, one byte per character; a character
     // without a byte in the code page goes out as "?".
     virtual void setOutput(const QString &text) = 0;
+
+    // The port's modem lines and break, for as long as the port lives; what
+    // they can do follows the port (closed, open, its device away).
+    virtual ModemControl &modemLines() = 0;
 
     // Ends a wait for the port (blockingWait) at once: the call that waits
     // fails as a cancelled one.

@@ -61,6 +61,7 @@ public:
         step(QStringLiteral("Settings=") + settings);
     }
     void setOutput(const QString &) override { step(QStringLiteral("Output")); }
+    ModemControl &modemLines() override { return m_lines; }
     // The far end sends: the bytes wait, and the port raises its event.
     void receive(const QByteArray &bytes)
     {
@@ -86,6 +87,28 @@ private:
             raiseError(failWith);
     }
     bool m_open = false;
+
+    // Lines that are there while the port is open and take every change.
+    struct Lines : ModemControl {
+        FakePort &port;
+        ModemLines state{true, true, false, false, false, false};
+        explicit Lines(FakePort &p) : port(p) {}
+        LineAccess lineAccess() const override
+        {
+            return port.m_open ? LineAccess::Full : LineAccess::Closed;
+        }
+        void set(const char *name, bool on, std::optional<bool> *line)
+        {
+            checkLineAccess(lineAccess());
+            port.step(QStringLiteral("%1=%2").arg(QLatin1String(name)).arg(int(on)));
+            if (line)
+                *line = on;
+        }
+        void setDtr(bool on) override { set("DTR", on, &state.dtr); }
+        void setRts(bool on) override { set("RTS", on, &state.rts); }
+        void setBreak(bool on) override { set("Break", on, nullptr); }
+        ModemLines lines() override { return port.m_open ? state : ModemLines{}; }
+    } m_lines{*this};
 };
 
 // Message boxes answered by the test.

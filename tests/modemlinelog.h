@@ -53,12 +53,19 @@ public:
     // The input lines the device reports from now on: any of "CTS DSR DCD RI".
     bool setInputs(const QString &device, const QByteArray &lines) const
     {
-        return writeFile(
-            m_folder.filePath(QString(device).remove(QStringLiteral("/dev/pts/")).prepend("pts") +
-                              ".in"),
-            lines);
+        return writeFile(deviceFile(device, ".in"), lines);
+    }
+    // The requests the device refuses from now on: any of "DTR RTS BREAK".
+    bool refuse(const QString &device, const QByteArray &lines) const
+    {
+        return writeFile(deviceFile(device, ".refuse"), lines);
     }
 
 private:
+    QString deviceFile(const QString &device, const char *suffix) const
+    {
+        return m_folder.filePath(
+            QString(device).remove(QStringLiteral("/dev/pts/")).prepend("pts") + suffix);
+    }
     QTemporaryDir m_folder;
 };

@@ -5,6 +5,7 @@
 // command box's control bytes, hex bytes, sending at once and history keys.
 
 #include "commandhistory.h"
+#include "deviceserialport.h"
 #include "fakes.h"
 #include "hexbytes.h"
 #include "lampmenu.h"
@@ -24,6 +25,8 @@
 using Control = Rfc2217Client::Control;
 Q_DECLARE_METATYPE(LineAccess)
 Q_DECLARE_METATYPE(ModemLines)
+Q_DECLARE_METATYPE(OpenLevels)
+Q_DECLARE_METATYPE(Ser2NetServer::Accepter)
 
 static qint64 nowNs()
 {
@@ -60,6 +63,23 @@ private:
         times.append(nowNs());
         if (line)
             *line = on;
+    }
+};
+
+// A real port whose number 5 is a link to the device or server address.
+struct LinkedPort {
+    QTemporaryDir links;
+    std::unique_ptr<DeviceSerialPort> port;
+    QStringList told; // what it reported through Failed
+    explicit LinkedPort(const QString &target)
+    {
+        if (!QFile::link(target, links.filePath("com5")))
+            return;
+        port = std::make_unique<DeviceSerialPort>(DeviceSerialPort::Environment{
+            PortMap(links.path(), [] { return QStringList(); }), {links.path()}});
+        QObject::connect(port.get(), &SerialPort::Failed,
+                         [this](const KavroError &e) { told.append(e.text()); });
+        port->setCommPort(5);
     }
 };
 
@@ -191,6 +211,258 @@ private Q_SLOTS:
                    (Rfc2217Client::ModemDsr | Rfc2217Client::ModemRi | Rfc2217Client::ModemDcd);
         }));
         QVERIFY(data.isEmpty());
+    }
+
+    // The port's own lines on a device, at the level of the system calls:
+    // each change is one request and is read back; "Beim Öffnen" lowers a
+    // line at the opening; a refused change is 8020 with the system's reason
+    // and leaves the line as the device has it; a refusal at the opening is
+    // told once and the port opens all the same. Closed, nothing is asked.
+    void devicePortLines_data()
+    {
+        QTest::addColumn<OpenLevels>("levels");
+        QTest::addColumn<QByteArray>("refuse"); // what the device refuses
+        // "DTR 0", "RTS 1", "BREAK 1"; "pulse DTR"; "in CTS ..." (input lines)
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("logged"); // after the opening
+        QTest::addColumn<ModemLines>("lines");   // read at the end
+        QTest::addColumn<int>("error");          // of the last step
+        QTest::addColumn<int>("told");           // through Failed, at the opening
+        const OpenLevels on;
+        const ModemLines up{true, true, false, false, false, false};
+        QTest::newRow("set and read back")
+            << on << QByteArray() << QStringList{"DTR 0", "RTS 0", "RTS 1", "in CTS DCD"}
+            << QStringList{"DTR 0", "RTS 0", "RTS 1"}
+            << ModemLines{false, true, true, false, true, false} << 0 << 0;
+        QTest::newRow("Beim Öffnen: both off")
+            << OpenLevels{false, false} << QByteArray() << QStringList()
+            << QStringList{"DTR 0", "RTS 0"} << ModemLines{false, false, false, false, false, false}
+            << 0 << 0;
+        QTest::newRow("Beim Öffnen: RTS off")
+            << OpenLevels{true, false} << QByteArray() << QStringList() << QStringList{"RTS 0"}
+            << ModemLines{true, false, false, false, false, false} << 0 << 0;
+        QTest::newRow("break and reset pulse")
+            << on << QByteArray() << QStringList{"BREAK 1", "BREAK 0", "pulse RTS"}
+            << QStringList{"BREAK 1", "BREAK 0", "RTS 0", "RTS 1"} << up << 0 << 0;
+        QTest::newRow("RTS refused")
+            << on << QByteArray("RTS") << QStringList{"DTR 0", "RTS 0"}
+            << QStringList{"DTR 0", "RTS 0 refused"}
+            << ModemLines{false, true, false, false, false, false} << 8020 << 0;
+        QTest::newRow("break refused") << on << QByteArray("BREAK") << QStringList{"BREAK 1"}
+                                       << QStringList{"BREAK 1 refused"} << up << 8020 << 0;
+        QTest::newRow("refused at the opening")
+            << OpenLevels{false, false} << QByteArray("DTR") << QStringList()
+            << QStringList{"DTR 0 refused", "RTS 0"}
+            << ModemLines{true, false, false, false, false, false} << 0 << 8020;
+    }
+    void devicePortLines()
+    {
+        QFETCH(OpenLevels, levels);
+        QFETCH(QByteArray, refuse);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, logged);
+        QFETCH(ModemLines, lines);
+        QFETCH(int, error);
+        QFETCH(int, told);
+        FarEnd pty;
+        QVERIFY(pty.isValid());
+        ModemLineLog log;
+        QVERIFY(log.refuse(pty.slavePath(), refuse));
+        OpenLevels::save(5, levels);
+        LinkedPort linked(pty.slavePath());
+        QVERIFY(linked.port);
+        ModemControl &control = linked.port->modemLines();
+        QCOMPARE(control.lineAccess(), LineAccess::Closed);
+        QCOMPARE(errorOf([&] { control.setDtr(false); }), 8012);
+
+        linked.port->setPortOpen(true);
+        QCOMPARE(control.lineAccess(), LineAccess::Full);
+        const QString reason = qt_error_string(EINVAL);
+        QCOMPARE(linked.told.size(), told ? 1 : 0);
+        if (told)
+            QVERIFY2(linked.told[0].startsWith("Fehler 8020: ") && linked.told[0].contains(reason),
+                     qPrintable(linked.told[0]));
+        QString failure;
+        for (const QString &step : steps) {
+            const bool on = step.endsWith('1');
+            failure.clear();
+            try {
+                if (step.startsWith("DTR"))
+                    control.setDtr(on);
+                else if (step.startsWith("RTS"))
+                    control.setRts(on);
+                else if (step.startsWith("BREAK"))
+                    control.setBreak(on);
+                else if (step.startsWith("in "))
+                    QVERIFY(log.setInputs(pty.slavePath(), step.mid(3).toLatin1()));
+                else {
+                    LinePulser pulser(control);
+                    QSignalSpy finished(&pulser, &LinePulser::finished);
+                    pulser.pulse(LinePulser::Line::Rts);
+                    QVERIFY(finished.wait(5000));
+                }
+            } catch (const KavroError &e) {
+                QCOMPARE(e.number(), error);
+                failure = e.description();
+            }
+        }
+        QCOMPARE(failure.isEmpty(), error == 0);
+        if (error)
+            QVERIFY2(failure.contains(reason), qPrintable(failure));
+        QStringList requests = log.requests(pty.slavePath());
+        requests.removeAll("OPEN");
+        QCOMPARE(requests, logged);
+        QCOMPARE(control.lines(), lines);
+        // Whatever the lines did, the bytes pass.
+        linked.port->setOutput("x");
+        QCOMPARE(pty.receive(1), QByteArray("x"));
+        linked.port->setPortOpen(false);
+        QCOMPARE(control.lineAccess(), LineAccess::Closed);
+        QCOMPARE(control.lines(), ModemLines{});
+    }
+
+    // The same port on a serial server: "Beim Öffnen", a line change and a
+    // break reach the server's device through the real ser2net, and the
+    // lines read back are the server's answers. A tcp:// port has none.
+    void networkPortLines_data()
+    {
+        QTest::addColumn<Ser2NetServer::Accepter>("accepter");
+        QTest::newRow("rfc2217") << Ser2NetServer::Accepter::Rfc2217;
+        QTest::newRow("tcp") << Ser2NetServer::Accepter::RawTcp;
+    }
+    void networkPortLines()
+    {
+        QFETCH(Ser2NetServer::Accepter, accepter);
+        if (!Ser2NetServer::available())
+            QSKIP("ser2net is not installed (scripts/setup.sh --test installs it)");
+        FarEnd pty;
+        QVERIFY(pty.isValid());
+        ModemLineLog log;
+        Ser2NetServer server(log.folder(), pty.slavePath(), accepter);
+        server.setEnvironment("LD_PRELOAD", KAVRO_MODEMLINES_LIBRARY);
+        server.setEnvironment("KAVRO_MODEMLINES", log.folder());
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        OpenLevels::save(5, {false, true});
+        LinkedPort linked(server.url());
+        QVERIFY(linked.port);
+        ModemControl &control = linked.port->modemLines();
+        linked.port->setPortOpen(true);
+        if (accepter == Ser2NetServer::Accepter::RawTcp) {
+            QCOMPARE(control.lineAccess(), LineAccess::NoControlLines);
+            QCOMPARE(errorOf([&] { control.setDtr(false); }), 380);
+            QCOMPARE(control.lines(), ModemLines{});
+            return;
+        }
+        QCOMPARE(control.lineAccess(), LineAccess::Full);
+        auto since = [&](const QString &request) {
+            const QStringList all = log.requests(pty.slavePath());
+            return all.mid(all.lastIndexOf(request) + 1);
+        };
+        // The levels went out ahead of the first byte.
+        linked.port->setOutput("x");
+        QCOMPARE(pty.receive(1), QByteArray("x"));
+        // (ser2net ends any break of its own when it opens the device, and
+        // sets both lines at once, so a line already where asked is no request.)
+        QCOMPARE(since("OPEN").filter(QRegularExpression("^(DTR|RTS) ")), QStringList{"DTR 0"});
+        QTRY_COMPARE(control.lines().dtr, std::optional<bool>(false));
+        QCOMPARE(control.lines().rts, std::optional<bool>(true));
+
+        control.setDtr(true);
+        QCOMPARE(control.lines().dtr, std::optional<bool>(true));
+        control.setBreak(true);
+        control.setBreak(false);
+        QTRY_COMPARE(since("DTR 0"), (QStringList{"DTR 1", "BREAK 1", "BREAK 0"}));
+    }
+
+    // Through the window as the operator does it: the lamp's menu changes
+    // the real line, and the menu and the tooltip show the line as the
+    // device has it afterwards; a refusal is told once, with its reason.
+    void lampMenuInWindow_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QByteArray>("refuse");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QString>("tip"); // the outputs after it
+        QTest::newRow("DTR") << "DTR" << QByteArray() << "DTR 0"
+                             << "Ausgänge: DTR aus, RTS an";
+        QTest::newRow("RTS refused") << "RTS" << QByteArray("RTS") << "RTS 0 refused"
+                                     << "Ausgänge: DTR an, RTS an";
+    }
+    void lampMenuInWindow()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QByteArray, refuse);
+        QFETCH(QString, logged);
+        QFETCH(QString, tip);
+        FarEnd pty;
+        QVERIFY(pty.isValid());
+        ModemLineLog log;
+        QVERIFY(log.refuse(pty.slavePath(), refuse));
+        OpenLevels::save(5, {});
+        LinkedPort linked(pty.slavePath());
+        QVERIFY(linked.port);
+        Rig rig(linked.port.release());
+        rig.f.Comport->setEditText("5");
+        rig.f.Verbind->click();
+        QCOMPARE(rig.lamp(), Lamp::Green);
+        QVERIFY(shownToolTip(rig.f.Shape1).startsWith("Ausgänge: DTR an, RTS an\n"));
+
+        const QPoint middle = rig.f.Shape1->rect().center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, middle,
+                                rig.f.Shape1->mapToGlobal(middle));
+        QApplication::sendEvent(rig.f.Shape1, &click);
+        QMenu *menu = rig.window.findChild<QMenu *>("lineMenu");
+        QVERIFY(menu && menu->isVisible());
+        QAction *line = menuEntry(menu, entry);
+        QVERIFY(line->isEnabled() && line->isChecked());
+        line->trigger();
+        QCOMPARE(log.requests(pty.slavePath()).last(), logged);
+        QCOMPARE(line->isChecked(), !refuse.isEmpty()); // off, or on as it stayed
+        if (refuse.isEmpty())
+            QVERIFY2(rig.boxes.shown.isEmpty(), qPrintable(rig.boxes.shown.join('\n')));
+        else
+            QVERIFY2(rig.boxes.toldOnly(8020, entry + " lässt sich am Anschluss") &&
+                         rig.boxes.shown[0].contains(qt_error_string(EINVAL)),
+                     qPrintable(rig.boxes.shown.join('\n')));
+        menu->hide();
+        QVERIFY(shownToolTip(rig.f.Shape1).startsWith(tip + '\n'));
+    }
+
+    // "Sofort senden" in the window: the one byte goes out, nothing else,
+    // and the command stays; while the port is closed the entries are
+    // disabled under the reason. A command sent is kept for the history keys
+    // in the state folder.
+    void sendNowInWindow()
+    {
+        FarEnd pty;
+        QVERIFY(pty.isValid());
+        LinkedPort linked(pty.slavePath());
+        QVERIFY(linked.port);
+        Rig rig(linked.port.release());
+        CommandBox *box = rig.f.SendWin;
+        box->setText("AT");
+        std::unique_ptr<QMenu> closed(box->createContextMenu());
+        QCOMPARE(menuEntry(closed.get(), "Sofort senden")->menu()->actions().first()->text(),
+                 lineRefusal(LineAccess::Closed));
+        QVERIFY(!menuEntry(closed.get(), "Sofort senden/ETX (Strg+C)")->isEnabled());
+
+        rig.f.Comport->setEditText("5");
+        rig.f.Verbind->click();
+        QCOMPARE(rig.lamp(), Lamp::Green);
+        std::unique_ptr<QMenu> open(box->createContextMenu());
+        QAction *etx = menuEntry(open.get(), "Sofort senden/ETX (Strg+C)");
+        QVERIFY(etx->isEnabled());
+        etx->trigger();
+        QCOMPARE(receiveWhileRunning(pty, 1), QByteArray("\x03"));
+        QCOMPARE(box->text(), QStringLiteral("AT"));
+
+        rig.control<QPushButton>("send_win")->click();
+        QCOMPARE(receiveWhileRunning(pty, 3), QByteArray("AT\r"));
+        QVERIFY(rig.boxes.shown.isEmpty());
+        box->setText(QString());
+        QTest::keyClick(box, Qt::Key_Up);
+        QCOMPARE(box->text(), QStringLiteral("AT"));
+        QCOMPARE(CommandHistory().commands(), QStringList{"AT"});
     }
 
     // "Break senden" and "Reset-Puls": the first half at once, the second

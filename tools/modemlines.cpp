@@ -6,12 +6,16 @@
 // pseudo-terminal slaves as a UART's driver would, and appends each to
 // FOLDER/requests (a TIOCMSET as the lines it changes), one line each:
 //
-//     <CLOCK_MONOTONIC in ns> pts/<n> OPEN | DTR 0|1 | RTS 0|1 | BREAK 0|1
+//     <CLOCK_MONOTONIC in ns> pts/<n> OPEN | DTR 0|1 | RTS 0|1 | BREAK 0|1 [refused]
 //
 // The output lines are kept per device and process, and raised when the
 // device is opened, as the kernel raises them on a real port. The input lines
 // come from FOLDER/pts<n>.in, written by the test: any of the words CTS, DSR,
-// DCD and RI. Without the variable every call goes to the system unchanged.
+// DCD and RI. A device without some of its lines is FOLDER/pts<n>.refuse,
+// naming any of DTR, RTS and BREAK: a request for one of those fails with
+// EINVAL, as a driver refuses a line the chip does not have, and is recorded
+// as "DTR 0 refused" and so on. Without the variable every call goes to the
+// system unchanged.
 //
 // The calls caught are the library functions programs call: ioctl (QSerialPort
 // and ser2net set the lines and the break through it), tcsendbreak (glibc's
@@ -112,12 +116,15 @@ void record(int pts, const char *what)
     close(fd);
 }
 
-// The input lines the test set for the device.
-int inputs(int pts)
+constexpr int RefuseBreak = 0x10000; // beside the TIOCM_ bits
+
+// The lines named in the test's file for the device ("in" or "refuse"), as
+// TIOCM_ bits.
+int named(int pts, const char *what)
 {
     const char *dir = folder();
     char path[4096], text[256] = {};
-    if (!dir || snprintf(path, sizeof path, "%s/pts%d.in", dir, pts) >= int(sizeof path))
+    if (!dir || snprintf(path, sizeof path, "%s/pts%d.%s", dir, pts, what) >= int(sizeof path))
         return 0;
     static const OpenFn realOpen = next<OpenFn>("open");
     const int fd = realOpen(path, O_RDONLY | O_CLOEXEC);
@@ -139,8 +146,32 @@ int inputs(int pts)
             bits |= TIOCM_CAR;
         else if (!strcmp(word, "RI"))
             bits |= TIOCM_RNG;
+        else if (!strcmp(word, "DTR"))
+            bits |= TIOCM_DTR;
+        else if (!strcmp(word, "RTS"))
+            bits |= TIOCM_RTS;
+        else if (!strcmp(word, "BREAK"))
+            bits |= RefuseBreak;
     }
     return bits;
+}
+
+int inputs(int pts)
+{
+    return named(pts, "in") & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG);
+}
+
+// Whether the device refuses a request for the lines in `mask`; records it if so.
+bool refused(int pts, int mask, bool on)
+{
+    const int refuse = named(pts, "refuse") & mask;
+    if (!refuse)
+        return false;
+    record(pts, refuse & TIOCM_DTR   ? (on ? "DTR 1 refused" : "DTR 0 refused")
+                : refuse & TIOCM_RTS ? (on ? "RTS 1 refused" : "RTS 0 refused")
+                                     : (on ? "BREAK 1 refused" : "BREAK 0 refused"));
+    errno = EINVAL;
+    return true;
 }
 
 // Sets the output lines in `mask` to `on`, recording each one asked for.
@@ -160,6 +191,8 @@ void change(int pts, int mask, bool on)
 // A timed break, as the kernel sends it: on, the time, off.
 int timedBreak(int pts, int ms)
 {
+    if (refused(pts, RefuseBreak, true))
+        return -1;
     record(pts, "BREAK 1");
     timespec wait{ms / 1000, long(ms % 1000) * 1000000L};
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
@@ -180,25 +213,33 @@ bool answer(int pts, unsigned long request, void *arg, int &result)
         pthread_mutex_unlock(&lock);
         return true;
     case TIOCMBIS:
-        change(pts, *static_cast<const int *>(arg), true);
+    case TIOCMBIC: {
+        const int bits = *static_cast<const int *>(arg);
+        if (refused(pts, bits, request == TIOCMBIS))
+            result = -1;
+        else
+            change(pts, bits, request == TIOCMBIS);
         return true;
-    case TIOCMBIC:
-        change(pts, *static_cast<const int *>(arg), false);
-        return true;
+    }
     case TIOCMSET: { // the lines it changes
         const int bits = *static_cast<const int *>(arg) & (TIOCM_DTR | TIOCM_RTS);
         pthread_mutex_lock(&lock);
         const int was = device(pts).bits;
         pthread_mutex_unlock(&lock);
+        if (refused(pts, bits & ~was, true) || refused(pts, ~bits & was, false)) {
+            result = -1;
+            return true;
+        }
         change(pts, bits & ~was, true);
         change(pts, ~bits & was, false);
         return true;
     }
     case TIOCSBRK:
-        record(pts, "BREAK 1");
-        return true;
     case TIOCCBRK:
-        record(pts, "BREAK 0");
+        if (refused(pts, RefuseBreak, request == TIOCSBRK))
+            result = -1;
+        else
+            record(pts, request == TIOCSBRK ? "BREAK 1" : "BREAK 0");
         return true;
     case TCSBRK: // a zero argument sends a break of a quarter second
         if (reinterpret_cast<long>(arg) != 0)
