@@ -10,7 +10,7 @@ constexpr char Iac = char(255);
 constexpr quint8 Dont = 254, Do = 253, Wont = 252, Will = 251, Sb = 250, Se = 240;
 constexpr char Cr = '\r';
 
-constexpr quint8 OptSuppressGoAhead = 3, OptComPortControl = 44;
+constexpr quint8 OptSuppressGoAhead = 3;
 
 // COM-PORT-OPTION requests; the server's answers carry the same number + 100.
 constexpr quint8 SetBaudRate = 1, SetDataSize = 2, SetParity = 3, SetStopSize = 4;
@@ -50,7 +50,7 @@ void appendCommand(QByteArray &out, quint8 verb, quint8 option)
 
 void appendComPort(QByteArray &out, quint8 request, QByteArrayView value)
 {
-    out.append(Iac).append(char(Sb)).append(char(OptComPortControl)).append(char(request));
+    out.append(Iac).append(char(Sb)).append(char(Rfc2217Client::OptComPort)).append(char(request));
     for (char c : value) {
         out.append(c);
         if (c == Iac)
@@ -65,7 +65,8 @@ void appendComPort(QByteArray &out, quint8 request, QByteArrayView value)
 // own echo is all the operator should see.
 bool acceptable(bool ours, quint8 option)
 {
-    return option == 0 || option == OptSuppressGoAhead || (ours && option == OptComPortControl);
+    return option == 0 || option == OptSuppressGoAhead ||
+           (ours && option == Rfc2217Client::OptComPort);
 }
 
 } // namespace

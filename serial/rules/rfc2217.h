@@ -96,8 +96,10 @@ public:
     // the server (answers to its option requests) to `reply`.
     void decode(QByteArrayView in, QByteArray &data, QByteArray &reply);
 
-    const Answers &answers() const { return m_answers; }
     Verdict verdict(const Line &asked) const;
+
+    // The telnet option of serial servers (RFC 2217).
+    static constexpr quint8 OptComPort = 44;
 
     // Whether we send, and the server sends, in binary mode (else NVT rules
     // apply to CR in that direction).
@@ -123,7 +125,6 @@ private:
     enum OptionState : quint8 { No, Yes, WantNo, WantYes };
     enum Side { Us, Him };
     static constexpr quint8 OptBinary = 0;
-    static constexpr quint8 OptComPort = 44;
 
     enum class Parse : quint8 { Data, Iac, Verb, Sb, SbIac };
 
