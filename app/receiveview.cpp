@@ -236,16 +236,7 @@ void ReceiveView::changeEvent(QEvent *event)
         m_cells.forget();
     if (event->type() == QEvent::FontChange) {
         m_cells.setFont(font());
-        {
-            // What the operator chose last time; bytes as they are by default.
-            QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
-            settings.beginGroup(QStringLiteral("Empfang"));
-            const Charset charset = charsetNamed(
-                settings.value(QStringLiteral("Zeichensatz")).toString(), Charset::Windows1252);
-            const bool colours = settings.value(QStringLiteral("Farben"), false).toBool();
-            m_decoding = {charset, colours};
-            decodeAgain();
-        }
+        decodeAgain(); // the cells' widths changed
         m_layout.cellsChanged();
         relayout();
         updateScrollBar(false);

@@ -14,28 +14,13 @@ out=${1:-$here/docs/linemenu.png}
 
 . "$here/scripts/xsession.sh"
 
-export XDG_CONFIG_HOME="$work/config"
-links="$XDG_CONFIG_HOME/kavro/ports"
-"$build/tools/kavro-instrument" --link-dir "$links" --port 3 >/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -L "$links/com3" ] && break; sleep 0.05; done
+start_instrument 3
 mkdir -p "$work/lines"
 device=$(readlink "$links/com3")
 echo "CTS DSR" >"$work/lines/pts${device##*/}.in"
-
-LD_PRELOAD="$build/tools/libkavro_modemlines.so" KAVRO_MODEMLINES="$work/lines" \
-    QT_QPA_PLATFORM=xcb "$build/app/kavro" &
-pids+=($!)
-window=$(xdotool search --sync --onlyvisible --name "Kavro" | head -n1)
-xdotool windowmove "$window" 0 0 windowfocus --sync "$window"
-sleep 0.5
-
-# ComPort 3 typed into its box, then "Öffnen", then a right click on the lamp
-# (positions in the window's client area).
-xdotool mousemove --window "$window" 170 50 click 1 key ctrl+a type 3
-xdotool mousemove --window "$window" 92 44 click 1
-sleep 0.5
-xdotool mousemove --window "$window" 24 44 click 3
+start_window LD_PRELOAD="$build/tools/libkavro_modemlines.so" KAVRO_MODEMLINES="$work/lines"
+open_port 3
+xdotool mousemove --window "$window" 24 44 click 3   # a right click on the lamp
 sleep 0.8
 
 mkdir -p "$(dirname "$out")"

@@ -14,17 +14,9 @@ out=${1:-$here/docs/portlist.png}
 
 . "$here/scripts/xsession.sh"
 
-links="$XDG_CONFIG_HOME/kavro/ports"
-"$build/tools/kavro-instrument" --link-dir "$links" --port 3 >/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -L "$links/com3" ] && break; sleep 0.05; done
+start_instrument 3
 ln -s /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0 "$links/com5"
-
-QT_QPA_PLATFORM=xcb "$build/app/kavro" &
-pids+=($!)
-window=$(xdotool search --sync --onlyvisible --name "Kavro" | head -n1)
-xdotool windowmove "$window" 0 0 windowfocus --sync "$window"
-sleep 0.5
+start_window
 
 # The arrow of the ComPort box, in the window's client area.
 xdotool mousemove --window "$window" 200 50 click 1
