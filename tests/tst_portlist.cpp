@@ -291,6 +291,44 @@ private Q_SLOTS:
         QCOMPARE(box->currentText(), QStringLiteral("3"));
     }
 
+    // The words as the list paints them: each row its own, ending where
+    // their width says, the long ones cut short inside the list.
+    void paintedRows()
+    {
+        QComboBox *box = rig->f.Comport;
+        box->showPopup();
+        QAbstractItemView *view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        const QImage image = view->viewport()->grab().toImage();
+        const QFontMetrics metrics(view->font());
+        // The rightmost pixel of ink in row n, the ground taken at its end.
+        auto inkRight = [&](int n) {
+            const QRect r = view->visualRect(box->model()->index(n - 1, 0));
+            int right = -1;
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                const QRgb ground = image.pixel(r.right() - 1, y);
+                for (int x = r.left(); x < r.right() - 1; ++x) {
+                    if (image.pixel(x, y) != ground)
+                        right = std::max(right, x);
+                }
+            }
+            return right;
+        };
+        auto width = [&](int n) { return metrics.horizontalAdvance(words(n)); };
+        QVERIFY(std::abs(inkRight(8) - inkRight(10)) <= 1); // both "kein Gerät"
+        for (const int n : {2, 7, 9}) {
+            const int expected = width(n) - width(8);
+            QVERIFY2(std::abs(inkRight(n) - inkRight(8) - expected) <= 3,
+                     qPrintable(QStringLiteral("row %1: %2 against %3")
+                                    .arg(n)
+                                    .arg(inkRight(n) - inkRight(8))
+                                    .arg(expected)));
+        }
+        for (int n = 1; n <= 10; ++n)
+            QVERIFY(inkRight(n) < view->viewport()->width() - 1);
+        box->hidePopup();
+    }
+
     // A link text of 4,000 characters beside item 8 and 300 ports: the list
     // and the tooltips stay on the screen, the row's words whole in its own
     // tooltip, the typed number's words first and whole in the box's.
