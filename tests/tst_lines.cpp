@@ -411,17 +411,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("how"); // "menu:…", "hex:…", "paste:…", "set:…"
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("boxed");
-        QTest::newRow("menu DEL") << "menu:Steuerzeichen einfügen/DEL"
-                                  << "\x7f" << 1;
-        QTest::newRow("hex, CR LF a line break")
-            << "hex:1b5B41 00 0D0A 0d 81 a0 ff"
-            << "\x1b[A" + QString(QChar(0)) + "\r\n\r\u0081\u00a0\u00ff" << 4;
-        QTest::newRow("pasted tab and escape") << "paste:a\tb\x1b"
-                                               << "a\tb\x1b" << 2;
-        QTest::newRow("a command from the history") << "set:\x1b[2J\r\nA"
-                                                    << "\x1b[2J\r\nA" << 1;
-        QTest::newRow("hex dialog cancelled") << "hex:"
-                                              << "" << 0;
+        auto row = [](const char *name, const QString &how, const QString &text, int boxed) {
+            QTest::newRow(name) << how << text << boxed;
+        };
+        row("menu DEL", "menu:Steuerzeichen einfügen/DEL", "\x7f", 1);
+        row("hex, CR LF a line break", "hex:1b5B41 00 0D0A 0d 81 a0 ff",
+            "\x1b[A" + QString(QChar(0)) + "\r\n\r\u0081\u00a0\u00ff", 4);
+        row("pasted tab and escape", "paste:a\tb\x1b", "a\tb\x1b", 2);
+        row("a command from the history", "set:\x1b[2J\r\nA", "\x1b[2J\r\nA", 1);
+        row("hex dialog cancelled", "hex:", "", 0);
     }
     void boxedBytes()
     {
@@ -495,10 +493,10 @@ private Q_SLOTS:
         row("newest first, no older than the oldest", "", "uuuuu",
             {"ATI", older, older, "AT", "AT"});
         row("back to the command being written", "neu", "uudd", {"ATI", older, "ATI", "neu"});
-        row("Up not on the first line", "1\r\n2", "u", {"1\r\n2"});
-        row("Ctrl+Up anywhere", "1\r\n2", "U", {"ATI"});
-        row("Down not on the last line", "", "uuhd", {"ATI", older, older, older});
-        row("Ctrl+Down anywhere", "", "uuhD", {"ATI", older, older, "ATI"});
+        row("Up only on the first line, Ctrl+Up anywhere", "1\r\n2\r\n3", "uU",
+            {"1\r\n2\r\n3", "ATI"});
+        row("Down only on the last line, Ctrl+Down anywhere", "", "uuhdhD",
+            {"ATI", older, older, older, older, "ATI"});
     }
     void historyKeys()
     {

@@ -1,5 +1,6 @@
 // The telnet framing of network ports on its own; tst_network drives it
-// against the real ser2net.
+// against the real ser2net, and tst_lines the line changes, the break and
+// the input line notices through it.
 
 #include "rfc2217.h"
 
@@ -9,7 +10,6 @@ using Line = Rfc2217Client::Line;
 using Verdict = Rfc2217Client::Verdict;
 using Control = Rfc2217Client::Control;
 Q_DECLARE_METATYPE(Line)
-Q_DECLARE_METATYPE(Control)
 
 // Telnet streams written as hex, blanks between commands for the reader.
 static QByteArray hex(const char *text)
@@ -130,28 +130,6 @@ private Q_SLOTS:
         for (const Line &bad : {Line{0, 8, 'n', 1}, Line{9600, 9, 'n', 1}, Line{9600, 8, 'x', 1},
                                 Line{9600, 8, 'n', 3}})
             QVERIFY(codec.requestSettings(bad).isEmpty());
-    }
-
-    // SET-CONTROL for the lines and the break, and the masks that ask for
-    // every change of the input lines and nothing of the line's own state.
-    void lineRequests_data()
-    {
-        QTest::addColumn<Control>("control");
-        QTest::addColumn<QByteArray>("wire");
-        QTest::newRow("DTR on") << Control::DtrOn << hex("fffa2c05 08 fff0");
-        QTest::newRow("DTR off") << Control::DtrOff << hex("fffa2c05 09 fff0");
-        QTest::newRow("RTS on") << Control::RtsOn << hex("fffa2c05 0b fff0");
-        QTest::newRow("RTS off") << Control::RtsOff << hex("fffa2c05 0c fff0");
-        QTest::newRow("BREAK on") << Control::BreakOn << hex("fffa2c05 05 fff0");
-        QTest::newRow("BREAK off") << Control::BreakOff << hex("fffa2c05 06 fff0");
-    }
-    void lineRequests()
-    {
-        QFETCH(Control, control);
-        QFETCH(QByteArray, wire);
-        Rfc2217Client codec;
-        QCOMPARE(codec.requestControl(control), wire);
-        QCOMPARE(codec.requestModemNotices(), hex("fffa2c0a 00 fff0 fffa2c0b ffff fff0"));
     }
 
     // The server's answers to SET-CONTROL and its NOTIFY-MODEMSTATE, split
