@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <numeric>
 #include <sys/resource.h>
 
@@ -93,3 +94,32 @@ struct FileSizeLimit {
     rlimit m_old{};
     bool m_ok = false;
 };
+
+// Starts this test program again as the child that keeps a history in
+// `folder` (see its main), and waits until it says it is ready.
+inline bool startHistoryChild(QProcess &child, const QString &folder)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KAVRO_HISTORY_CHILD", folder);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    return child.waitForReadyRead(20000) && child.readAll() == "bereit\n";
+}
+
+// What such a child says once its history holds a line.
+inline void sayReady()
+{
+    std::fputs("bereit\n", stdout);
+    std::fflush(stdout);
+}
+
+// How many pixels of the image pass the test (given the pixel's QColor).
+template <class Image, class Test> int pixels(const Image &image, Test test)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            n += test(image.pixelColor(x, y)) ? 1 : 0;
+    }
+    return n;
+}

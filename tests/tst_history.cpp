@@ -26,12 +26,10 @@ using Events = QList<QByteArray>;
 QString escaped(const QByteArray &bytes)
 {
     QString out;
-    for (const char c : bytes) {
-        if (uchar(c) < 0x20 || uchar(c) > 0x7e)
-            out += QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            out += QLatin1Char(c);
-    }
+    for (const char c : bytes)
+        out += uchar(c) < 0x20 || uchar(c) > 0x7e
+                   ? QStringLiteral("%%1").arg(uchar(c), 2, 16, QLatin1Char('0')).toUpper()
+                   : QString(QLatin1Char(c));
     return out;
 }
 
@@ -61,45 +59,55 @@ struct Rig {
     QStringList lines()
     {
         QStringList out;
-        for (const HistoryLine &l : log().lines(log().beginLine(), 1 << 20)) {
-            const char kind = "RSM"[l.kind];
+        for (const HistoryLine &l : log().lines(log().beginLine(), 1 << 20))
             out << QStringLiteral("%1 %2%3 %4")
                        .arg(l.time)
-                       .arg(QLatin1Char(kind))
+                       .arg(QLatin1Char("RSM"[l.kind]))
                        .arg(l.continued() ? QStringLiteral("+") : QString())
                        .arg(escaped(log().content(l)));
-        }
         return out;
     }
 };
 
-// The cells of each line, colours carried from line to line, as copied text
-// joined by "|"; checks that every byte is shown or hidden exactly once.
-QString decoded(HistoryLog &log, const DecodeOptions &options,
-                QList<std::vector<Cell>> *all = nullptr)
+// The cells of a line; none when a byte is not shown or hidden exactly once.
+std::optional<std::vector<Cell>> cellsOf(QByteArrayView bytes, const DecodeOptions &options,
+                                         TextStyle &style)
 {
-    QStringList texts;
-    TextStyle style;
-    for (const HistoryLine &l : log.lines(log.beginLine(), 1000)) {
-        const QByteArray bytes = log.content(l);
-        std::vector<Cell> cells;
-        decodeLine(bytes, options, style, cells);
-        int next = 0;
-        for (const Cell &c : cells) {
-            if (c.begin != next || c.size < 1)
-                return QStringLiteral("byte %1 lost").arg(next);
-            next += c.size;
-        }
-        if (next != bytes.size())
-            return QStringLiteral("bytes after %1 lost").arg(next);
-        QString text;
-        for (const Cell &c : cells)
-            appendCopyText(c, text);
-        texts << text;
-        if (all)
-            all->append(cells);
+    std::vector<Cell> cells;
+    decodeLine(bytes, options, style, cells);
+    int next = 0;
+    for (const Cell &c : cells) {
+        if (c.begin != next || c.size < 1)
+            return std::nullopt;
+        next += c.size;
     }
-    return texts.join(QLatin1Char('|'));
+    return next == bytes.size() ? std::optional(cells) : std::nullopt;
+}
+
+// The lines as copied text joined by "|", colours carried from line to line;
+// "{n}" where the text turns to colour n, "{}" where back to the default.
+QString decoded(HistoryLog &log, const DecodeOptions &options)
+{
+    QString text;
+    TextStyle style;
+    quint32 colour = TextColour::Default;
+    for (const HistoryLine &l : log.lines(log.beginLine(), 1000)) {
+        const std::optional<std::vector<Cell>> cells = cellsOf(log.content(l), options, style);
+        if (!cells)
+            return QStringLiteral("bytes lost in line %1").arg(l.number);
+        for (const Cell &c : *cells) {
+            if (c.kind != Cell::Hidden && c.style.foreground != colour) {
+                colour = c.style.foreground;
+                text += colour == TextColour::Default
+                            ? QStringLiteral("{}")
+                            : QStringLiteral("{%1}").arg(colour ^ TextColour::IndexedFlag);
+            }
+            appendCopyText(c, text);
+        }
+        text += QLatin1Char('|');
+    }
+    text.chop(1);
+    return text;
 }
 
 } // namespace
@@ -150,14 +158,14 @@ private Q_SLOTS:
         rig.receive(events);
         QCOMPARE(rig.lines(), lines);
         // The stream is kept exactly, and the lines with their line ends
-        // cover it without gap or overlap.
+        // cover it without gap or overlap, each byte found in its line.
         HistoryLog &log = rig.log();
         QCOMPARE(log.received(log.receivedBegin(), log.receivedEnd()), events.join());
         qint64 at = 0;
         for (const HistoryLine &l : log.lines(log.beginLine(), 100)) {
             QCOMPARE(l.pos, at);
             at = log.receivedEndOf(l.number);
-            for (qint64 pos = l.pos; pos < at; ++pos) // and each byte is found in its line
+            for (qint64 pos = l.pos; pos < at; ++pos)
                 QCOMPARE(log.lineAt(pos), l.number);
         }
         QCOMPARE(at, events.join().size());
@@ -179,19 +187,6 @@ private Q_SLOTS:
         QVERIFY(lines[3].startsWith("3000 M Com 3 geschlossen, 01.01.1970 00:00:03"));
         QVERIFY(lines[4].contains("M Com 3 ge%C3%B6ffnet (9600,n,8,1)"));
         QCOMPARE(lines.mid(5), (QStringList{"4000 R ", "4000 R B"}));
-        // Only received bytes are saved as exact bytes.
-        const QString file = rig.dir.filePath("exakt.bin");
-        const HistoryLog &log = rig.log();
-        const auto [from, to] = HistoryExport::receivedRange(log, log.beginLine(), log.endLine());
-        QCOMPARE(HistoryExport::saveBytes(log, from, to, file), QString());
-        QCOMPARE(contentOf(file), QByteArray("> OK\r\nB\r\n"));
-        const QString text = rig.dir.filePath("text.txt");
-        QCOMPARE(HistoryExport::saveText(log, log.beginLine(), log.endLine(), {}, false, text),
-                 QString());
-        const QList<QByteArray> saved = contentOf(text).split('\n');
-        QCOMPARE(saved.first(), "1970-01-01 00:00:02.000  > OK");
-        QCOMPARE(saved.last(), "");
-        QCOMPARE(saved[saved.size() - 2], "1970-01-01 00:00:04.000  B");
     }
 
     void decoder_data()
@@ -200,45 +195,35 @@ private Q_SLOTS:
         QTest::addColumn<int>("charset");
         QTest::addColumn<bool>("colours");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("word"); // shown in colour `colour` (-1: default)
-        QTest::addColumn<int>("colour");
-        const int win = int(Charset::Windows1252), utf = int(Charset::Utf8),
-                  autom = int(Charset::Automatic);
+        const int utf = int(Charset::Utf8), autom = int(Charset::Automatic);
         QTest::newRow("UTF-8 character split across events")
             << Events{"21,5 \xC2", "\xB0"
                                    "C\r\n"}
-            << autom << true << QString::fromUtf8("21,5 °C") << QString() << -1;
-        QTest::newRow("the same in Windows-1252")
-            << Events{"21,5 \xC2", "\xB0"
-                                   "C\r\n"}
-            << win << true << QString::fromUtf8("21,5 Â°C") << QString() << -1;
+            << autom << true << QString::fromUtf8("21,5 °C");
         QTest::newRow("invalid UTF-8, each byte boxed")
             << Events{"a\xFF\xE2\x82(\xED\xA0\x80\r\n"} << utf << true
-            << QString("a<FF><E2><82>(<ED><A0><80>") << QString() << -1;
+            << QString("a<FF><E2><82>(<ED><A0><80>");
         QTest::newRow("automatic takes invalid UTF-8 as Windows-1252")
-            << Events{"\xC3\xA4\xFF\r\n"} << autom << true << QString::fromUtf8("Ã¤ÿ") << QString()
-            << -1;
+            << Events{"\xC3\xA4\xFF\r\n"} << autom << true << QString::fromUtf8("Ã¤ÿ");
         QTest::newRow("controls boxed in UTF-8 too")
             << Events{"\t\x7f\xC2\x85\xC2\xA0x\r\n"} << utf << true
-            << QString::fromUtf8("\t<DEL><85>\u00a0x") << QString() << -1;
+            << QString::fromUtf8("\t<DEL><85>\u00a0x");
         QTest::newRow("SGR split across events")
-            << Events{"\x1b[3", "1mERR\x1b[0m ok\r\n"} << autom << true << QString("ERR ok")
-            << QString("ERR") << 1;
+            << Events{"\x1b[3", "1mERR\x1b[0m ok\r\n"} << autom << true << QString("{1}ERR{} ok");
         QTest::newRow("256 colours, bright, reset by 39")
-            << Events{"\x1b[38;5;208mA\x1b[39m\x1b[92mB\r\n"} << autom << true << QString("AB")
-            << QString("A") << 208;
+            << Events{"\x1b[38;5;208mA\x1b[39m\x1b[92mB\x1b[39mC\r\n"} << autom << true
+            << QString("{208}A{10}B{}C");
         QTest::newRow("colour carried to the next line")
             << Events{"\x1b[32mI (12) boot\r\n", "weiter\x1b[0m\r\n"} << autom << true
-            << QString("I (12) boot|weiter") << QString("weiter") << 2;
+            << QString("{2}I (12) boot|weiter");
         QTest::newRow("cursor moves and titles hidden")
             << Events{"\x1b[2J\x1b[H\x1b]0;Titel\x07\x1b(BTop\r\n"} << autom << true
-            << QString("Top") << QString() << -1;
+            << QString("Top");
         QTest::newRow("colours off: the escape boxed, the rest as it came")
-            << Events{"\x1b[31mR\r\n"} << autom << false << QString("<ESC>[31mR") << QString()
-            << -1;
+            << Events{"\x1b[31mR\r\n"} << autom << false << QString("<ESC>[31mR");
         QTest::newRow("a line end inside a sequence")
             << Events{"\x1b[3", "1\r\nm\x1b[\r\n", "\x1b"} << autom << true
-            << QString("<ESC>[31|m<ESC>[|<ESC>") << QString() << -1;
+            << QString("<ESC>[31|m<ESC>[|<ESC>");
     }
     void decoder()
     {
@@ -246,49 +231,19 @@ private Q_SLOTS:
         QFETCH(int, charset);
         QFETCH(bool, colours);
         QFETCH(QString, shown);
-        QFETCH(QString, word);
-        QFETCH(int, colour);
         Rig rig;
         rig.receive(events);
-        QList<std::vector<Cell>> lines;
-        QCOMPARE(decoded(rig.log(), {Charset(charset), colours}, &lines), shown);
-        if (word.isEmpty())
-            return;
-        for (const std::vector<Cell> &cells : lines) {
-            QString text;
-            for (const Cell &c : cells)
-                appendCopyText(c, text);
-            const qsizetype at = text.indexOf(word);
-            if (at < 0)
-                continue;
-            qsizetype i = -1;
-            for (const Cell &c : cells) {
-                if (c.kind == Cell::Hidden)
-                    continue;
-                ++i;
-                const bool inWord = i >= at && i < at + word.size();
-                QCOMPARE(c.style.foreground == TextColour::indexed(colour), inWord);
-            }
-            return;
-        }
-        QFAIL("word not shown");
+        QCOMPARE(decoded(rig.log(), {Charset(charset), colours}), shown);
     }
 
-    // Whatever comes, every byte is shown or hidden exactly once (what a
-    // fuzzer checks at length), in every character set and with colours on
-    // and off.
-    void decoderKeepsEveryByte_data()
-    {
-        QTest::addColumn<quint64>("seed");
-        for (quint64 seed = 1; seed <= 4; ++seed)
-            QTest::addRow("seed %llu", seed) << seed;
-    }
+    // Whatever comes, every byte is shown or hidden exactly once, in every
+    // character set and with colours on and off; a short run here, the
+    // fuzzer of the line decoder checks it at length.
     void decoderKeepsEveryByte()
     {
-        QFETCH(quint64, seed);
         // Random bytes, many of them escapes, brackets, digits and lead
         // bytes of UTF-8, so that sequences of every kind begin and break off.
-        std::mt19937_64 random(seed);
+        std::mt19937_64 random(1);
         const QByteArray pieces[] = {"\x1b", "[",    "]",    ";",        "38;5;",
                                      "m",    "\x07", "\xc3", "\xe2\x82", "\xf0\x9f",
                                      "\x80", "1",    "\\",   "(",        "P"};
@@ -299,20 +254,11 @@ private Q_SLOTS:
         }
         for (const Charset charset : {Charset::Windows1252, Charset::Utf8, Charset::Automatic}) {
             for (const bool colours : {false, true}) {
-                for (qsizetype at = 0; at < bytes.size(); at += 97) {
-                    const QByteArrayView line = QByteArrayView(bytes).sliced(
-                        at, std::min<qsizetype>(97, bytes.size() - at));
-                    TextStyle style;
-                    std::vector<Cell> cells;
-                    decodeLine(line, {charset, colours}, style, cells);
-                    int next = 0;
-                    for (const Cell &c : cells) {
-                        QCOMPARE(c.begin, next);
-                        QVERIFY(c.size >= 1);
-                        next += c.size;
-                    }
-                    QCOMPARE(next, line.size());
-                }
+                TextStyle style;
+                for (qsizetype at = 0; at < bytes.size(); at += 97)
+                    QVERIFY(cellsOf(QByteArrayView(bytes).sliced(at).first(
+                                        std::min<qsizetype>(97, bytes.size() - at)),
+                                    {charset, colours}, style));
             }
         }
     }
@@ -330,57 +276,43 @@ private Q_SLOTS:
                 rig.store.appendReceived(i % 4 ? "leer\r\n" : "ein Treffer\r\n");
             jobs.refresh();
         };
-        const HistorySearch direct(rig.store.log(), pattern);
-        auto all = [&] { return direct.count(rig.log().beginLine(), rig.log().endLine()); };
         add(100);
         QTRY_VERIFY(!jobs.counting());
         QCOMPARE(jobs.hits(), 25);
         add(2000); // old data goes
         QVERIFY(rig.log().droppedBytes() > 0);
         QTRY_VERIFY(!jobs.counting());
-        QCOMPARE(jobs.hits(), all());
+        QCOMPARE(jobs.hits(), HistorySearch(rig.store.log(), pattern)
+                                  .count(rig.log().beginLine(), rig.log().endLine()));
         QVERIFY(jobs.hits() < 525);
     }
 
-    // A search beside the window reads while lines come and old ones go.
-    void readWhileWriting()
+    // Old data goes while a search beside the window reads: it never gets
+    // wrong bytes, and what is kept has its lines and times.
+    void droppedOldData()
     {
-        Rig rig(4 * 1024);
+        Rig rig(8 * 1024);
         std::atomic<bool> stop{false};
         std::atomic<int> wrong{0};
-        const std::shared_ptr<const HistoryLog> log = rig.store.log();
+        const std::shared_ptr<const HistoryLog> reading = rig.store.log();
         std::thread reader([&] {
             while (!stop) {
-                const std::vector<HistoryLine> lines = log->lines(log->beginLine(), 200);
-                const std::vector<QByteArray> contents = log->contents(lines);
-                for (size_t i = 0; i < lines.size(); ++i) {
-                    // Gone meanwhile is fine; wrong bytes are not.
-                    if (!contents[i].isEmpty() && lines[i].kind == HistoryLine::Received &&
-                        contents[i] != "Zeile " + QByteArray::number(lines[i].time))
-                        ++wrong;
-                }
+                const std::vector<HistoryLine> lines = reading->lines(reading->beginLine(), 200);
+                const std::vector<QByteArray> contents = reading->contents(lines);
+                for (size_t i = 0; i < lines.size(); ++i) // gone meanwhile is fine
+                    wrong += !contents[i].isEmpty() && lines[i].kind == HistoryLine::Received &&
+                             contents[i] != "Zeile " + QByteArray::number(lines[i].time / 1000);
             }
         });
-        for (int i = 1; i <= 20000; ++i) {
-            rig.now = i;
-            rig.store.appendReceived("Zeile " + QByteArray::number(i) + "\r\n");
+        const QByteArray all = numberedLines(20000);
+        rig.now = 0;
+        for (const QByteArray &line : all.split('\n')) {
+            rig.now += 1000;
+            rig.store.appendReceived(line.isEmpty() ? line : line + '\n');
         }
         stop = true;
         reader.join();
         QCOMPARE(wrong.load(), 0);
-        QVERIFY(rig.log().droppedBytes() > 0);
-    }
-
-    void droppedOldData()
-    {
-        Rig rig(8 * 1024);
-        QByteArray all;
-        for (int i = 1; i <= 2000; ++i) {
-            const QByteArray line = "Zeile " + QByteArray::number(i) + "\r\n";
-            rig.now = i * 1000;
-            rig.store.appendReceived(line);
-            all += line;
-        }
         HistoryLog &log = rig.log();
         QVERIFY(log.droppedBytes() > 0);
         QVERIFY(log.receivedEnd() - log.receivedBegin() >= 8 * 1024);
@@ -393,11 +325,10 @@ private Q_SLOTS:
             QCOMPARE(lines[i].kind, HistoryLine::Received);
             QCOMPARE(log.content(lines[i]), "Zeile " + QByteArray::number(lines[i].time / 1000));
         }
-        QCOMPARE(lines.back().time, 2000000);
+        QCOMPARE(lines.back().time, 20000000);
         QCOMPARE(log.received(log.receivedBegin(), log.receivedEnd()),
                  all.right(log.receivedEnd() - log.receivedBegin()));
-        // The files stay few.
-        QVERIFY(QDir(rig.dir.path()).entryList(QDir::Files).size() <= 3 * 10 + 1);
+        QVERIFY(QDir(rig.dir.path()).entryList(QDir::Files).size() <= 3 * 10 + 1); // files few
     }
 
     void search_data()
@@ -422,10 +353,6 @@ private Q_SLOTS:
         QTest::newRow("hex across two segments")
             << Events{QByteArray(1023, 'a') + "\x1b", "[33mX\x1b[33m\r\n"} << true << "1B 5B 33"
             << false << 2 << qint64(1023) << "";
-        QTest::newRow("hex across a line end")
-            << Events{"A\r\nB\r\n"} << true << "0d0a42" << false << 1 << qint64(1) << "";
-        QTest::newRow("not hex") << Events{"A\r\n"} << true << "1B 5" << false << -1 << qint64(-1)
-                                 << "";
         const Events interrupted{"> nee", "→AT\r", "dle\r\n"};
         QTest::newRow("text across a hidden command")
             << interrupted << false << "needle" << false << 1 << qint64(2) << "Gesendete";
@@ -454,14 +381,11 @@ private Q_SLOTS:
         p.decode.colours = without != "Farben";
         p.mode = hex ? SearchPattern::Hex : SearchPattern::Text;
         p.caseSensitive = caseSensitive;
+        p.text = pattern;
         if (hex) {
             const std::optional<QByteArray> bytes = SearchPattern::hexBytes(pattern);
-            QCOMPARE(bytes.has_value(), hits >= 0);
-            if (!bytes)
-                return;
+            QVERIFY(bytes);
             p.bytes = *bytes;
-        } else {
-            p.text = pattern;
         }
         const HistoryLog &log = rig.log();
         const HistorySearch search(rig.store.log(), p);
@@ -481,24 +405,19 @@ private Q_SLOTS:
     }
 
     // The time column asks for the offset from UTC once per quarter hour:
-    // it still changes where summer time begins and ends.
-    void localTimesAcrossSummerTime_data()
-    {
-        QTest::addColumn<qint64>("change");               // msecs since the epoch
-        QTest::newRow("spring") << qint64(1774746000000); // 2026-03-29 01:00 UTC
-        QTest::newRow("autumn") << qint64(1792890000000); // 2026-10-25 01:00 UTC
-    }
+    // it still changes where summer time begins and ends (2026-03-29 and
+    // 2026-10-25, 01:00 UTC).
     void localTimesAcrossSummerTime()
     {
-        QFETCH(qint64, change);
         qputenv("TZ", "Europe/Berlin");
         tzset();
-        QVERIFY(QDateTime::fromMSecsSinceEpoch(change - 1).offsetFromUtc() !=
-                QDateTime::fromMSecsSinceEpoch(change).offsetFromUtc());
-        TimeText times;
-        for (qint64 t = change - 3600000; t < change + 3600000; t += 7 * 60000 + 123) {
-            const QDateTime local = QDateTime::fromMSecsSinceEpoch(t);
-            QCOMPARE(times.dateAndTime(t), local.toString("yyyy-MM-dd hh:mm:ss.zzz"));
+        for (const qint64 change : {qint64(1774746000000), qint64(1792890000000)}) {
+            QVERIFY(QDateTime::fromMSecsSinceEpoch(change - 1).offsetFromUtc() !=
+                    QDateTime::fromMSecsSinceEpoch(change).offsetFromUtc());
+            TimeText times;
+            for (qint64 t = change - 3600000; t < change + 3600000; t += 7 * 60000 + 123)
+                QCOMPARE(times.dateAndTime(t),
+                         QDateTime::fromMSecsSinceEpoch(t).toString("yyyy-MM-dd hh:mm:ss.zzz"));
         }
         qputenv("TZ", "UTC");
         tzset();
@@ -516,11 +435,8 @@ private Q_SLOTS:
         QFETCH(bool, limit);
         QFETCH(QString, says);
         QTemporaryDir dir;
-        QString folder = dir.path();
-        if (!limit) {
-            folder = dir.filePath("datei");
-            QVERIFY(writeFile(folder, "x"));
-        }
+        const QString folder = limit ? dir.path() : dir.filePath("datei");
+        QVERIFY(limit || writeFile(folder, "x"));
         HistoryStore store({folder, qint64(1) << 20, 1024, {}});
         QSignalSpy failed(&store, &HistoryStore::failedChanged);
         {
@@ -563,14 +479,8 @@ private Q_SLOTS:
         HistoryStore running(dir.path()); // a live run in the same folder
         running.appendReceived("lebt\r\n");
         const QStringList before = QDir(dir.path()).entryList(QDir::Files);
-
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KAVRO_HISTORY_CHILD", dir.path());
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForReadyRead(20000));
-        QCOMPARE(child.readAll(), "bereit\n");
+        QVERIFY(startHistoryChild(child, dir.path()));
         const QStringList withChild = QDir(dir.path()).entryList(QDir::Files);
         QCOMPARE(withChild.size(), before.size() + 3); // its lock, data and index
         child.kill();
@@ -580,9 +490,8 @@ private Q_SLOTS:
         QVERIFY(writeFile(dir.filePath("history-1-2-3.txt"), "fremd"));
         QVERIFY(writeFile(dir.filePath("andere.data"), "fremd"));
         const HistoryStore next(dir.path());
-        QStringList expected = before + QStringList{"andere.data", "history-1-2-3.txt"};
-        expected.sort();
-        const QStringList left = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+        const QStringList expected = before + QStringList{"andere.data", "history-1-2-3.txt"};
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files);
         QCOMPARE(left.size(), expected.size() + 1); // and the lock of `next`
         for (const QString &f : expected)
             QVERIFY2(left.contains(f), qPrintable(f));
@@ -596,8 +505,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet("KAVRO_HISTORY_CHILD")) {
         HistoryStore store(qEnvironmentVariable("KAVRO_HISTORY_CHILD"));
         store.appendReceived("stirbt\r\n");
-        std::fputs("bereit\n", stdout);
-        std::fflush(stdout);
+        sayReady();
         for (;;)
             ::pause();
     }

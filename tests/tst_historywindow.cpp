@@ -27,17 +27,6 @@ public:
     }
 };
 
-// Pixels of the image that pass the test.
-template <class Test> int pixels(const QImage &image, Test test)
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            n += test(QColor(image.pixel(x, y)));
-    }
-    return n;
-}
-
 int pixelsOf(const QImage &image, QRgb colour)
 {
     return pixels(image, [colour](const QColor &c) { return c.rgb() == (colour | 0xff000000); });
@@ -145,16 +134,11 @@ private Q_SLOTS:
         }
         // Hex: each byte's two digits in its column, nothing between the
         // columns, the eighth gap wider.
-        const QImage row = image.copy(0, 4, image.width(), lineHeight);
+        const QRgb ground = view()->palette().color(QPalette::Base).rgb();
         auto inked = [&](qreal from, qreal to) {
-            const QRgb ground = view()->palette().color(QPalette::Base).rgb();
-            for (int x = int(std::ceil(from)); x < int(to); ++x) {
-                for (int y = 0; y < row.height(); ++y) {
-                    if (row.pixel(x, y) != ground)
-                        return true;
-                }
-            }
-            return false;
+            const int left = int(std::ceil(from));
+            return pixels(image.copy(left, 4, int(to) - left, lineHeight),
+                          [&](const QColor &c) { return c.rgb() != ground; }) > 0;
         };
         const qreal cw = view()->columnWidth();
         const qreal hexLeft = 4 + (8 + 2 + 14) * cw;
@@ -199,19 +183,16 @@ private Q_SLOTS:
             for (int y = top; y < top + lineHeight; ++y) {
                 for (int x = 0; x < composed.width(); ++x) {
                     const QRgb b = drawn.pixel(x, y);
-                    if (qRed(b) > 200 && qGreen(b) > 200 && qBlue(b) < 150) {
-                        hitFrom = std::min(hitFrom, x);
-                        hitTo = std::max(hitTo, x);
-                    }
+                    if (qRed(b) > 200 && qGreen(b) > 200 && qBlue(b) < 150)
+                        hitFrom = std::min(hitFrom, x), hitTo = std::max(hitTo, x);
                 }
             }
             QVERIFY(hitTo > hitFrom);
             for (int y = top; y < top + lineHeight; ++y) {
                 for (int x = 0; x < composed.width(); ++x) {
-                    if (x >= hitFrom && x <= hitTo)
-                        continue;
-                    differ += composed.pixel(x, y) != drawn.pixel(x, y);
-                    inked += composed.pixel(x, y) != ground;
+                    const bool outside = x < hitFrom || x > hitTo;
+                    differ += outside && composed.pixel(x, y) != drawn.pixel(x, y);
+                    inked += outside && composed.pixel(x, y) != ground;
                 }
             }
         }
@@ -297,7 +278,7 @@ private Q_SLOTS:
         QCOMPARE(contentOf(text), QByteArray("1970-01-01 10:00:00.125  grün\n"));
     }
 
-    void hexSelectionAndHiddenCommands()
+    void hexSelectionAndChoicesRemembered()
     {
         store->appendReceived("> ");
         store->appendSent("AT\r");
@@ -331,6 +312,15 @@ private Q_SLOTS:
         control<QToolButton>("Speichern")->menu()->actions()[2]->trigger();
         QTRY_VERIFY(QFile::exists(file));
         QCOMPARE(contentOf(file), "0123456789ab");
+        // The choices made here are there again in the next window.
+        control<QComboBox>("Zeichensatz")->setCurrentText("UTF-8");
+        control<QCheckBox>("Zeit")->setChecked(false);
+        window.reset();
+        QVERIFY(kavroSettingsPath().startsWith(config.path()) &&
+                QFile::exists(kavroSettingsPath()));
+        open();
+        QCOMPARE(view()->choices(),
+                 (HistoryView::Choices{false, false, true, {Charset::Utf8, true}}));
     }
 
     void droppedDataAtTheStart()
@@ -356,21 +346,6 @@ private Q_SLOTS:
         QVERIFY(offset != "0");
     }
 
-    void choicesRemembered()
-    {
-        control<QComboBox>("Ansicht")->setCurrentIndex(1);
-        control<QCheckBox>("Zeit")->setChecked(false);
-        control<QComboBox>("Zeichensatz")->setCurrentText("UTF-8");
-        window.reset();
-        QVERIFY(kavroSettingsPath().startsWith(config.path()));
-        QVERIFY(QFile::exists(kavroSettingsPath()));
-        open();
-        QCOMPARE(view()->choices().hex, true);
-        QCOMPARE(view()->choices().times, false);
-        QCOMPARE(view()->choices().decode.charset, Charset::Utf8);
-        QCOMPARE(view()->choices().decode.colours, true);
-    }
-
     void failureShownInTheWindow()
     {
         const FileSizeLimit full(512 * 1024);
@@ -389,12 +364,7 @@ private Q_SLOTS:
     void filesGoneAfterSigterm()
     {
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KAVRO_HISTORY_CHILD", cache->path());
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForReadyRead(20000));
-        QCOMPARE(child.readAll(), "bereit\n");
+        QVERIFY(startHistoryChild(child, cache->path()));
         const QStringList own = QDir(cache->path()).entryList({"history-*"}, QDir::Files);
         QVERIFY(!own.isEmpty());
         child.terminate(); // SIGTERM
@@ -418,8 +388,7 @@ int main(int argc, char *argv[])
         closeOnTerminationSignals(&window);
         window.show();
         store.appendReceived("x\r\n");
-        std::fputs("bereit\n", stdout);
-        std::fflush(stdout);
+        sayReady();
         return app.exec();
     }
     TestHistoryWindow test;
