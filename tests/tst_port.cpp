@@ -28,28 +28,17 @@ class TestPort : public QObject
     Q_OBJECT
     QTemporaryDir m_links;
     QTemporaryDir m_locks;
-    // Only this test's own devices: no system ports, this test's lock folder.
-    DeviceSerialPort::Environment environment() const
-    {
-        return {PortMap(m_links.path(), [] { return QStringList(); }), {m_locks.path()}};
-    }
-
-    void prepare(DeviceSerialPort &port, const QString &device,
-                 const QString &settings = "9600,n,8,1")
+    // Port 7 linked to `device`, closed; only this test's own devices (no
+    // system ports) and its own lock folder.
+    std::unique_ptr<DeviceSerialPort> portOn(const QString &device,
+                                             const QString &settings = "9600,n,8,1")
     {
         QFile::remove(m_links.filePath("com7"));
         QFile::link(device, m_links.filePath("com7"));
-        port.setCommPort(7);
-        port.setSettings(settings);
-    }
-    // A port on `pty` with `settings`, opened unless told otherwise.
-    std::unique_ptr<DeviceSerialPort> opened(FarEnd &pty, const QString &settings = "9600,n,8,1",
-                                             bool open = true)
-    {
-        auto port = std::make_unique<DeviceSerialPort>(environment());
-        prepare(*port, pty.slavePath(), settings);
-        if (open)
-            port->setPortOpen(true);
+        auto port = std::make_unique<DeviceSerialPort>(DeviceSerialPort::Environment{
+            PortMap(m_links.path(), [] { return QStringList(); }), {m_locks.path()}});
+        port->setCommPort(7);
+        port->setSettings(settings);
         return port;
     }
 
@@ -63,7 +52,6 @@ private Q_SLOTS:
         auto row = [](const char *text, uint baud, uint speed, uint flags) {
             QTest::newRow(text) << QString(text) << baud << speed << flags;
         };
-        row("9600,n,8,1", 9600, B9600, 0);
         row("19200,e,7,2", 19200, B19200, CSTOPB);
         row("250000,o,5,1.5", 250000, 0, PARODD | CSTOPB);
         row("300,m,6,1", 300, B300, PARODD | CMSPAR);
@@ -78,7 +66,8 @@ private Q_SLOTS:
         QFETCH(uint, speedConstant);
         QFETCH(uint, flags);
         FarEnd pty;
-        const auto port = opened(pty, settings);
+        const auto port = portOn(pty.slavePath(), settings);
+        port->setPortOpen(true);
         QCOMPARE(port->Settings(), settings);
         Termios2 t{};
         QCOMPARE(ioctl(pty.slave(), _IOR('T', 0x2A, Termios2), &t), 0);
@@ -122,11 +111,13 @@ private Q_SLOTS:
             m_locks.filePath("LCK.." + (situation == "lock short" ? name : "pts_" + name));
         int blocker = -1;
         pid_t holder = 0;
-        DeviceSerialPort port(environment()), other(environment());
+        const auto other = portOn(pty.slavePath());
+        const auto port =
+            portOn(situation == "dangling" ? "/dev/pts/kavro-missing" : pty.slavePath());
         // Every obstacle gone: the other port closed, no lock file, no flock,
         // no exclusive flag, no other program.
         const auto release = [&] {
-            other.setPortOpen(false);
+            other->setPortOpen(false);
             QFile::remove(lockFile);
             ::close(std::exchange(blocker, -1));
             ::ioctl(pty.slave(), TIOCNXCL);
@@ -136,20 +127,16 @@ private Q_SLOTS:
             }
         };
         const auto cleanup = qScopeGuard(release);
-        prepare(other, pty.slavePath());
-        prepare(port, situation == "dangling" ? "/dev/pts/kavro-missing" : pty.slavePath());
         if (situation == "second") {
-            other.setPortOpen(true);
+            other->setPortOpen(true);
         } else if (situation.startsWith("lock")) {
             pid_t pid = getppid();
             if (situation == "lock stale" && (pid = fork()) == 0)
                 _exit(0); // a process that has ended
             waitpid(pid, nullptr, 0);
-            QFile f(lockFile);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(situation == "lock binary"
-                        ? QByteArray(reinterpret_cast<const char *>(&pid), 4)
-                        : QByteArray::number(pid).rightJustified(10, ' ') + '\n');
+            QVERIFY(writeFile(lockFile, situation == "lock binary"
+                                            ? QByteArray(reinterpret_cast<const char *>(&pid), 4)
+                                            : QByteArray::number(pid).rightJustified(10) + '\n'));
         } else if (situation == "exclusive") {
             QCOMPARE(::ioctl(pty.slave(), TIOCEXCL), 0);
         } else if (situation == "flock") {
@@ -165,7 +152,7 @@ private Q_SLOTS:
             QCOMPARE(::pipe(ready), 0);
             if ((holder = fork()) == 0) {
                 if (situation == "killed")
-                    other.setPortOpen(true);
+                    other->setPortOpen(true);
                 else
                     ::ioctl(::open(slave.constData(), O_RDWR | O_NOCTTY), TIOCEXCL);
                 [[maybe_unused]] const auto n = ::write(ready[1], "x", 1);
@@ -181,14 +168,14 @@ private Q_SLOTS:
         }
         QCOMPARE(errorOf([&] {
                      if (situation.startsWith("settings "))
-                         port.setSettings(situation.mid(9));
-                     port.setPortOpen(true);
+                         port->setSettings(situation.mid(9));
+                     port->setPortOpen(true);
                  }),
                  error);
-        QCOMPARE(port.PortOpen(), error == 0);
+        QCOMPARE(port->PortOpen(), error == 0);
         if (error == Err::PortInUse) { // nothing stays held: with the obstacle gone it opens
             release();
-            port.setPortOpen(true);
+            port->setPortOpen(true);
         }
     }
 
@@ -198,8 +185,9 @@ private Q_SLOTS:
     {
         const QByteArray bytes = allValues() + '|'; // the end mark shows a surplus
         FarEnd pty;
-        const auto owned = opened(pty);
+        const auto owned = portOn(pty.slavePath());
         DeviceSerialPort &port = *owned;
+        port.setPortOpen(true);
         port.setOutput(textFromBytes(allValues()));
         port.setOutput(QStringLiteral("|"));
         QCOMPARE(receiveWhileRunning(pty, bytes.size()), bytes);
@@ -221,7 +209,7 @@ private Q_SLOTS:
     void bytesRightAfterOpeningArrive()
     {
         FarEnd pty;
-        const auto owned = opened(pty, "57600,n,8,1", false);
+        const auto owned = portOn(pty.slavePath(), "57600,n,8,1");
         DeviceSerialPort &port = *owned;
         QVERIFY(pty.send("stale"));
         std::thread greeter([&] { // greets as soon as it sees the new speed
@@ -249,8 +237,9 @@ private Q_SLOTS:
     void slowLineIsTakenInOnceABeat()
     {
         FarEnd pty;
-        const auto owned = opened(pty, "115200,n,8,1");
+        const auto owned = portOn(pty.slavePath(), "115200,n,8,1");
         DeviceSerialPort &port = *owned;
+        port.setPortOpen(true);
         auto *pacer = port.findChild<ReadPacer *>();
         QVERIFY(pacer);
         int events = 0;
