@@ -26,13 +26,11 @@
 using Accepter = Ser2NetServer::Accepter;
 Q_DECLARE_METATYPE(Accepter)
 
-// A hostile server on 127.0.0.1, in a thread of its own with blocking
-// writes. It takes one client, agrees to the options and to the window's
-// first settings (9600 baud, 8 data bits, no parity, one stop bit) without
-// reading them; once started it sends rounds of option
-// requests as fast as it can, each after four line bytes (a 255 and a CR NUL
-// among them), reading a few bytes of the answers a round or none at all.
-// It stops when the connection goes, after 512 MB at most.
+// A hostile server on 127.0.0.1, in a thread of its own with blocking writes.
+// It takes one client and agrees to the options and to the window's first
+// settings unread; once started it sends rounds of option requests as fast as
+// it can, each after four line bytes (a 255 and a CR NUL among them), reading
+// a few bytes of the answers a round or none. It stops after 512 MB at most.
 class PesteringServer
 {
 public:
@@ -76,21 +74,17 @@ public:
 private:
     bool sendAll(QByteArrayView b)
     {
-        for (qsizetype at = 0; at < b.size();) {
-            const ssize_t n = ::send(m_client, b.data() + at, size_t(b.size() - at), MSG_NOSIGNAL);
-            if (n <= 0)
+        ssize_t n = 0;
+        for (qsizetype at = 0; at < b.size(); at += n)
+            if ((n = ::send(m_client, b.data() + at, size_t(b.size() - at), MSG_NOSIGNAL)) <= 0)
                 return false;
-            at += n;
-        }
         return true;
     }
     void serve()
     {
         m_client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        // Calls after this one are refused.
-        ::shutdown(m_listener, SHUT_RDWR);
-        // Stopped meanwhile, the destructor may have looked for a client
-        // before this one came: it is let go.
+        ::shutdown(m_listener, SHUT_RDWR); // later calls are refused
+        // Stopped meanwhile, the destructor may have missed this client.
         if (m_client < 0 || m_stop ||
             !sendAll(QByteArray::fromHex("fffb00 fffd00 fffb03 fffd03 fffd2c"
                                          "fffa2c65 00002580 fff0 fffa2c66 08 fff0"
@@ -128,11 +122,8 @@ private:
 // The resident memory of this process, in kB.
 static qint64 residentKb()
 {
-    const QList<QByteArray> status = contentOf(QStringLiteral("/proc/self/status")).split('\n');
-    for (const QByteArray &line : status)
-        if (line.startsWith("VmRSS:"))
-            return line.sliced(6).trimmed().split(' ').first().toLongLong();
-    return -1;
+    const QByteArray status = contentOf(QStringLiteral("/proc/self/status"));
+    return status.sliced(status.indexOf("VmRSS:") + 6).trimmed().split(' ').first().toLongLong();
 }
 
 class TestNetwork : public QObject
@@ -164,6 +155,10 @@ class TestNetwork : public QObject
         return true;
     }
     bool startCapture() { return rig->startCapture(dir->filePath("capture.bin")); }
+    QString fakeUrl(const QTcpServer &s) const
+    {
+        return QStringLiteral("rfc2217://127.0.0.1:%1").arg(s.serverPort());
+    }
     QByteArray captured() const { return contentOf(dir->filePath("capture.bin")); }
     QByteArray atDevice(qsizetype n) { return receiveWhileRunning(*pty, n, 10000); }
 
@@ -181,8 +176,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        // Closed as the operator closes it: a window destroyed while its port
-        // waits for the server is told so by the port after its lamp is gone.
+        // Closed as the operator closes it, not destroyed while still waiting.
         if (rig)
             rig->window.close();
         rig.reset();
@@ -191,10 +185,9 @@ private Q_SLOTS:
         dir.reset();
     }
 
-    // The window's settings reach the far device: a pseudo-terminal keeps 8
-    // data bits and no parity, so speed and stop bits are what shows; a raw
-    // TCP server has no say in them. Every byte value both ways, telnet's 255
-    // and CR included, arrives unchanged, ten megabytes of it in one row;
+    // The window's speed and stop bits reach the far device (a raw TCP
+    // server has no say in them). Every byte value both ways, telnet's 255
+    // and CR included, arrives unchanged, ten megabytes of it coming in;
     // nothing of the protocol reaches the capture.
     void bytesUnchanged_data()
     {
@@ -203,10 +196,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("twoStops");
         QTest::addColumn<uint>("speed"); // what the device is set to; 0: not looked at
         QTest::addColumn<int>("times");  // every byte value comes in this often
-        QTest::newRow("rfc2217, 19200, 2 stop bits")
-            << Accepter::Rfc2217 << "19200" << true << uint(B19200) << 4;
-        QTest::newRow("rfc2217, 115200, 1 stop bit, a flood in")
-            << Accepter::Rfc2217 << "115200" << false << uint(B115200) << 10 * 1024 * 1024 / 256;
+        QTest::newRow("rfc2217, 19200, 2 stop bits, a flood in")
+            << Accepter::Rfc2217 << "19200" << true << uint(B19200) << 10 * 1024 * 1024 / 256;
         QTest::newRow("raw tcp") << Accepter::RawTcp << "9600" << false << 0u << 4;
     }
     void bytesUnchanged()
@@ -239,9 +230,8 @@ private Q_SLOTS:
         QVERIFY(rig->boxes.shown.isEmpty());
     }
 
-    // Ports that cannot be had tell the operator as a local port does, at
-    // once. A server that accepts and never answers the options is taken as
-    // one that does not set its line: the port opens once the wait is over.
+    // Ports that cannot be had tell the operator as a local port does. A
+    // server that never answers the options does not set its line: it opens.
     void refusals_data()
     {
         QTest::addColumn<QString>("situation");
@@ -249,7 +239,6 @@ private Q_SLOTS:
         const QString missing = " Com 5 existiert nicht!";
         const QString taken = " Com 5 ist bereits von einem anderen Programm geöffnet!";
         QTest::newRow("server not running") << "stopped" << missing;
-        QTest::newRow("unknown scheme in the link") << "badlink" << missing;
         QTest::newRow("server cannot open its device") << "nodevice" << missing;
         QTest::newRow("another client has it (rfc2217)") << "taken" << taken;
         QTest::newRow("another client has it (tcp)") << "takentcp" << taken;
@@ -265,25 +254,20 @@ private Q_SLOTS:
         const Accepter accepter = situation == "takentcp" ? Accepter::RawTcp : Accepter::Rfc2217;
         const QString device = situation == "nodevice" ? dir->filePath("gone") : QString();
         const bool opens = message == "-";
-        QString target;
-        QTcpServer fake; // answers every baud rate with 1200, nothing at all, or options
-        if (situation == "badlink")
-            target = "telnet://127.0.0.1:23";
-        if (situation == "otherbaud" || situation == "pestering" || opens) {
-            QVERIFY(fake.listen(QHostAddress::LocalHost));
-            target = QStringLiteral("rfc2217://127.0.0.1:%1").arg(fake.serverPort());
-        }
-        if (situation == "otherbaud")
-            connect(&fake, &QTcpServer::newConnection, this, [&fake] {
-                QTcpSocket *s = fake.nextPendingConnection();
-                s->write(QByteArray::fromHex("fffb00 fffd00 fffd2c fffa2c65000004b0fff0"));
-            });
-        if (situation == "pestering") // DO and DONT suppress-go-ahead, over and over
-            connect(&fake, &QTcpServer::newConnection, this, [&fake] {
-                fake.nextPendingConnection()->write(
-                    QByteArray::fromHex("fffd03 fffe03").repeated(Rfc2217Client::AnswerBudget));
-            });
-        QVERIFY(serve(accepter, device, target));
+        // Answers every baud rate with 1200, DO and DONT suppress-go-ahead
+        // over and over, or nothing at all.
+        QTcpServer fake;
+        const QByteArray says =
+            situation == "otherbaud"
+                ? QByteArray::fromHex("fffb00 fffd00 fffd2c fffa2c65000004b0fff0")
+            : situation == "pestering"
+                ? QByteArray::fromHex("fffd03 fffe03").repeated(Rfc2217Client::AnswerBudget)
+                : QByteArray();
+        const bool faked = !says.isEmpty() || opens;
+        QVERIFY(!faked || fake.listen(QHostAddress::LocalHost));
+        connect(&fake, &QTcpServer::newConnection, this,
+                [&] { fake.nextPendingConnection()->write(says); });
+        QVERIFY(serve(accepter, device, faked ? fakeUrl(fake) : QString()));
         QTcpSocket first;
         if (situation.startsWith("taken")) {
             first.connectToHost(QHostAddress::LocalHost, server->port());
@@ -300,11 +284,10 @@ private Q_SLOTS:
                  message.isEmpty() || opens ? "" : "Comportfehler|Information|Ok|" + message);
     }
 
-    // A server that accepts and stays silent keeps the opening waiting for
-    // its answers. What the operator does meanwhile comes queued, as from a
-    // window manager: more clicks on "Öffnen" are dropped, not replayed once
-    // the wait is over; closing the window ends the wait at once (the
-    // opening is cancelled without a word) and the program as always.
+    // While a silent server keeps the opening waiting, what the operator
+    // does comes queued from the window system: more clicks on "Öffnen" are
+    // dropped, not replayed; closing the window cancels the opening without
+    // a word and ends the program as always.
     void operatorWhileOpening_data()
     {
         QTest::addColumn<bool>("closing");
@@ -316,8 +299,7 @@ private Q_SLOTS:
         QFETCH(bool, closing);
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
-        QVERIFY(serve(Accepter::Rfc2217, {},
-                      QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort())));
+        QVERIFY(serve(Accepter::Rfc2217, {}, fakeUrl(silent)));
         rig->window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&rig->window));
         QVERIFY(startCapture());
@@ -326,11 +308,9 @@ private Q_SLOTS:
         f->Verbind->setFocus();
         int connections = 0;
         connect(&silent, &QTcpServer::newConnection, this, [&] {
-            if (++connections > 1)
-                return;
-            if (closing)
+            if (++connections == 1 && closing)
                 QWindowSystemInterface::handleCloseEvent(window);
-            for (int i = 0; i < 2 && !closing; ++i) {
+            for (int i = 0; i < 2 && !closing && connections == 1; ++i) {
                 const QPointF at = window->mapToGlobal(button);
                 QWindowSystemInterface::handleMouseEvent(window, button, at, Qt::LeftButton,
                                                          Qt::LeftButton, QEvent::MouseButtonPress);
@@ -343,12 +323,11 @@ private Q_SLOTS:
         f->Verbind->click();
         QCOMPARE(rig->window.port().PortOpen(), !closing);
         QCoreApplication::processEvents(); // whatever the window system still holds
-        if (closing) {
+        if (closing)
             QTRY_VERIFY(!rig->window.isVisible());
-            QVERIFY(!rig->window.capture().files().isOpen(1)); // Form_Unload ran
-        } else {
+        QCOMPARE(rig->window.capture().files().isOpen(1), !closing); // Form_Unload ran
+        if (!closing)
             QCOMPARE(rig->lamp(), Lamp::Green);
-        }
         QCOMPARE(connections, 1);
         QVERIFY(rig->boxes.shown.isEmpty());
     }
@@ -381,8 +360,8 @@ private Q_SLOTS:
         QCOMPARE(atDevice(3), QByteArray("AT\r")); // RESET was not kept
     }
 
-    // A server that keeps refusing is called after ever longer pauses, never
-    // longer than eight seconds.
+    // A server that keeps refusing is called after ever longer pauses, up to
+    // eight seconds.
     void callsAgainWithinTheLongestPause()
     {
         NetworkLine line(*NetworkAddress::parse(u"rfc2217://127.0.0.1:1"));
@@ -396,9 +375,8 @@ private Q_SLOTS:
     }
 
     // A server that keeps asking for options once the port is open, reading
-    // the answers slowly or not at all, is given up as one that went away
-    // (amber lamp) before memory grows by 16 MB; the line's bytes among its
-    // requests reach the capture exactly.
+    // the answers slowly or not at all, is given up as gone (amber) before
+    // memory grows by 16 MB; the line's bytes among them reach the capture.
     void pesteringServer_data()
     {
         QTest::addColumn<bool>("reads");
