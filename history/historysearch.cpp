@@ -251,8 +251,12 @@ std::optional<SearchHit> HistorySearch::next(const SearchHit &from, bool forward
     };
     std::optional<SearchHit> found;
     if (forward) {
-        for (const auto &[a, b] : {std::pair{startLine, end}, std::pair{begin, startLine + 1}}) {
-            const bool wrapped = a == begin && b == startLine + 1;
+        // Round again from the start up to the first hit there is: a hit is
+        // found where it ends, and one that begins at the place may end in a
+        // piece after a hidden command, beyond the place's line.
+        for (const bool wrapped : {false, true}) {
+            const qint64 a = wrapped ? begin : startLine;
+            const qint64 b = end;
             if (!scan(
                     a, b,
                     [&](const SearchHit &hit) {

@@ -400,7 +400,9 @@ private Q_SLOTS:
         const std::optional<SearchHit> last =
             search.next({log.endLine(), 0, log.receivedEnd(), 0}, false);
         QVERIFY(last);
-        QCOMPARE(search.next(*last, true)->line, first->line); // round to the start
+        const std::optional<SearchHit> round = search.next(*last, true); // to the start
+        QVERIFY(round);
+        QCOMPARE(round->line, first->line);
         QCOMPARE(search.hitsIn(log.beginLine(), log.endLine()).size(), size_t(hits));
     }
 
