@@ -463,13 +463,17 @@ std::optional<qint16> KavroWindow::chosenPort() const
 void KavroWindow::showLineMenu(const QPoint &at)
 {
     // A menu of its own each time: its entries are made for the port as it
-    // is now. It goes once closed, after whatever its entry started.
-    auto *menu = new QMenu(this);
-    menu->setObjectName(QStringLiteral("lineMenu"));
-    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
-    fillLineMenu(menu, m_port->modemLines(), *m_pulser, chosenPort(),
+    // is now. The one before goes now, not when it closed: a click closes the
+    // menu before its entry runs, and the entry may let events run (a message
+    // box, the wait for a serial server's answer) while the menu's own click
+    // is still being handled.
+    if (m_lineMenu)
+        m_lineMenu->deleteLater();
+    m_lineMenu = new QMenu(this);
+    m_lineMenu->setObjectName(QStringLiteral("lineMenu"));
+    fillLineMenu(m_lineMenu, m_port->modemLines(), *m_pulser, chosenPort(),
                  [this](const std::function<void()> &change) { m_reporter.run(change); });
-    menu->popup(m_c.Shape1->mapToGlobal(at));
+    m_lineMenu->popup(m_c.Shape1->mapToGlobal(at));
 }
 
 void KavroWindow::sendNow(char byte)

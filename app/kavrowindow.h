@@ -23,6 +23,7 @@ class MessageBoxes;
 class PortList;
 class QComboBox;
 class QGroupBox;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -91,6 +92,8 @@ private:
     std::unique_ptr<CommandHistory> m_sentCommands;
     // "Break senden" and "Reset-Puls" of the lamp's menu.
     LinePulser *m_pulser = nullptr;
+    // The lamp's menu last shown.
+    QPointer<QMenu> m_lineMenu;
 
     // The controls the handlers' values come from and their outcomes go to,
     // by their design names.

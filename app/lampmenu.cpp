@@ -5,6 +5,7 @@
 #include "openlevels.h"
 
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 
 namespace
@@ -100,34 +101,32 @@ void fillLineMenu(QMenu *menu, ModemControl &lines, LinePulser &pulser, std::opt
     refresh();
 
     // A change is read back: the check shows what the line is, also after
-    // the device refused.
-    QObject::connect(dtr, &QAction::triggered, menu, [=, &lines](bool on) {
-        run([&] { lines.setDtr(on); });
-        refresh();
-    });
-    QObject::connect(rts, &QAction::triggered, menu, [=, &lines](bool on) {
-        run([&] { lines.setRts(on); });
-        refresh();
-    });
-    QObject::connect(brk, &QAction::triggered, menu, [=, &pulser] {
-        run([&] { pulser.sendBreak(); });
-        refresh();
-    });
-    QObject::connect(pulseDtr, &QAction::triggered, menu, [=, &pulser] {
-        run([&] { pulser.pulse(LinePulser::Line::Dtr); });
-        refresh();
-    });
-    QObject::connect(pulseRts, &QAction::triggered, menu, [=, &pulser] {
-        run([&] { pulser.pulse(LinePulser::Line::Rts); });
-        refresh();
-    });
+    // the device refused. A message box or a serial server's answer lets
+    // events run while the change is made; the menu may be gone by then.
+    const QPointer<QMenu> alive(menu);
+    auto change = [=](const std::function<void()> &what) {
+        run(what);
+        if (alive)
+            refresh();
+    };
+    QObject::connect(dtr, &QAction::triggered, menu,
+                     [=, &lines](bool on) { change([&] { lines.setDtr(on); }); });
+    QObject::connect(rts, &QAction::triggered, menu,
+                     [=, &lines](bool on) { change([&] { lines.setRts(on); }); });
+    QObject::connect(brk, &QAction::triggered, menu,
+                     [=, &pulser] { change([&] { pulser.sendBreak(); }); });
+    QObject::connect(pulseDtr, &QAction::triggered, menu,
+                     [=, &pulser] { change([&] { pulser.pulse(LinePulser::Line::Dtr); }); });
+    QObject::connect(pulseRts, &QAction::triggered, menu,
+                     [=, &pulser] { change([&] { pulser.pulse(LinePulser::Line::Rts); }); });
     auto keepOpenLevel = [=](bool OpenLevels::*line, bool on) {
         run([&] {
             OpenLevels levels = OpenLevels::load(*port);
             levels.*line = on;
             OpenLevels::save(*port, levels);
         });
-        showOpenLevels();
+        if (alive)
+            showOpenLevels();
     };
     QObject::connect(openDtr, &QAction::triggered, menu,
                      [=](bool on) { keepOpenLevel(&OpenLevels::dtr, on); });

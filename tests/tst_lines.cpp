@@ -269,59 +269,117 @@ private Q_SLOTS:
         QTRY_COMPARE(control.lines(), (ModemLines{true, false, false, true, true, true}));
     }
 
-    // Through the window as the operator does it: the lamp's menu changes
-    // the real line, and the menu and the tooltip show the lines as the
-    // device has them afterwards; a refusal is told once, with its reason.
+    // Through the window as the operator does it: a click in the lamp's menu
+    // changes the real line, and the menu and the tooltip show the lines as
+    // the device has them afterwards; a refusal is told once, with its reason.
+    // The click closes the menu before the change is made, and a message box
+    // or a serial server's answer lets events run meanwhile.
     void lampMenuInWindow_data()
     {
         QTest::addColumn<QString>("entry");
-        QTest::addColumn<QByteArray>("refuse");
+        QTest::addColumn<QByteArray>("refuse"); // a line the device refuses, or "conf"
+        QTest::addColumn<bool>("server");       // through ser2net on rfc2217://
         QTest::addColumn<QString>("logged");
         QTest::addColumn<QString>("tip"); // the outputs after it
-        QTest::newRow("DTR") << "DTR" << QByteArray() << "DTR 0"
+        QTest::newRow("DTR") << "DTR" << QByteArray() << false << "DTR 0"
                              << "Ausgänge: DTR aus, RTS an";
-        QTest::newRow("RTS refused") << "RTS" << QByteArray("RTS") << "RTS 0 refused"
+        QTest::newRow("RTS refused") << "RTS" << QByteArray("RTS") << false << "RTS 0 refused"
                                      << "Ausgänge: DTR an, RTS an";
+        QTest::newRow("Beim Öffnen, kavro.conf not writable")
+            << "Beim Öffnen/DTR" << QByteArray("conf") << false << "OPEN"
+            << "Ausgänge: DTR an, RTS an";
+        QTest::newRow("DTR on a server") << "DTR" << QByteArray() << true << "DTR 0"
+                                         << "Ausgänge: DTR aus, RTS an";
+        QTest::newRow("Reset-Puls on a server")
+            << "Reset-Puls/DTR" << QByteArray() << true << "DTR 1"
+            << "Ausgänge: DTR an, RTS an";
     }
     void lampMenuInWindow()
     {
         QFETCH(QString, entry);
         QFETCH(QByteArray, refuse);
+        QFETCH(bool, server);
         QFETCH(QString, logged);
         QFETCH(QString, tip);
+        if (server && !Ser2NetServer::available())
+            QSKIP("ser2net is not installed (scripts/setup.sh --test installs it)");
         FarEnd pty;
         QVERIFY(pty.isValid());
         ModemLineLog log;
-        QVERIFY(log.refuse(pty.slavePath(), refuse));
+        QVERIFY(log.refuse(pty.slavePath(), refuse == "conf" ? QByteArray() : refuse));
         QVERIFY(log.setInputs(pty.slavePath(), "CTS DCD"));
+        std::unique_ptr<Ser2NetServer> ser2net;
+        if (server) {
+            ser2net = std::make_unique<Ser2NetServer>(log.folder(), pty.slavePath(),
+                                                      Ser2NetServer::Accepter::Rfc2217);
+            ser2net->setEnvironment("LD_PRELOAD", KAVRO_MODEMLINES_LIBRARY);
+            ser2net->setEnvironment("KAVRO_MODEMLINES", log.folder());
+            QVERIFY2(ser2net->start(), qPrintable(ser2net->errorText()));
+        }
         const QString inputs = "\nEingänge: CTS an, DSR aus, DCD an, RI aus";
-        LinkedPort linked(pty.slavePath());
+        LinkedPort linked(server ? ser2net->url() : pty.slavePath());
         QVERIFY(linked.port);
         Rig rig(linked.port.release());
+        // The box lets events run while it is open, as a real one does.
+        rig.boxes.whileShown = [] {
+            QEventLoop loop;
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+            loop.exec();
+        };
         rig.f.Comport->setEditText("5");
         rig.f.Verbind->click();
         QCOMPARE(rig.lamp(), Lamp::Green);
-        QVERIFY(shownToolTip(rig.f.Shape1).startsWith("Ausgänge: DTR an, RTS an" + inputs));
-
-        const QPoint middle = rig.f.Shape1->rect().center();
-        QContextMenuEvent click(QContextMenuEvent::Mouse, middle,
-                                rig.f.Shape1->mapToGlobal(middle));
-        QApplication::sendEvent(rig.f.Shape1, &click);
-        QMenu *menu = rig.window.findChild<QMenu *>("lineMenu");
+        QTRY_VERIFY(shownToolTip(rig.f.Shape1).startsWith("Ausgänge: DTR an, RTS an" + inputs));
+        const QString conf = OpenLevels::settingsFile();
+        if (refuse == "conf") { // a folder where the file should be
+            QVERIFY(QFile::remove(conf) && QDir().mkpath(conf));
+        }
+        auto openMenu = [&]() -> QMenu * {
+            const QPoint middle = rig.f.Shape1->rect().center();
+            QContextMenuEvent click(QContextMenuEvent::Mouse, middle,
+                                    rig.f.Shape1->mapToGlobal(middle));
+            QApplication::sendEvent(rig.f.Shape1, &click);
+            const QList<QMenu *> menus = rig.window.findChildren<QMenu *>("lineMenu");
+            return menus.isEmpty() ? nullptr : menus.last();
+        };
+        QPointer<QMenu> menu = openMenu();
         QVERIFY(menu && menu->isVisible());
-        QAction *line = menuEntry(menu, entry);
-        QVERIFY(line->isEnabled() && line->isChecked());
-        line->trigger();
-        QCOMPARE(log.requests(pty.slavePath()).last(), logged);
-        QCOMPARE(line->isChecked(), !refuse.isEmpty()); // off, or on as it stayed
+        QVERIFY(menuEntry(menu, entry)->isEnabled());
+        QVERIFY(menuEntry(menu, entry)->isChecked() || entry.startsWith("Reset"));
+        // Submenus open as the mouse rests on them; the click goes to the entry.
+        QMenu *at = menu;
+        for (const QString &step : entry.split('/')) {
+            QAction *a = menuEntry(at, step);
+            QVERIFY(a);
+            if (!a->menu()) {
+                QTest::mouseClick(at, Qt::LeftButton, {}, at->actionGeometry(a).center());
+                break;
+            }
+            at->setActiveAction(a);
+            at = a->menu();
+            QTRY_VERIFY(at->isVisible());
+        }
+        QTRY_VERIFY(!menu->isVisible());
+        QTRY_COMPARE(log.requests(pty.slavePath()).last(), logged);
         if (refuse.isEmpty())
             QVERIFY2(rig.boxes.shown.isEmpty(), qPrintable(rig.boxes.shown.join('\n')));
+        else if (refuse == "conf")
+            QVERIFY2(rig.boxes.toldOnly(75, "Die Einstellung „Beim Öffnen“ kann nicht"),
+                     qPrintable(rig.boxes.shown.join('\n')));
         else
             QVERIFY2(rig.boxes.toldOnly(8020, entry + " lässt sich am Anschluss") &&
                          rig.boxes.shown[0].contains(qt_error_string(EINVAL)),
                      qPrintable(rig.boxes.shown.join('\n')));
+        QTRY_VERIFY2(shownToolTip(rig.f.Shape1).startsWith(tip + inputs),
+                     qPrintable(shownToolTip(rig.f.Shape1)));
+        // Opened again, the menu shows the line as the device has it.
+        menu = openMenu();
+        QVERIFY(menu);
+        if (!entry.contains('/'))
+            QCOMPARE(menuEntry(menu, entry)->isChecked(), !refuse.isEmpty());
         menu->hide();
-        QVERIFY(shownToolTip(rig.f.Shape1).startsWith(tip + inputs));
+        if (refuse == "conf")
+            QVERIFY(QDir(conf).removeRecursively());
     }
 
     // The open menu follows the lines as the device has them, and a pulse
