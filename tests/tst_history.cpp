@@ -288,10 +288,31 @@ private Q_SLOTS:
     }
 
     // Old data goes while a search beside the window reads: it never gets
-    // wrong bytes, and what is kept has its lines and times.
+    // wrong bytes, and what is kept has its lines and times. Everything the
+    // store writes counts toward its budget: a storm of empty lines, whose
+    // index outweighs their bytes, stays within it too.
+    void droppedOldData_data()
+    {
+        // %1 stands for the event's number, which is also its time in seconds.
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<QByteArray>("content"); // of each line in it
+        QTest::addColumn<int>("events");
+        QTest::newRow("numbered lines")
+            << QByteArray("Zeile %1\r\n") << QByteArray("Zeile %1") << 20000;
+        QTest::newRow("a storm of empty lines") << QByteArray("\r\n") << QByteArray() << 20000;
+        QTest::newRow("empty lines in large pieces")
+            << QByteArray("\r\n").repeated(2000) << QByteArray() << 50;
+    }
     void droppedOldData()
     {
-        Rig rig(8 * 1024);
+        QFETCH(QByteArray, event);
+        QFETCH(QByteArray, content);
+        QFETCH(int, events);
+        auto numbered = [](QByteArray text, qint64 n) {
+            return text.replace("%1", QByteArray::number(n));
+        };
+        const qint64 budget = 8 * 1024;
+        Rig rig(budget);
         std::atomic<bool> stop{false};
         std::atomic<int> wrong{0};
         const std::shared_ptr<const HistoryLog> reading = rig.store.log();
@@ -301,31 +322,42 @@ private Q_SLOTS:
                 const std::vector<QByteArray> contents = reading->contents(lines);
                 for (size_t i = 0; i < lines.size(); ++i) // gone meanwhile is fine
                     wrong += !contents[i].isEmpty() && lines[i].kind == HistoryLine::Received &&
-                             contents[i] != "Zeile " + QByteArray::number(lines[i].time / 1000);
+                             contents[i] != numbered(content, lines[i].time / 1000);
             }
         });
-        const QByteArray all = numberedLines(20000);
+        QByteArray all;
+        qint64 largest = 0; // the folder's files, every few events
         rig.now = 0;
-        for (const QByteArray &line : all.split('\n')) {
+        for (int n = 1; n <= events; ++n) {
             rig.now += 1000;
-            rig.store.appendReceived(line.isEmpty() ? line : line + '\n');
+            all += numbered(event, n);
+            rig.store.appendReceived(numbered(event, n));
+            if (n % 4)
+                continue;
+            qint64 size = 0;
+            for (const QFileInfo &file : QDir(rig.dir.path()).entryInfoList(QDir::Files))
+                size += file.size();
+            largest = std::max(largest, size);
         }
         stop = true;
         reader.join();
         QCOMPARE(wrong.load(), 0);
+        QCOMPARE_LE(largest, budget * 5 / 4);
         HistoryLog &log = rig.log();
         QVERIFY(log.droppedBytes() > 0);
-        QVERIFY(log.receivedEnd() - log.receivedBegin() >= 8 * 1024);
-        QVERIFY(log.receivedEnd() - log.receivedBegin() < 12 * 1024);
-        // One marker says so; after it every kept line with its own time.
+        // One marker says so; after it every kept line with its own time, none
+        // missing, the last the newest.
         const std::vector<HistoryLine> lines = log.lines(log.beginLine(), 5000);
         QCOMPARE(lines.front().kind, HistoryLine::Marker);
         QVERIFY(QString::fromUtf8(log.content(lines.front())).startsWith("Ältere Daten verworfen"));
+        QCOMPARE_GE(qint64(lines.size()), 150); // most of the budget kept
         for (size_t i = 1; i < lines.size(); ++i) {
             QCOMPARE(lines[i].kind, HistoryLine::Received);
-            QCOMPARE(log.content(lines[i]), "Zeile " + QByteArray::number(lines[i].time / 1000));
+            QCOMPARE(log.content(lines[i]), numbered(content, lines[i].time / 1000));
+            const qint64 step = lines[i].time - lines[i - 1].time;
+            QVERIFY(i == 1 || step == 1000 || (step == 0 && event.count('\n') > 1));
         }
-        QCOMPARE(lines.back().time, 20000000);
+        QCOMPARE(lines.back().time, events * 1000);
         QCOMPARE(log.received(log.receivedBegin(), log.receivedEnd()),
                  all.right(log.receivedEnd() - log.receivedBegin()));
         QVERIFY(QDir(rig.dir.path()).entryList(QDir::Files).size() <= 3 * 10 + 1); // files few
