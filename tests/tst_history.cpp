@@ -253,6 +253,10 @@ private Q_SLOTS:
             << QString("{208}A{10}B{}C");
         QTest::newRow("colour as red, green, blue") << Events{"\x1b[38;2;10;20;30mA\x1b[0mB\r\n"}
                                                     << autom << true << QString("{#0a141e}A{}B");
+        // Out of range: the colour stays; the next one is taken again.
+        QTest::newRow("colour numbers beyond 255 ignored")
+            << Events{"\x1b[31mA\x1b[38;5;999mB\x1b[38;2;1;2;256mC\x1b[38;5;255mD\r\n"} << autom
+            << true << QString("{1}ABC{255}D");
         QTest::newRow("colour carried to the next line")
             << Events{"\x1b[32mI (12) boot\r\n", "weiter\x1b[0m\r\n"} << autom << true
             << QString("{2}I (12) boot|weiter");
