@@ -135,6 +135,9 @@ struct HistoryLog::Segment {
     qint64 flushed = 0; // records in the index file
     std::vector<Record> tail;
 
+    // What its files take, or will once the tail is written.
+    qint64 size() const { return dataSize + notesSize + lines * RecordSize; }
+
     ~Segment()
     {
         for (const int fd : {data, index, notes}) {
@@ -239,11 +242,17 @@ bool HistoryLog::rotate()
 
 void HistoryLog::dropOld()
 {
+    // Called with a new segment just begun: what the ones before it take
+    // stays within the budget, so the new one can grow to its full size.
+    // The index of short lines outweighs their bytes, so every file counts.
+    qint64 kept = 0;
+    for (const SegmentPtr &segment : m_segments)
+        kept += segment->size();
     while (m_segments.size() > 1) {
         const SegmentPtr &front = m_segments.front();
-        if (m_keptBytes - front->dataSize < m_options.budget || front.get() == m_openSegment)
+        if (kept <= m_options.budget || front.get() == m_openSegment)
             break;
-        m_keptBytes -= front->dataSize;
+        kept -= front->size();
         m_droppedBytes += front->dataSize;
         m_droppedTime = m_options.clock ? m_options.clock() : QDateTime::currentMSecsSinceEpoch();
         m_showDropped = true;
@@ -420,22 +429,26 @@ void HistoryLog::appendReceived(QByteArrayView bytes)
         return;
     const qint64 time = m_options.clock ? m_options.clock() : QDateTime::currentMSecsSinceEpoch();
     std::lock_guard lock(m_mutex);
-    if (m_segments.empty() ||
-        m_segments.back()->dataSize + m_segments.back()->notesSize >= m_segmentSize) {
-        if (!rotate())
+    // A large piece goes in parts: a part of short lines brings index records
+    // of up to twelve times its size, and a segment should not outgrow its
+    // size by much before the next one begins.
+    const qsizetype part = qsizetype(m_segmentSize / 64);
+    while (!bytes.isEmpty()) {
+        if ((m_segments.empty() || m_segments.back()->size() >= m_segmentSize) && !rotate())
             return;
+        const QByteArrayView now = bytes.first(std::min(bytes.size(), part));
+        bytes = bytes.sliced(now.size());
+        Segment &segment = *m_segments.back();
+        if (!writeAll(segment.data, now.data(), now.size())) {
+            const int err = errno;
+            fail(err, path(segment.number, "data"));
+            return;
+        }
+        segment.dataSize += now.size();
+        const qint64 base = m_streamEnd;
+        m_streamEnd += now.size();
+        scan(now.data(), now.size(), base, time);
     }
-    Segment &segment = *m_segments.back();
-    if (!writeAll(segment.data, bytes.data(), bytes.size())) {
-        const int err = errno;
-        fail(err, path(segment.number, "data"));
-        return;
-    }
-    segment.dataSize += bytes.size();
-    m_keptBytes += bytes.size();
-    const qint64 base = m_streamEnd;
-    m_streamEnd += bytes.size();
-    scan(bytes.data(), bytes.size(), base, time);
 }
 
 void HistoryLog::appendSent(QByteArrayView bytes)
@@ -455,8 +468,6 @@ void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool n
         return;
     const qint64 time = m_options.clock ? m_options.clock() : QDateTime::currentMSecsSinceEpoch();
     std::lock_guard lock(m_mutex);
-    if (m_segments.empty() && !rotate())
-        return;
     // A command sent in the middle of a received line comes between its
     // pieces, and the rest of the line goes on after it; a marker ends it.
     const bool interrupted = m_open.has_value();
@@ -465,6 +476,8 @@ void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool n
     m_continueNext = interrupted && kind == HistoryLine::Sent;
     if (newSession)
         m_lineEndSeen = false;
+    if ((m_segments.empty() || m_segments.back()->size() >= m_segmentSize) && !rotate())
+        return;
     Segment &segment = *m_segments.back();
     if (segment.notes < 0)
         segment.notes = openFile(path(segment.number, "notes"));
@@ -489,7 +502,6 @@ void HistoryLog::clear()
     m_open.reset();
     m_openSegment = nullptr;
     m_continueNext = false;
-    m_keptBytes = 0;
     m_droppedBytes = 0;
     m_showDropped = false;
     ++m_generation;

@@ -50,8 +50,11 @@ public:
     using Clock = std::function<qint64()>;
     struct Options {
         QString folder;
-        // At least this much of the received stream is kept; older data goes a
-        // segment at a time.
+        // What the files may take: the received bytes, their index and the
+        // commands and markers all count. The oldest segment goes while those
+        // before the newest take more, so the folder holds at most this and
+        // the one segment growing (an eighth of it), and at least this less
+        // a segment.
         qint64 budget = qint64(1) << 30;
         // A line longer than this is cut into pieces of at most this length.
         qint64 pieceLength = 1024;
@@ -156,7 +159,6 @@ private:
     qint64 m_nextSegment = 0;
     qint64 m_nextLine = 0;
     qint64 m_streamEnd = 0;
-    qint64 m_keptBytes = 0;
     qint64 m_droppedBytes = 0;
     qint64 m_droppedTime = 0;
     bool m_showDropped = false;

@@ -3,6 +3,7 @@
 #include "bytenames.h"
 #include "codepage.h"
 
+#include <algorithm>
 #include <array>
 
 namespace
@@ -118,8 +119,9 @@ qsizetype escapeLength(const uchar *p, qsizetype n, qsizetype i, bool &sgr)
 }
 
 // Applies "ESC [ params m": 0 reset, 1/22 bold, 4/24 underline, 30-37, 90-97
-// and 38;5;n or 38;2;r;g;b the text colour, 40-47, 100-107, 48 the ground,
-// 39/49 back to the default. Anything else changes nothing.
+// and 38;5;n or 38;2;r;g;b the text colour (each number up to 255), 40-47,
+// 100-107, 48 the ground, 39/49 back to the default. Anything else changes
+// nothing.
 void applySgr(const uchar *p, qsizetype len, TextStyle &style)
 {
     std::array<int, 32> values{};
@@ -136,13 +138,21 @@ void applySgr(const uchar *p, qsizetype len, TextStyle &style)
     }
     values[size_t(count++)] = value;
 
+    // A number beyond 255 names no colour: the colour stays as it was, and
+    // the values after it are read on.
     auto extended = [&](int &k, quint32 &colour) {
+        auto inRange = [&](int from, int to) {
+            return std::all_of(values.begin() + from, values.begin() + to,
+                               [](int v) { return v <= 255; });
+        };
         if (k + 2 < count && values[size_t(k + 1)] == 5) {
-            colour = TextColour::indexed(values[size_t(k + 2)]);
+            if (inRange(k + 2, k + 3))
+                colour = TextColour::indexed(values[size_t(k + 2)]);
             k += 2;
         } else if (k + 4 < count && values[size_t(k + 1)] == 2) {
-            colour = TextColour::rgb(values[size_t(k + 2)], values[size_t(k + 3)],
-                                     values[size_t(k + 4)]);
+            if (inRange(k + 2, k + 5))
+                colour = TextColour::rgb(values[size_t(k + 2)], values[size_t(k + 3)],
+                                         values[size_t(k + 4)]);
             k += 4;
         } else {
             k = count; // malformed: the rest means nothing

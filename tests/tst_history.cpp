@@ -85,7 +85,8 @@ std::optional<std::vector<Cell>> cellsOf(QByteArrayView bytes, const DecodeOptio
 }
 
 // The lines as copied text joined by "|", colours carried from line to line;
-// "{n}" where the text turns to colour n, "{}" where back to the default.
+// "{n}" where the text turns to colour n, "{#rrggbb}" to a colour given as
+// red, green, blue, "{}" where back to the default.
 QString decoded(HistoryLog &log, const DecodeOptions &options)
 {
     QString text;
@@ -98,9 +99,13 @@ QString decoded(HistoryLog &log, const DecodeOptions &options)
         for (const Cell &c : *cells) {
             if (c.kind != Cell::Hidden && c.style.foreground != colour) {
                 colour = c.style.foreground;
-                text += colour == TextColour::Default
-                            ? QStringLiteral("{}")
-                            : QStringLiteral("{%1}").arg(colour ^ TextColour::IndexedFlag);
+                if (colour == TextColour::Default)
+                    text += QStringLiteral("{}");
+                else if (colour & TextColour::RgbFlag)
+                    text += QStringLiteral("{#%1}").arg(colour ^ TextColour::RgbFlag, 6, 16,
+                                                        QLatin1Char('0'));
+                else
+                    text += QStringLiteral("{%1}").arg(colour ^ TextColour::IndexedFlag);
             }
             appendCopyText(c, text);
         }
@@ -171,22 +176,50 @@ private Q_SLOTS:
         QCOMPARE(at, events.join().size());
     }
 
+    // Commands and markers between the received lines: a line goes on after
+    // a command that came in its middle, not after a line end or a marker.
     void sentAndMarkers()
     {
         Rig rig;
-        rig.receive({"> "});
-        rig.store.appendSent("AT\r");
-        rig.receive({"OK\r"});
+        rig.receive({"> ", "→AT\r", "OK\r"});
         rig.store.portClosed(3);
         rig.store.portOpened(3, QStringLiteral("9600,n,8,1"));
         // A new opening pairs line ends afresh, as the receive box does.
-        rig.receive({"\nB\r\n"});
+        rig.receive({"\nB\r\n", "> ", "→ATI\r", "\r\nOK\r\n", "halb"});
+        rig.store.portClosed(3);
+        rig.receive({"danach\r\n"});
         const QStringList lines = rig.lines();
-        QCOMPARE(lines.size(), 7);
-        QCOMPARE(lines.mid(0, 3), (QStringList{"2000 R > ", "2000 S AT%0D", "3000 R+ OK"}));
-        QVERIFY(lines[3].startsWith("3000 M Com 3 geschlossen, 01.01.1970 00:00:03"));
+        QCOMPARE(lines.size(), 13);
+        QCOMPARE(lines.mid(0, 3), (QStringList{"2000 R > ", "3000 S AT%0D", "4000 R+ OK"}));
+        QVERIFY(lines[3].startsWith("4000 M Com 3 geschlossen, 01.01.1970 00:00:04"));
         QVERIFY(lines[4].contains("M Com 3 ge%C3%B6ffnet (9600,n,8,1)"));
-        QCOMPARE(lines.mid(5), (QStringList{"4000 R ", "4000 R B"}));
+        QCOMPARE(lines.mid(5, 7),
+                 (QStringList{"5000 R ", "5000 R B", "6000 R > ", "7000 S ATI%0D", "8000 R OK",
+                              "9000 R halb", "9000 M Com 3 geschlossen, 01.01.1970 00:00:09"}));
+        QCOMPARE(lines.mid(12), (QStringList{"10000 R danach"}));
+
+        // Saved as text and searched without the commands, only the answer
+        // that went on after the first prompt joins it.
+        const QString saved = rig.dir.filePath("verlauf.txt");
+        QCOMPARE(HistoryExport::saveText(rig.log(), rig.log().beginLine(), rig.log().endLine(), {},
+                                         false, saved),
+                 QString());
+        QCOMPARE(QString::fromUtf8(contentOf(saved)).split('\n'),
+                 (QStringList{"1970-01-01 00:00:02.000  > OK",
+                              "1970-01-01 00:00:04.000  Com 3 geschlossen, 01.01.1970 00:00:04",
+                              "1970-01-01 00:00:04.000  Com 3 geöffnet (9600,n,8,1), 01.01.1970 "
+                              "00:00:04",
+                              "1970-01-01 00:00:05.000  ", "1970-01-01 00:00:05.000  B",
+                              "1970-01-01 00:00:06.000  > ", "1970-01-01 00:00:08.000  OK",
+                              "1970-01-01 00:00:09.000  halb",
+                              "1970-01-01 00:00:09.000  Com 3 geschlossen, 01.01.1970 00:00:09",
+                              "1970-01-01 00:00:10.000  danach", ""}));
+        SearchPattern prompt;
+        prompt.text = QStringLiteral("> OK");
+        prompt.sentLines = false;
+        QCOMPARE(HistorySearch(rig.store.log(), prompt)
+                     .count(rig.log().beginLine(), rig.log().endLine()),
+                 1);
     }
 
     void decoder_data()
@@ -203,6 +236,11 @@ private Q_SLOTS:
         QTest::newRow("invalid UTF-8, each byte boxed")
             << Events{"a\xFF\xE2\x82(\xED\xA0\x80\r\n"} << utf << true
             << QString("a<FF><E2><82>(<ED><A0><80>");
+        QTest::newRow("automatic: a UTF-8 character at the line end")
+            << Events{"gro\xC3\x9F\r\n"} << autom << true << QString::fromUtf8("groß");
+        QTest::newRow("a 4-byte character across the cut of a long line")
+            << Events{QByteArray(1021, 'a') + "\xF0\x9F", "\x98\x80\r\n"} << autom << true
+            << QString(1021, 'a') + "|" + QString::fromUtf8("\xF0\x9F\x98\x80");
         QTest::newRow("automatic takes invalid UTF-8 as Windows-1252")
             << Events{"\xC3\xA4\xFF\r\n"} << autom << true << QString::fromUtf8("Ã¤ÿ");
         QTest::newRow("controls boxed in UTF-8 too")
@@ -213,12 +251,20 @@ private Q_SLOTS:
         QTest::newRow("256 colours, bright, reset by 39")
             << Events{"\x1b[38;5;208mA\x1b[39m\x1b[92mB\x1b[39mC\r\n"} << autom << true
             << QString("{208}A{10}B{}C");
+        QTest::newRow("colour as red, green, blue") << Events{"\x1b[38;2;10;20;30mA\x1b[0mB\r\n"}
+                                                    << autom << true << QString("{#0a141e}A{}B");
+        // Out of range: the colour stays; the next one is taken again.
+        QTest::newRow("colour numbers beyond 255 ignored")
+            << Events{"\x1b[31mA\x1b[38;5;999mB\x1b[38;2;1;2;256mC\x1b[38;5;255mD\r\n"} << autom
+            << true << QString("{1}ABC{255}D");
         QTest::newRow("colour carried to the next line")
             << Events{"\x1b[32mI (12) boot\r\n", "weiter\x1b[0m\r\n"} << autom << true
             << QString("{2}I (12) boot|weiter");
         QTest::newRow("cursor moves and titles hidden")
-            << Events{"\x1b[2J\x1b[H\x1b]0;Titel\x07\x1b(BTop\r\n"} << autom << true
-            << QString("Top");
+            << Events{"\x1b"
+                      "7\x1b[2J\x1b[H\x1b]0;Titel\x07\x1b(B\x1b(0Top\x1b"
+                      "8\r\n"}
+            << autom << true << QString("Top");
         QTest::newRow("colours off: the escape boxed, the rest as it came")
             << Events{"\x1b[31mR\r\n"} << autom << false << QString("<ESC>[31mR");
         QTest::newRow("a line end inside a sequence")
@@ -288,10 +334,31 @@ private Q_SLOTS:
     }
 
     // Old data goes while a search beside the window reads: it never gets
-    // wrong bytes, and what is kept has its lines and times.
+    // wrong bytes, and what is kept has its lines and times. Everything the
+    // store writes counts toward its budget: a storm of empty lines, whose
+    // index outweighs their bytes, stays within it too.
+    void droppedOldData_data()
+    {
+        // %1 stands for the event's number, which is also its time in seconds.
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<QByteArray>("content"); // of each line in it
+        QTest::addColumn<int>("events");
+        QTest::newRow("numbered lines")
+            << QByteArray("Zeile %1\r\n") << QByteArray("Zeile %1") << 5000;
+        QTest::newRow("a storm of empty lines") << QByteArray("\r\n") << QByteArray() << 5000;
+        QTest::newRow("empty lines in large pieces")
+            << QByteArray("\r\n").repeated(2000) << QByteArray() << 20;
+    }
     void droppedOldData()
     {
-        Rig rig(8 * 1024);
+        QFETCH(QByteArray, event);
+        QFETCH(QByteArray, content);
+        QFETCH(int, events);
+        auto numbered = [](QByteArray text, qint64 n) {
+            return text.replace("%1", QByteArray::number(n));
+        };
+        const qint64 budget = 8 * 1024;
+        Rig rig(budget);
         std::atomic<bool> stop{false};
         std::atomic<int> wrong{0};
         const std::shared_ptr<const HistoryLog> reading = rig.store.log();
@@ -301,31 +368,42 @@ private Q_SLOTS:
                 const std::vector<QByteArray> contents = reading->contents(lines);
                 for (size_t i = 0; i < lines.size(); ++i) // gone meanwhile is fine
                     wrong += !contents[i].isEmpty() && lines[i].kind == HistoryLine::Received &&
-                             contents[i] != "Zeile " + QByteArray::number(lines[i].time / 1000);
+                             contents[i] != numbered(content, lines[i].time / 1000);
             }
         });
-        const QByteArray all = numberedLines(20000);
+        QByteArray all;
+        qint64 largest = 0; // the folder's files, every few events
         rig.now = 0;
-        for (const QByteArray &line : all.split('\n')) {
+        for (int n = 1; n <= events; ++n) {
             rig.now += 1000;
-            rig.store.appendReceived(line.isEmpty() ? line : line + '\n');
+            all += numbered(event, n);
+            rig.store.appendReceived(numbered(event, n));
+            if (n % 4)
+                continue;
+            qint64 size = 0;
+            for (const QFileInfo &file : QDir(rig.dir.path()).entryInfoList(QDir::Files))
+                size += file.size();
+            largest = std::max(largest, size);
         }
         stop = true;
         reader.join();
         QCOMPARE(wrong.load(), 0);
+        QCOMPARE_LE(largest, budget * 5 / 4);
         HistoryLog &log = rig.log();
         QVERIFY(log.droppedBytes() > 0);
-        QVERIFY(log.receivedEnd() - log.receivedBegin() >= 8 * 1024);
-        QVERIFY(log.receivedEnd() - log.receivedBegin() < 12 * 1024);
-        // One marker says so; after it every kept line with its own time.
+        // One marker says so; after it every kept line with its own time, none
+        // missing, the last the newest.
         const std::vector<HistoryLine> lines = log.lines(log.beginLine(), 5000);
         QCOMPARE(lines.front().kind, HistoryLine::Marker);
         QVERIFY(QString::fromUtf8(log.content(lines.front())).startsWith("Ältere Daten verworfen"));
+        QCOMPARE_GE(qint64(lines.size()), 150); // most of the budget kept
         for (size_t i = 1; i < lines.size(); ++i) {
             QCOMPARE(lines[i].kind, HistoryLine::Received);
-            QCOMPARE(log.content(lines[i]), "Zeile " + QByteArray::number(lines[i].time / 1000));
+            QCOMPARE(log.content(lines[i]), numbered(content, lines[i].time / 1000));
+            const qint64 step = lines[i].time - lines[i - 1].time;
+            QVERIFY(i == 1 || step == 1000 || (step == 0 && event.count('\n') > 1));
         }
-        QCOMPARE(lines.back().time, 20000000);
+        QCOMPARE(lines.back().time, events * 1000);
         QCOMPARE(log.received(log.receivedBegin(), log.receivedEnd()),
                  all.right(log.receivedEnd() - log.receivedBegin()));
         QVERIFY(QDir(rig.dir.path()).entryList(QDir::Files).size() <= 3 * 10 + 1); // files few
@@ -354,6 +432,9 @@ private Q_SLOTS:
             << Events{QByteArray(1023, 'a') + "\x1b", "[33mX\x1b[33m\r\n"} << true << "1B 5B 33"
             << false << 2 << qint64(1023) << "";
         const Events interrupted{"> nee", "→AT\r", "dle\r\n"};
+        QTest::newRow("hex across the search's read blocks")
+            << Events{QByteArray((1 << 20) - 1, 'a') + "\x1b[33m\r\n"} << true << "1B 5B 33"
+            << false << 1 << qint64((1 << 20) - 1) << "";
         QTest::newRow("text across a hidden command")
             << interrupted << false << "needle" << false << 1 << qint64(2) << "Gesendete";
         QTest::newRow("no text across a command shown")
@@ -374,7 +455,8 @@ private Q_SLOTS:
         QFETCH(int, hits);
         QFETCH(qint64, firstPos);
         QFETCH(QString, without);
-        Rig rig(8 * 1024, 16);
+        // Segments of 1 KiB for the short rows; a long stream is kept whole.
+        Rig rig(std::max<qint64>(8 * 1024, 8 * events.join().size()), 16);
         rig.receive(events);
         SearchPattern p;
         p.sentLines = without != "Gesendete";
