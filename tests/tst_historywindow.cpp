@@ -259,8 +259,8 @@ private Q_SLOTS:
         bar->triggerAction(QAbstractSlider::SliderPageStepSub);
         QVERIFY(!view()->following());
         bar->setValue(bar->maximum());
-        store->appendReceived("neu\r\n");
-        QTRY_COMPARE(view()->rowsInSight().last(), "10:00:00.125  neu");
+        store->appendReceived("neu\r\nneu\r\nzuletzt\r\n");
+        QTRY_COMPARE(view()->rowsInSight().last(), "10:00:00.125  zuletzt");
         QCOMPARE(control<QLabel>("Status")->text(), "Folgt dem Empfang.");
     }
 
