@@ -485,7 +485,7 @@ void HistoryView::planText(int rows, std::vector<Row> &previous)
         }
     }
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (kept[i] && kept[i]->styleBefore == style) {
+        if (kept[i] && kept[i]->styleBefore == style && !kept[i]->revealed) {
             Row &row = *kept[i];
             row.hits.clear();
             style = row.styleAfter;
@@ -601,6 +601,52 @@ void HistoryView::markHits()
             }
         }
     }
+    for (Row &row : m_rows)
+        revealHits(row);
+}
+
+// Hex bytes are found in the escape sequences the colours hide too. A hit
+// nobody can see is no help: in the row that holds it, each hidden sequence
+// with a hit in it is shown as its bytes, the escape boxed, as with colours
+// off, so that the hit's marks fall on them. The rest of the row keeps its
+// colours.
+void HistoryView::revealHits(Row &row)
+{
+    const auto hitIn = [&row](const Cell &cell) {
+        for (const auto &[a, b] : row.hits) {
+            if (cell.begin < b && cell.begin + cell.size > a)
+                return true;
+        }
+        return false;
+    };
+    if (row.hits.empty() || std::none_of(row.cells.begin(), row.cells.end(), [&](const Cell &c) {
+            return c.kind == Cell::Hidden && hitIn(c);
+        }))
+        return;
+    std::vector<Cell> cells, shown;
+    const DecodeOptions asTheyCame{m_choices.decode.charset, false};
+    for (const Cell &cell : row.cells) {
+        if (cell.kind != Cell::Hidden || !hitIn(cell)) {
+            cells.push_back(cell);
+            continue;
+        }
+        TextStyle plain;
+        decodeLine(QByteArrayView(row.bytes).sliced(cell.begin, cell.size), asTheyCame, plain,
+                   shown);
+        for (Cell c : shown) {
+            c.begin += cell.begin;
+            cells.push_back(c);
+        }
+    }
+    row.cells = std::move(cells);
+    row.x.clear();
+    qreal x = textLeft();
+    for (const Cell &cell : row.cells) {
+        row.x.push_back(x);
+        x += cellWidth(cell);
+    }
+    row.x.push_back(x);
+    row.revealed = true;
 }
 
 qreal HistoryView::textLeft() const

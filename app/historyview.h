@@ -109,6 +109,7 @@ private:
         std::vector<qreal> x;                        // text: where each cell starts, and the end
         std::vector<std::pair<qint64, qint64>> hits; // byte ranges in this row's line
         TextStyle styleBefore, styleAfter;           // text: the colours going in and out
+        bool revealed = false; // text: hidden sequences with a hit shown as they came
     };
 
     void prepareFont();
@@ -116,6 +117,7 @@ private:
     void planText(int rows, std::vector<Row> &previous);
     void planHex(int rows);
     void markHits();
+    void revealHits(Row &row);
     void updateBars();
     void invalidate();
     int fullRows() const;

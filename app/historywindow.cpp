@@ -9,28 +9,47 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace
 {
 
-class QtSaveFileQuestion : public SaveFileQuestion
+class QtHistoryQuestions : public HistoryQuestions
 {
 public:
     QString askFile(QWidget *parent, const QString &title, const QString &filter) override
     {
         return QFileDialog::getSaveFileName(parent, title, QString(), filter);
+    }
+    bool askClear(QWidget *parent) override
+    {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Verlauf leeren"),
+                        QStringLiteral("Den ganzen Verlauf leeren? Was bisher empfangen und "
+                                       "gesendet wurde, ist danach nicht mehr da."),
+                        QMessageBox::NoButton, parent);
+        QPushButton *clear = box.addButton(QStringLiteral("Leeren"), QMessageBox::AcceptRole);
+        // Nothing brings it back: Enter keeps it.
+        box.setDefaultButton(box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole));
+        box.exec();
+        return box.clickedButton() == clear;
     }
 };
 
@@ -38,6 +57,16 @@ template <class W> W *named(W *w, const char *name)
 {
     w->setObjectName(QLatin1String(name));
     return w;
+}
+
+// The rectangle moved and made smaller as far as needed to lie wholly within
+// `available`.
+QRect within(QRect r, const QRect &available)
+{
+    r.setSize(r.size().boundedTo(available.size()));
+    r.moveLeft(std::clamp(r.left(), available.left(), available.right() + 1 - r.width()));
+    r.moveTop(std::clamp(r.top(), available.top(), available.bottom() + 1 - r.height()));
+    return r;
 }
 
 QLabel *plainLabel(const QString &text, QWidget *parent = nullptr)
@@ -49,10 +78,10 @@ QLabel *plainLabel(const QString &text, QWidget *parent = nullptr)
 
 } // namespace
 
-HistoryWindow::HistoryWindow(HistoryStore &store, SaveFileQuestion *question, QWidget *parent)
+HistoryWindow::HistoryWindow(HistoryStore &store, HistoryQuestions *questions, QWidget *parent)
     : QWidget(parent, Qt::Window), m_store(&store), m_log(store.log()),
-      m_ownQuestion(question ? nullptr : new QtSaveFileQuestion),
-      m_question(question ? *question : *m_ownQuestion), m_jobs(store.log())
+      m_ownQuestions(questions ? nullptr : new QtHistoryQuestions),
+      m_questions(questions ? *questions : *m_ownQuestions), m_jobs(store.log())
 {
     setObjectName(QStringLiteral("Verlauf"));
     setWindowIcon(kavroIcon());
@@ -84,16 +113,23 @@ HistoryWindow::HistoryWindow(HistoryStore &store, SaveFileQuestion *question, QW
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(); });
     connect(&m_jobs, &HistoryJobs::countChanged, this, [this] { showProgress(); });
-    connect(&m_jobs, &HistoryJobs::found, this, [this](bool any, const SearchHit &hit) {
+    connect(&m_jobs, &HistoryJobs::found, this,
+            [this](bool any, const SearchHit &hit, bool wrapped) {
+                showProgress();
+                if (!any)
+                    return showStatus(QStringLiteral("Nicht gefunden."));
+                m_view->showHit(hit);
+                if (wrapped)
+                    showStatus(m_forward ? QStringLiteral("Ende des Verlaufs erreicht, Suche am "
+                                                          "Anfang fortgesetzt.")
+                                         : QStringLiteral("Anfang des Verlaufs erreicht, Suche am "
+                                                          "Ende fortgesetzt."));
+            });
+    connect(&m_jobs, &HistoryJobs::saved, this, [this](const QString &error, bool cancelled) {
         showProgress();
-        if (any)
-            m_view->showHit(hit);
-        else
-            showStatus(QStringLiteral("Nicht gefunden."));
-    });
-    connect(&m_jobs, &HistoryJobs::saved, this, [this](const QString &error) {
-        showProgress();
-        if (error.isEmpty())
+        if (cancelled)
+            showStatus(QStringLiteral("Speichern abgebrochen."));
+        else if (error.isEmpty())
             showStatus(QStringLiteral("Gespeichert."));
         else
             showStatus(error, true);
@@ -211,13 +247,7 @@ void HistoryWindow::buildControls()
                 a->setEnabled(m_view->hasSelection());
         }
     });
-    connect(clear, &QPushButton::clicked, this, [this] {
-        if (m_store)
-            m_store->clear();
-        m_view->follow();
-        m_jobs.setPattern(m_jobs.pattern());
-        showStatus(QString());
-    });
+    connect(clear, &QPushButton::clicked, this, &HistoryWindow::clearHistory);
 
     // The view's context menu and the window's keys.
     auto *copy = new QAction(QStringLiteral("Kopieren"), m_view);
@@ -275,9 +305,13 @@ void HistoryWindow::buildControls()
     connect(m_caseSensitive, &QCheckBox::toggled, this, searchChoice);
     connect(previous, &QToolButton::clicked, this, [this] { findNext(false); });
     connect(next, &QToolButton::clicked, this, [this] { findNext(true); });
+    // The button stops what the bar shows: a save first (it says when it
+    // has stopped), else the search.
     connect(m_cancel, &QPushButton::clicked, this, [this] {
+        if (m_jobs.saving())
+            return m_jobs.cancelSave();
         const bool counting = m_jobs.counting();
-        m_jobs.cancel();
+        m_jobs.stopFinding();
         if (counting)
             m_jobs.stopCounting();
         showProgress();
@@ -315,8 +349,7 @@ void HistoryWindow::readChoices()
                                                                                              : 0);
     m_caseSensitive->setChecked(settings.value(QStringLiteral("GrossKlein"), false).toBool());
     const QByteArray geometry = settings.value(QStringLiteral("Fenster")).toByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
+    m_remembered = !geometry.isEmpty() && restoreGeometry(geometry);
     m_reading = false;
     choicesChanged();
 }
@@ -340,8 +373,71 @@ void HistoryWindow::closeEvent(QCloseEvent *event)
 {
     QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("Verlauf/Fenster"), saveGeometry());
-    m_jobs.cancel();
+    // The window only hides: a save goes on, a search for a hit nobody
+    // will see ends.
+    m_jobs.stopFinding();
+    showProgress();
     event->accept();
+}
+
+void HistoryWindow::showEvent(QShowEvent *event)
+{
+    // Before the window is handed to the screen, so it opens where it stays.
+    if (!m_placed && !event->spontaneous()) {
+        m_placed = true;
+        placeOnScreen();
+    }
+    QWidget::showEvent(event);
+}
+
+QRect HistoryWindow::placement(const QRect &main, const QSize &frame, const QRect &available)
+{
+    QRect r(QPoint(), frame);
+    if (main.isNull()) {
+        r.moveCenter(available.center());
+    } else if (main.right() + frame.width() <= available.right()) {
+        r.moveTopLeft(QPoint(main.right() + 1, main.top()));
+    } else if (main.left() - frame.width() >= available.left()) {
+        r.moveTopRight(QPoint(main.left() - 1, main.top()));
+    } else {
+        r.moveCenter(main.center());
+        r.moveTop(main.top());
+    }
+    return within(r, available);
+}
+
+void HistoryWindow::placeOnScreen()
+{
+    QWidget *main = parentWidget() ? parentWidget()->window() : nullptr;
+    // The window manager's frame is mostly not known before the window is
+    // shown; the main window's is the best guess for it then.
+    const QMargins margins = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const QSize decoration = !margins.isNull() ? QSize(margins.left() + margins.right(),
+                                                       margins.top() + margins.bottom())
+                             : main            ? main->frameGeometry().size() - main->size()
+                                               : QSize(0, 0);
+    const QRect frame(frameGeometry().topLeft(), size() + decoration);
+    QRect target;
+    if (m_remembered) {
+        // Where the operator left it, on the screen that shows most of it;
+        // off every screen, it opens as it did the first time.
+        qint64 most = 0;
+        for (const QScreen *screen : QGuiApplication::screens()) {
+            const QRect common = screen->availableGeometry() & frame;
+            const qint64 area = qint64(common.width()) * common.height();
+            if (!common.isEmpty() && area > most) {
+                most = area;
+                target = within(frame, screen->availableGeometry());
+            }
+        }
+    }
+    if (target.isNull()) {
+        const QScreen *screen = main ? main->screen() : this->screen();
+        target = placement(main ? main->frameGeometry() : QRect(), frame.size(),
+                           screen->availableGeometry());
+    }
+    resize(target.size() - decoration);
+    move(target.topLeft());
 }
 
 void HistoryWindow::choicesChanged()
@@ -395,13 +491,15 @@ void HistoryWindow::findNext(bool forward)
 {
     if (!m_searchBar->isVisible())
         openSearch();
-    if (m_searchDelay.isActive()) {
+    // After "Abbrechen" the search starts again.
+    if (m_searchDelay.isActive() || m_jobs.pattern().isEmpty()) {
         m_searchDelay.stop();
         searchChanged();
     }
     if (m_jobs.pattern().isEmpty())
         return;
     showStatus(QString());
+    m_forward = forward;
     m_jobs.find(m_view->searchFrom(), forward);
     showProgress();
 }
@@ -411,10 +509,16 @@ void HistoryWindow::save(bool exactBytes, bool selectionOnly)
     const std::optional<HistoryView::Selection> selection = m_view->selection();
     if (selectionOnly && !selection)
         return;
+    // One save at a time: the one running is what the operator asked for
+    // first, and is not given up for the next.
+    if (m_jobs.saving())
+        return showStatus(QStringLiteral("Es wird noch „%1“ gespeichert; ein weiteres Speichern "
+                                         "erst danach (oder nach „Abbrechen“).")
+                              .arg(QFileInfo(m_jobs.savingTo()).fileName()));
     const QString path =
-        m_question.askFile(this, QStringLiteral("Verlauf speichern"),
-                           exactBytes ? QStringLiteral("Alle Dateien (*)")
-                                      : QStringLiteral("Textdateien (*.txt);;Alle Dateien (*)"));
+        m_questions.askFile(this, QStringLiteral("Verlauf speichern"),
+                            exactBytes ? QStringLiteral("Alle Dateien (*)")
+                                       : QStringLiteral("Textdateien (*.txt);;Alle Dateien (*)"));
     if (path.isEmpty())
         return;
     if (exactBytes) {
@@ -432,8 +536,23 @@ void HistoryWindow::save(bool exactBytes, bool selectionOnly)
         }
         m_jobs.saveText(from, to, m_view->choices().decode, m_view->choices().sent, path);
     }
-    showStatus(QStringLiteral("Speichert …"));
+    showStatus(QString()); // "Speichert …" while it runs
     showProgress();
+}
+
+void HistoryWindow::clearHistory()
+{
+    // What is being saved is read from the history.
+    if (m_jobs.saving())
+        return showStatus(QStringLiteral("Der Verlauf wird gerade gespeichert; leeren erst danach "
+                                         "(oder nach „Abbrechen“)."));
+    if (!m_questions.askClear(this))
+        return;
+    if (m_store)
+        m_store->clear();
+    m_view->follow();
+    m_jobs.setPattern(m_jobs.pattern());
+    showStatus(QString());
 }
 
 void HistoryWindow::showStatus(const QString &text, bool failure)
@@ -461,6 +580,8 @@ void HistoryWindow::showState()
                             : QStringLiteral("Angehalten: %1 neue Zeilen (Ende: wieder folgen).")
                                   .arg(QLocale(QLocale::German).toString(arrived));
     }
+    if (m_jobs.saving())
+        text += QStringLiteral("  Speichert …");
     if (!m_note.isEmpty())
         text += QStringLiteral("  ") + m_note;
     // Called with every frame: the label changes only when its text does.
@@ -473,25 +594,39 @@ void HistoryWindow::showState()
 
 void HistoryWindow::showProgress()
 {
-    const bool working = m_jobs.busy() || m_jobs.counting();
+    // A save's progress first: it is what "Abbrechen" stops then.
+    const bool saving = m_jobs.saving();
+    const bool working = saving || m_jobs.finding() || m_jobs.counting();
     m_progress->setVisible(working);
     m_cancel->setVisible(working);
     if (working) {
-        m_progress->setValue(
-            int((m_jobs.busy() ? m_jobs.progress() : m_jobs.countProgress()) * 1000));
+        m_progress->setValue(int((saving             ? m_jobs.saveProgress()
+                                  : m_jobs.finding() ? m_jobs.findProgress()
+                                                     : m_jobs.countProgress()) *
+                                 1000));
+        m_cancel->setToolTip(saving ? QStringLiteral("Speichern abbrechen")
+                                    : QStringLiteral("Suche abbrechen"));
         if (!m_progressTimer.isActive())
             m_progressTimer.start();
     } else {
         m_progressTimer.stop();
     }
+    showState(); // "Speichert …" comes and goes with the save
     if (m_jobs.pattern().isEmpty()) {
         if (m_hits->text() != QStringLiteral("Keine Hex-Bytes") || m_searchText->text().isEmpty())
             m_hits->clear();
         return;
     }
-    const QString number = QLocale(QLocale::German).toString(m_jobs.hits());
-    m_hits->setText(m_jobs.counting() ? QStringLiteral("%1 Treffer bisher (%2 %)")
-                                            .arg(number)
-                                            .arg(int(m_jobs.countProgress() * 100))
-                                      : QStringLiteral("%1 Treffer").arg(number));
+    const QLocale german(QLocale::German);
+    const qint64 hits = m_jobs.hits();
+    const qint64 current = m_jobs.currentIndex();
+    if (m_jobs.counting())
+        m_hits->setText(QStringLiteral("%1 Treffer bisher (%2 %)")
+                            .arg(german.toString(hits))
+                            .arg(int(m_jobs.countProgress() * 100)));
+    else if (current > 0 && current <= hits)
+        m_hits->setText(QStringLiteral("Treffer %1 von %2")
+                            .arg(german.toString(current), german.toString(hits)));
+    else
+        m_hits->setText(QStringLiteral("%1 Treffer").arg(german.toString(hits)));
 }

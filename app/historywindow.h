@@ -18,13 +18,16 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 
-// The question for the file to save the history into; tests answer it.
-class SaveFileQuestion
+// What the history window asks the operator; tests answer it.
+class HistoryQuestions
 {
 public:
-    virtual ~SaveFileQuestion() = default;
-    // The file chosen, or an empty text when the operator cancelled.
+    virtual ~HistoryQuestions() = default;
+    // The file to save the history into, or an empty text when the operator
+    // cancelled.
     virtual QString askFile(QWidget *parent, const QString &title, const QString &filter) = 0;
+    // Whether the history is to be emptied.
+    virtual bool askClear(QWidget *parent) = 0;
 };
 
 // The history window "Verlauf": the view with its choices, the search bar
@@ -33,12 +36,13 @@ public:
 // cannot be written any more.
 //
 // The main window makes it once, with the store, and shows it with
-// showAndRaise(); setPortNumber() keeps its title.
+// showAndRaise(); setPortNumber() keeps its title. Closing it only hides it:
+// a save goes on and tells how it ended when the window is shown again.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit HistoryWindow(HistoryStore &store, SaveFileQuestion *question = nullptr,
+    explicit HistoryWindow(HistoryStore &store, HistoryQuestions *questions = nullptr,
                            QWidget *parent = nullptr);
     ~HistoryWindow() override;
 
@@ -53,8 +57,15 @@ public:
     void openSearch();
     void findNext(bool forward);
 
+    // Where a window of the frame size `frame` goes when it opens beside the
+    // main window's frame `main` (none: in the middle): on its right where
+    // there is room, else on its left, else over it; always wholly within
+    // `available`, made smaller when it is larger.
+    static QRect placement(const QRect &main, const QSize &frame, const QRect &available);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();
@@ -66,11 +77,13 @@ private:
     void showState();
     void showProgress();
     void showStatus(const QString &text, bool failure = false);
+    void clearHistory();
+    void placeOnScreen();
 
     QPointer<HistoryStore> m_store;
     std::shared_ptr<const HistoryLog> m_log;
-    std::unique_ptr<SaveFileQuestion> m_ownQuestion;
-    SaveFileQuestion &m_question;
+    std::unique_ptr<HistoryQuestions> m_ownQuestions;
+    HistoryQuestions &m_questions;
     HistoryJobs m_jobs;
 
     HistoryView *m_view = nullptr;
@@ -94,5 +107,8 @@ private:
     QTimer m_countBeat;
     QString m_note; // the last thing said in the status line
     bool m_noteIsFailure = false;
-    bool m_reading = false; // choices are being read, not changed
+    bool m_reading = false;    // choices are being read, not changed
+    bool m_forward = true;     // the direction of the last search for a hit
+    bool m_remembered = false; // a geometry of an earlier run was restored
+    bool m_placed = false;
 };

@@ -4,45 +4,114 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+
 namespace
 {
 // Ranges are counted in blocks of this many lines, so that lines dropped at
 // the start take whole blocks with them and only one is counted again.
 constexpr qint64 LinesPerBlock = qint64(1) << 18;
+
+bool before(const SearchHit &a, const SearchHit &b, bool hex)
+{
+    if (hex)
+        return a.pos < b.pos;
+    return a.line != b.line ? a.line < b.line : a.offset < b.offset;
+}
+
+// Whether the search from `from` had to go round the end (backward: the
+// start) to find `hit`: it is not beyond the place it started from. A hex
+// search starts from the place's line when it has no stream position, as
+// HistorySearch::next does.
+bool wentRound(const HistoryLog &log, bool hex, SearchHit from, const SearchHit &hit, bool forward)
+{
+    if (hex && from.pos < 0)
+        from.pos =
+            from.line < log.beginLine() ? -1 : log.line(std::min(from.line, log.endLine() - 1)).pos;
+    return forward ? !before(from, hit, hex) : !before(hit, from, hex);
+}
+
+// The place of a hit among all: the hits of the counted blocks before the
+// one it begins in, and those of that block up to it, counted again. -1 when
+// it is not found there (gone meanwhile) or when stopped.
+qint64 indexOf(const HistorySearch &search, const HistoryLog &log,
+               const std::vector<std::pair<qint64, qint64>> &starts, const SearchHit &hit,
+               const HistorySearch::Progress &progress)
+{
+    const bool hex = search.pattern().mode == SearchPattern::Hex;
+    auto it = std::upper_bound(starts.begin(), starts.end(), hit.line,
+                               [](qint64 line, const auto &start) { return line < start.first; });
+    qint64 from = log.beginLine();
+    qint64 index = 0;
+    if (it != starts.begin()) {
+        --it;
+        from = it->first;
+        index = it->second;
+    }
+    bool seen = false;
+    const bool done = search.scan(
+        from, log.endLine(),
+        [&](const SearchHit &h) {
+            ++index;
+            seen = hex ? h.pos == hit.pos : h.line == hit.line && h.offset == hit.offset;
+            return !seen;
+        },
+        progress);
+    return done && seen ? index : -1;
+}
+
 } // namespace
+
+void HistoryJobs::Task::drop()
+{
+    if (state)
+        state->cancelled = true;
+    done = {};
+    running = false;
+}
 
 HistoryJobs::HistoryJobs(std::shared_ptr<const HistoryLog> log, QObject *parent)
     : QObject(parent), m_log(std::move(log))
 {
+    m_threads.setMaxThreadCount(3);
     connect(&m_countWatcher, &QFutureWatcher<qint64>::finished, this, [this] {
         const qint64 hits = m_countWatcher.future().result();
         m_countBusy = false;
         if (hits >= 0 && !m_countState->cancelled)
             m_blocks.push_back({m_counting.from, m_counting.to, hits});
         countNext();
+        locateCurrent();
         Q_EMIT countChanged();
     });
-    connect(&m_taskWatcher, &QFutureWatcher<void>::finished, this, [this] {
-        m_taskRunning = false;
-        if (auto done = std::exchange(m_taskDone, {}))
-            done();
-    });
+    for (Task *task : {&m_find, &m_save}) {
+        connect(&task->watcher, &QFutureWatcher<void>::finished, this, [task] {
+            task->running = false;
+            if (auto done = std::exchange(task->done, {}))
+                done();
+        });
+    }
 }
 
 HistoryJobs::~HistoryJobs()
 {
+    // The program ends: a save that has not finished is not written.
     if (m_countState)
         m_countState->cancelled = true;
-    if (m_taskState)
-        m_taskState->cancelled = true;
+    for (Task *task : {&m_find, &m_save}) {
+        task->drop();
+        task->watcher.waitForFinished();
+    }
     m_countWatcher.waitForFinished();
-    m_taskWatcher.waitForFinished();
 }
 
 void HistoryJobs::setPattern(const SearchPattern &pattern)
 {
     if (m_countState)
         m_countState->cancelled = true;
+    m_find.drop();
+    m_locating = false;
+    m_current.reset();
+    m_currentIndex = -1;
     m_pattern = pattern;
     m_blocks.clear();
     m_todo.clear();
@@ -87,6 +156,10 @@ void HistoryJobs::refresh()
                 m_todo.push_front({begin, m_counting.to, 0});
         }
         m_countedEnd = std::max(m_countedEnd, begin);
+        // The hits before the current one are fewer now.
+        m_currentIndex = -1;
+        if (m_current && m_current->line < begin)
+            m_current.reset();
     }
     // The last line may still grow: it is counted directly when asked.
     if (end - 1 > m_countedEnd) {
@@ -94,6 +167,7 @@ void HistoryJobs::refresh()
         m_countedEnd = end - 1;
     }
     countNext();
+    locateCurrent();
 }
 
 void HistoryJobs::countNext()
@@ -109,8 +183,8 @@ void HistoryJobs::countNext()
     m_counting = block;
     m_countBusy = true;
     m_countState = std::make_shared<State>();
-    m_countWatcher.setFuture(
-        QtConcurrent::run([search = HistorySearch(m_log, m_pattern), state = m_countState, block] {
+    m_countWatcher.setFuture(QtConcurrent::run(
+        &m_threads, [search = HistorySearch(m_log, m_pattern), state = m_countState, block] {
             return search.count(block.from, block.to,
                                 [&state](double share) { return state->report(share); });
         }));
@@ -152,58 +226,138 @@ void HistoryJobs::stopCounting()
     Q_EMIT countChanged();
 }
 
-template <class Work> void HistoryJobs::startTask(Work work)
+HistoryJobs::Starts HistoryJobs::countedStarts() const
 {
-    cancel();
-    m_taskState = std::make_shared<State>();
-    m_taskRunning = true;
-    m_taskWatcher.setFuture(QtConcurrent::run([work = std::move(work), state = m_taskState] {
-        work([&state](double share) { return state->report(share); });
-    }));
+    // Blocks counted again after lines went are not in order.
+    std::vector<Block> blocks(m_blocks.begin(), m_blocks.end());
+    std::sort(blocks.begin(), blocks.end(),
+              [](const Block &a, const Block &b) { return a.from < b.from; });
+    Starts starts;
+    qint64 hits = 0;
+    for (const Block &b : blocks) {
+        starts.emplace_back(b.from, hits);
+        hits += b.hits;
+    }
+    return starts;
+}
+
+template <class Work> void HistoryJobs::start(Task &task, Work work)
+{
+    task.drop();
+    task.state = std::make_shared<State>();
+    task.running = true;
+    task.watcher.setFuture(
+        QtConcurrent::run(&m_threads, [work = std::move(work), state = task.state] {
+            work([&state](double share) { return state->report(share); });
+        }));
 }
 
 void HistoryJobs::find(const SearchHit &from, bool forward)
 {
-    auto result = std::make_shared<std::optional<SearchHit>>();
-    startTask([search = HistorySearch(m_log, m_pattern), from, forward,
-               result](const HistorySearch::Progress &progress) {
-        *result = search.next(from, forward, progress);
+    struct Result {
+        std::optional<SearchHit> hit;
+        bool wrapped = false;
+        qint64 index = -1;
+    };
+    auto result = std::make_shared<Result>();
+    // With the count complete, its place among the hits is worked out on
+    // the way.
+    std::optional<Starts> starts;
+    if (!counting())
+        starts = countedStarts();
+    const quint64 generation = m_log->generation();
+    m_locating = false;
+    start(m_find, [search = HistorySearch(m_log, m_pattern), log = m_log, from, forward, starts,
+                   result](const HistorySearch::Progress &progress) {
+        result->hit = search.next(from, forward, progress);
+        if (!result->hit)
+            return;
+        result->wrapped = wentRound(*log, search.pattern().mode == SearchPattern::Hex, from,
+                                    *result->hit, forward);
+        if (starts)
+            result->index = indexOf(search, *log, *starts, *result->hit,
+                                    [&progress](double) { return progress(1.0); });
     });
-    m_taskDone = [this, result, state = m_taskState] {
-        if (!state->cancelled)
-            Q_EMIT found(result->has_value(), result->value_or(SearchHit()));
+    m_find.done = [this, result, generation, state = m_find.state] {
+        if (state->cancelled)
+            return;
+        if (result->hit) {
+            m_current = result->hit;
+            m_currentIndex = generation == m_log->generation() ? result->index : -1;
+        }
+        Q_EMIT found(result->hit.has_value(), result->hit.value_or(SearchHit()), result->wrapped);
+        locateCurrent();
     };
 }
 
-void HistoryJobs::saveBytes(qint64 from, qint64 to, const QString &path)
+void HistoryJobs::locateCurrent()
 {
-    auto error = std::make_shared<QString>();
-    startTask([log = m_log, from, to, path, error](const HistoryExport::Progress &progress) {
-        *error = HistoryExport::saveBytes(*log, from, to, path, progress);
+    // Once the count is complete, the current hit's place among the hits;
+    // a search for the next hit works it out itself.
+    if (!m_current || m_currentIndex >= 0 || counting() || m_find.running || m_pattern.isEmpty() ||
+        m_current->line < m_log->beginLine())
+        return;
+    auto index = std::make_shared<qint64>(-1);
+    const quint64 generation = m_log->generation();
+    m_locating = true;
+    start(m_find, [search = HistorySearch(m_log, m_pattern), log = m_log, starts = countedStarts(),
+                   hit = *m_current, index](const HistorySearch::Progress &progress) {
+        *index = indexOf(search, *log, starts, hit, progress);
     });
-    m_taskDone = [this, error] { Q_EMIT saved(*error); };
+    m_find.done = [this, index, generation] {
+        m_locating = false;
+        if (generation != m_log->generation())
+            return locateCurrent(); // lines went meanwhile: again
+        m_currentIndex = *index;
+        Q_EMIT countChanged();
+    };
 }
 
-void HistoryJobs::saveText(qint64 from, qint64 to, const DecodeOptions &options, bool sentLines,
+qint64 HistoryJobs::currentIndex() const
+{
+    return m_current && !counting() ? m_currentIndex : -1;
+}
+
+void HistoryJobs::stopFinding()
+{
+    m_find.drop();
+    m_locating = false;
+}
+
+template <class Save> bool HistoryJobs::startSave(const QString &path, Save save)
+{
+    if (saving())
+        return false;
+    auto error = std::make_shared<QString>();
+    start(m_save, [save = std::move(save), error](const HistoryExport::Progress &progress) {
+        *error = save(progress);
+    });
+    m_savePath = path;
+    m_save.done = [this, error, state = m_save.state] {
+        m_savePath.clear();
+        Q_EMIT saved(*error, state->cancelled && !error->isEmpty());
+    };
+    return true;
+}
+
+bool HistoryJobs::saveBytes(qint64 from, qint64 to, const QString &path)
+{
+    return startSave(path, [log = m_log, from, to, path](const HistoryExport::Progress &progress) {
+        return HistoryExport::saveBytes(*log, from, to, path, progress);
+    });
+}
+
+bool HistoryJobs::saveText(qint64 from, qint64 to, const DecodeOptions &options, bool sentLines,
                            const QString &path)
 {
-    auto error = std::make_shared<QString>();
-    startTask([log = m_log, from, to, options, sentLines, path,
-               error](const HistoryExport::Progress &progress) {
-        *error = HistoryExport::saveText(*log, from, to, options, sentLines, path, progress);
+    return startSave(path, [log = m_log, from, to, options, sentLines,
+                            path](const HistoryExport::Progress &progress) {
+        return HistoryExport::saveText(*log, from, to, options, sentLines, path, progress);
     });
-    m_taskDone = [this, error] { Q_EMIT saved(*error); };
 }
 
-double HistoryJobs::progress() const
+void HistoryJobs::cancelSave()
 {
-    return m_taskState ? m_taskState->permille / 1000.0 : 0.0;
-}
-
-void HistoryJobs::cancel()
-{
-    if (m_taskState)
-        m_taskState->cancelled = true;
-    m_taskDone = {};
-    m_taskRunning = false;
+    if (m_save.running)
+        m_save.state->cancelled = true;
 }

@@ -333,6 +333,33 @@ private Q_SLOTS:
         QVERIFY(jobs.hits() < 525);
     }
 
+    // Neither what was counted for the pattern before nor a count cancelled
+    // after it had ended on its thread, but before its result was taken in,
+    // is added to the next pattern's.
+    void cancelledCountNotAdded()
+    {
+        Rig rig;
+        HistoryJobs jobs(rig.store.log());
+        auto add = [&] {
+            for (int i = 0; i < 100; ++i)
+                rig.store.appendReceived(i % 4 ? "leer\r\n" : "ein Treffer\r\n");
+            jobs.refresh();
+        };
+        add();
+        SearchPattern pattern;
+        pattern.text = QStringLiteral("e");
+        jobs.setPattern(pattern);
+        QTRY_VERIFY(!jobs.counting());
+        add();
+        QVERIFY(jobs.counting());
+        QVERIFY(jobs.threads().waitForDone(20000)); // ended there, not taken in here
+        jobs.stopCounting();
+        pattern.text = QStringLiteral("treffer");
+        jobs.setPattern(pattern);
+        QTRY_VERIFY(!jobs.counting());
+        QCOMPARE(jobs.hits(), 50);
+    }
+
     // Old data goes while a search beside the window reads: it never gets
     // wrong bytes, and what is kept has its lines and times. Everything the
     // store writes counts toward its budget: a storm of empty lines, whose

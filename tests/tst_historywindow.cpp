@@ -17,13 +17,48 @@
 namespace
 {
 
-class FakeQuestion : public SaveFileQuestion
+class FakeQuestion : public HistoryQuestions
 {
 public:
     QStringList answers; // taken in order; empty: cancelled
+    bool clear = true;
+    int clearAsked = 0;
     QString askFile(QWidget *, const QString &, const QString &) override
     {
         return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    bool askClear(QWidget *) override
+    {
+        ++clearAsked;
+        return clear;
+    }
+};
+
+// Every thread of the pool busy until released: what the window starts
+// there waits, as a long save on a big history is still running.
+struct PoolBlock {
+    QThreadPool &pool;
+    const int threads = pool.maxThreadCount();
+    QSemaphore started, go;
+    explicit PoolBlock(QThreadPool &pool) : pool(pool)
+    {
+        for (int i = 0; i < threads; ++i)
+            pool.start([this] {
+                started.release();
+                go.acquire();
+            });
+        started.acquire(threads);
+    }
+    bool released = false;
+    void release()
+    {
+        if (!std::exchange(released, true))
+            go.release(threads);
+    }
+    ~PoolBlock()
+    {
+        release();
+        pool.waitForDone();
     }
 };
 
@@ -212,12 +247,21 @@ private Q_SLOTS:
         QCOMPARE(held.first(), "10:00:00.125  Zeile 1");
         for (int i = 0; i < 5; ++i)
             store->appendReceived("mehr\r\n");
-        QTRY_VERIFY(control<QLabel>("Status")->text().contains("5 neue Zeilen"));
+        QTRY_COMPARE(control<QLabel>("Status")->text(),
+                     "Angehalten: 5 neue Zeilen (Ende: wieder folgen).");
         QCOMPARE(view()->rowsInSight(), held);
         QTest::keyClick(view(), Qt::Key_End);
         QVERIFY(view()->following());
         QCOMPARE(view()->rowsInSight().last(), "10:00:00.125  mehr");
-        QVERIFY(control<QLabel>("Status")->text().startsWith("Folgt"));
+        QCOMPARE(control<QLabel>("Status")->text(), "Folgt dem Empfang.");
+        // Up and back to the end with the bar: it follows again.
+        QScrollBar *bar = view()->verticalScrollBar();
+        bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+        QVERIFY(!view()->following());
+        bar->setValue(bar->maximum());
+        store->appendReceived("neu\r\nneu\r\nzuletzt\r\n");
+        QTRY_COMPARE(view()->rowsInSight().last(), "10:00:00.125  zuletzt");
+        QCOMPARE(control<QLabel>("Status")->text(), "Folgt dem Empfang.");
     }
 
     void search()
@@ -231,21 +275,68 @@ private Q_SLOTS:
         QTest::keyClicks(control<QLineEdit>("Suchtext"), "FEHLER");
         QTRY_COMPARE(control<QLabel>("Treffer")->text(), "3 Treffer");
         // From the end (following) back to the last hit, then round to the
-        // first.
+        // first and back, saying so.
+        QLabel *status = control<QLabel>("Status");
+        const QString held = "Angehalten: 0 neue Zeilen (Ende: wieder folgen).";
         QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier);
-        QTRY_VERIFY(view()->rowsInSight().contains("10:00:00.125  ein Fehler hier"));
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "Treffer 3 von 3");
+        QVERIFY(view()->rowsInSight().contains("10:00:00.125  ein Fehler hier"));
         QVERIFY(!view()->following());
         QCOMPARE(view()->searchFrom().line, 250);
+        QCOMPARE(status->text(), held);
         QTest::keyClick(window.get(), Qt::Key_F3);
         QTRY_COMPARE(view()->searchFrom().line, 50);
+        QCOMPARE(control<QLabel>("Treffer")->text(), "Treffer 1 von 3");
+        QCOMPARE(status->text(),
+                 held + "  Ende des Verlaufs erreicht, Suche am Anfang fortgesetzt.");
         // The hit in sight is marked.
         QVERIFY(pixelsOf(picture(), 0xff9f40) > 20);
-        // Hex bytes the same way.
+        QTest::keyClick(window.get(), Qt::Key_F3);
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "Treffer 2 von 3");
+        QCOMPARE(status->text(), held);
+        // Hex bytes the same way, the numbers with thousands points.
+        store->appendReceived(QByteArray("x\r\n").repeated(1000));
         control<QComboBox>("Suchart")->setCurrentIndex(1);
         control<QLineEdit>("Suchtext")->setText("68 69 65 72 0d 0a");
         QTRY_COMPARE(control<QLabel>("Treffer")->text(), "3 Treffer");
+        control<QLineEdit>("Suchtext")->setText("0d 0a");
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "1.300 Treffer");
+        QTest::keyClick(view(), Qt::Key_Home);
+        QTest::keyClick(window.get(), Qt::Key_F3);
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "Treffer 1 von 1.300");
+        QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier);
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "Treffer 1.300 von 1.300");
+        QCOMPARE(status->text(), "Angehalten: 1.000 neue Zeilen (Ende: wieder folgen).  Anfang "
+                                 "des Verlaufs erreicht, Suche am Ende fortgesetzt.");
         control<QLineEdit>("Suchtext")->setText("6");
         QTRY_COMPARE(control<QLabel>("Treffer")->text(), "Keine Hex-Bytes");
+    }
+
+    // With colours on, hex bytes are found in the escape sequences they
+    // hide: the row of a hit shows them as they came, marked.
+    void hexHitInHiddenSequence()
+    {
+        QByteArray lines;
+        for (int i = 0; i < 300; ++i)
+            lines += i == 150 ? "\x1b[31mROT\x1b[0m normal\r\n" : "alles gut\r\n";
+        store->appendReceived(lines);
+        control<QComboBox>("Suchart")->setCurrentIndex(1);
+        QTest::keySequence(window.get(), QKeySequence::Find);
+        QTest::keyClicks(control<QLineEdit>("Suchtext"), "1B 5B");
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "2 Treffer");
+        QTest::keyClick(window.get(), Qt::Key_F3);
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "Treffer 1 von 2");
+        const QStringList rows = view()->rowsInSight();
+        QVERIFY(rows.contains("10:00:00.125  <ESC>[31mROT<ESC>[0m normal"));
+        QVERIFY(rows.contains("10:00:00.125  alles gut"));
+        // The current hit and the other one in their colours.
+        const QImage image = picture();
+        QVERIFY(pixelsOf(image, 0xff9f40) > 20);
+        QVERIFY(pixelsOf(image, 0xffe36e) > 20);
+        // Without a hit in them they are hidden again.
+        control<QComboBox>("Suchart")->setCurrentIndex(0);
+        QTRY_COMPARE(control<QLabel>("Treffer")->text(), "0 Treffer");
+        QVERIFY(view()->rowsInSight().contains("10:00:00.125  ROT normal"));
     }
 
     void copyAndSave()
@@ -260,22 +351,102 @@ private Q_SLOTS:
         QCOMPARE(QApplication::clipboard()->text(),
                  QString::fromUtf8("10:00:00.125  A\n10:00:00.125  grün\n10:00:00.125  → "
                                    "AT<CR>\n10:00:00.125  ÿOK"));
-        const QString bytes = cache->filePath("exakt.bin");
+        const QString all = cache->filePath("exakt.bin");
+        const QString bytes = cache->filePath("auswahl.bin");
         const QString text = cache->filePath("text.txt");
-        question.answers = {bytes, text};
+        question.answers = {all, bytes, text};
+        QSignalSpy saved(&window->jobs(), &HistoryJobs::saved);
         QMenu *menu = control<QToolButton>("Speichern")->menu();
         menu->actions()[0]->trigger();
-        QTRY_VERIFY(QFile::exists(bytes));
-        QCOMPARE(contentOf(bytes), "A\r\n\x1b[32mgr\xC3\xBCn\x1b[0m\r\n\xffOK");
-        // The selection as text: the line with "grün" only.
+        QTRY_COMPARE(saved.size(), 1);
+        QCOMPARE(contentOf(all), "A\r\n\x1b[32mgr\xC3\xBCn\x1b[0m\r\n\xffOK");
+        // The selection from the end of "grün" to the start of the last
+        // line: the bytes of the "grün" line, the text of it and the command.
         view()->verticalScrollBar()->setValue(0);
-        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, QPoint(200, 4 + 20));
+        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, QPoint(200, 4 + lineHeight + 3));
         QTest::mouseClick(view()->viewport(), Qt::LeftButton, Qt::ShiftModifier,
-                          QPoint(2, 4 + 2 * QFontMetrics(view()->font()).lineSpacing() + 3));
+                          QPoint(2, 4 + 3 * lineHeight + 3));
         QVERIFY(view()->hasSelection());
+        menu->actions()[2]->trigger();
+        QTRY_COMPARE(saved.size(), 2);
+        QCOMPARE(contentOf(bytes), "\x1b[32mgr\xC3\xBCn\x1b[0m\r\n");
         menu->actions()[3]->trigger();
-        QTRY_VERIFY(QFile::exists(text));
-        QCOMPARE(contentOf(text), QByteArray("1970-01-01 10:00:00.125  grün\n"));
+        QTRY_COMPARE(saved.size(), 3);
+        QCOMPARE(contentOf(text), QByteArray("1970-01-01 10:00:00.125  grün\n"
+                                             "1970-01-01 10:00:00.125  → AT<CR>\n"));
+        QCOMPARE(control<QLabel>("Status")->text(), "Angehalten: 0 neue Zeilen (Ende: wieder "
+                                                    "folgen).  Gespeichert.");
+    }
+
+    // A save still running when something else happens ends saved, or
+    // cancelled with a word; nothing drops it silently.
+    void saveWhileRunning_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QString>("said");   // in the status line while it runs
+        QTest::addColumn<QString>("status"); // once it has ended
+        const QString saving = "Folgt dem Empfang.  Speichert …";
+        const QString saved = "Folgt dem Empfang.  Gespeichert.";
+        QTest::newRow("search with Shift+F3")
+            << "F3" << saving << "Angehalten: 0 neue Zeilen (Ende: wieder folgen).  Gespeichert.";
+        QTest::newRow("window closed") << "schließen" << saving << saved;
+        QTest::newRow("second save refused")
+            << "speichern"
+            << saving + "  Es wird noch „voll.bin“ gespeichert; ein weiteres Speichern erst "
+                        "danach (oder nach „Abbrechen“)."
+            << saved;
+        QTest::newRow("clearing refused")
+            << "leeren"
+            << saving + "  Der Verlauf wird gerade gespeichert; leeren erst danach (oder nach "
+                        "„Abbrechen“)."
+            << saved;
+        QTest::newRow("Abbrechen")
+            << "Abbrechen" << saving << "Folgt dem Empfang.  Speichern abgebrochen.";
+    }
+    void saveWhileRunning()
+    {
+        QFETCH(QString, meanwhile);
+        QFETCH(QString, said);
+        QFETCH(QString, status);
+        const QByteArray lines = numberedLines(2000);
+        store->appendReceived(lines);
+        view()->syncNow();
+        QLabel *label = control<QLabel>("Status");
+        const QString file = cache->filePath("voll.bin");
+        const QString second = cache->filePath("zweite.bin");
+        question.answers = {file, second};
+        QSignalSpy saved(&window->jobs(), &HistoryJobs::saved);
+        QSignalSpy found(&window->jobs(), &HistoryJobs::found);
+        PoolBlock busy(window->jobs().threads());
+        control<QToolButton>("Speichern")->menu()->actions()[0]->trigger();
+        QVERIFY(window->jobs().saving());
+        QVERIFY(control<QPushButton>("Abbrechen")->isVisible());
+        if (meanwhile == "F3") {
+            QTest::keySequence(window.get(), QKeySequence::Find);
+            QTest::keyClicks(control<QLineEdit>("Suchtext"), "Zeile 1");
+            QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier); // no going round
+        } else if (meanwhile == "schließen") {
+            window->close();
+        } else if (meanwhile == "speichern") {
+            control<QToolButton>("Speichern")->menu()->actions()[0]->trigger();
+            QCOMPARE(question.answers, QStringList{second}); // not even asked
+        } else if (meanwhile == "leeren") {
+            control<QPushButton>("Leeren")->click();
+            QCOMPARE(question.clearAsked, 0);
+        } else {
+            control<QPushButton>("Abbrechen")->click();
+        }
+        QCOMPARE(label->text(), said);
+        busy.release();
+        QTRY_COMPARE(saved.size(), 1);
+        if (meanwhile == "F3")
+            QTRY_COMPARE(found.size(), 1);
+        window->showAndRaise();
+        QCOMPARE(label->text(), status);
+        QVERIFY(!control<QPushButton>("Abbrechen")->isVisible());
+        QCOMPARE(contentOf(file), meanwhile == "Abbrechen" ? QByteArray("<missing>") : lines);
+        QVERIFY(!QFile::exists(second));
     }
 
     void hexSelectionAndChoicesRemembered()
@@ -309,8 +480,9 @@ private Q_SLOTS:
                               "00000010  " + head + "61 62" + QString(45, ' ') + "ab"}));
         const QString file = cache->filePath("auswahl.bin");
         question.answers = {file};
+        QSignalSpy saved(&window->jobs(), &HistoryJobs::saved);
         control<QToolButton>("Speichern")->menu()->actions()[2]->trigger();
-        QTRY_VERIFY(QFile::exists(file));
+        QTRY_COMPARE(saved.size(), 1);
         QCOMPARE(contentOf(file), "0123456789ab");
         // The choices made here are there again in the next window.
         control<QComboBox>("Zeichensatz")->setCurrentText("UTF-8");
@@ -355,11 +527,56 @@ private Q_SLOTS:
         QVERIFY(store->failed());
         QTRY_VERIFY(control<QLabel>("Verlaufsfehler")->isVisible());
         QVERIFY(control<QLabel>("Verlaufsfehler")->text().contains("Empfang und Aufzeichnung"));
-        // Emptied, it is written again.
+        // Emptied once the operator says so, it is written again.
+        question.clear = false;
+        control<QPushButton>("Leeren")->click();
+        QCOMPARE(question.clearAsked, 1);
+        QVERIFY(store->failed());
+        QVERIFY(control<QLabel>("Verlaufsfehler")->isVisible());
+        question.clear = true;
         control<QPushButton>("Leeren")->click();
         QVERIFY(!control<QLabel>("Verlaufsfehler")->isVisible());
         store->appendReceived("wieder\r\n");
         QTRY_COMPARE(view()->rowsInSight(), QStringList{"10:00:00.125  wieder"});
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<QRect>("main");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("placed");
+        const QRect wide(0, 0, 1920, 1080);
+        QTest::newRow("on the right of the main window")
+            << QRect(0, 0, 600, 420) << wide << QRect(600, 0, 900, 560);
+        QTest::newRow("on its left when the right is full")
+            << QRect(1000, 100, 600, 420) << wide << QRect(100, 100, 900, 560);
+        QTest::newRow("over it on 1280×1024, the bottom edge on the screen")
+            << QRect(300, 600, 640, 420) << QRect(0, 0, 1280, 1024) << QRect(170, 464, 900, 560);
+        QTest::newRow("on the main window's screen, the second")
+            << QRect(1400, 50, 600, 420) << QRect(1280, 0, 1920, 1080) << QRect(2000, 50, 900, 560);
+    }
+    void placement()
+    {
+        QFETCH(QRect, main);
+        QFETCH(QRect, available);
+        QFETCH(QRect, placed);
+        QCOMPARE(HistoryWindow::placement(main, QSize(900, 560), available), placed);
+    }
+
+    // The window opens on the screen (the offscreen one is narrower than
+    // it), also when its remembered place is off every screen.
+    void keptOnTheScreen()
+    {
+        const QRect screen = window->screen()->availableGeometry();
+        QVERIFY2(screen.contains(window->frameGeometry()),
+                 qPrintable(QDebug::toString(window->frameGeometry())));
+        window->move(screen.right() + 2000, screen.bottom() + 2000);
+        QTRY_VERIFY(!screen.intersects(window->frameGeometry()));
+        window->close();
+        window.reset();
+        open();
+        QVERIFY2(screen.contains(window->frameGeometry()),
+                 qPrintable(QDebug::toString(window->frameGeometry())));
     }
 
     void filesGoneAfterSigterm()
