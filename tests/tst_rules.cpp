@@ -270,8 +270,8 @@ private Q_SLOTS:
             QTest::newRow(name) << text << QByteArray::fromHex(bytes) << error;
         };
         const QString noDigit = "„%1“ an Stelle %2 ist keine Hexziffer (erlaubt sind 0–9 und A–F).";
-        const QString odd = "„%1“ hat eine ungerade Zahl von Ziffern: jedes Byte sind zwei "
-                            "Hexziffern, z. B. „0D“ statt „D“.";
+        const QString odd = "„%1“ hat eine ungerade Zahl von Ziffern: jedes Byte besteht aus "
+                            "zwei Hexziffern, z. B. „0D“ statt „D“.";
         const QString empty = "Bitte Bytes in Hex eingeben, z. B. „1B 5B 41“.";
         row("run together, blanks anywhere, any case", " \t1B5b  41\n00ff ", "1b5b4100ff", "");
         row("a letter past F", "1B 5G", "", noDigit.arg("G").arg(5));
@@ -282,6 +282,10 @@ private Q_SLOTS:
             noDigit.arg("\U0001F600").arg(4));
         row("half a byte", "1B 5", "", odd.arg("5"));
         row("odd run", "1b5b4", "", odd.arg("1b5b4"));
+        row("long odd run, quoted by its beginning", "00 " + QString("1b").repeated(20) + "1", "",
+            odd.arg("1b1b1b1b1b1b\u2026"));
+        row("far in, the place with a thousands point", QString("41").repeated(616) + "4G", "",
+            noDigit.arg("G").arg("1.234"));
         row("nothing", "", "", empty);
         row("blanks only", "  ", "", empty);
     }

@@ -522,6 +522,52 @@ private Q_SLOTS:
         QCOMPARE(body, "eins\nzwei\ndrei");
     }
 
+    // "Bytes einfügen…": a paste of any length is taken whole, or refused
+    // with the count and the limit named; the dialog stays on the screen and
+    // its message is shown whole below the field, however long the paste.
+    void bytesDialog_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes"); // empty: refused
+        QTest::addColumn<QString>("message");
+        const QString tooMany = "Das sind %1 Bytes; auf einmal lassen sich höchstens 65.536 Bytes "
+                                "einfügen.";
+        QTest::newRow("a megabyte of 1B5B")
+            << QString("1B5B ").repeated(209'715) << QByteArray() << tooMany.arg("419.430");
+        QTest::newRow("a megabyte of 1B 1B")
+            << QString("1B ").repeated(349'525) << QByteArray() << tooMany.arg("349.525");
+        QTest::newRow("a megabyte run together, one digit short")
+            << QString("1b").repeated(524'287) + "1" << QByteArray()
+            << "„1b1b1b1b1b1b\u2026“ hat eine ungerade Zahl von Ziffern: jedes Byte besteht aus "
+               "zwei Hexziffern, z. B. „0D“ statt „D“.";
+        QTest::newRow("the most, far beyond a line edit's own limit")
+            << QString("1B5B ").repeated(32'768) << QByteArray("\x1b[").repeated(32'768)
+            << "65.536 Bytes";
+    }
+    void bytesDialog()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        BytesDialog dialog(&rig->window);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QApplication::clipboard()->setText(text);
+        dialog.field()->paste();
+        QCOMPARE(dialog.message(), message);
+        QCOMPARE(dialog.acceptable(), !bytes.isEmpty());
+        QCOMPARE(dialog.bytes().value_or(QByteArray()), bytes);
+        QCoreApplication::processEvents();
+        QVERIFY(dialog.screen()->availableGeometry().contains(dialog.frameGeometry()));
+        QLabel *shown = nullptr;
+        for (QLabel *l : dialog.findChildren<QLabel *>())
+            shown = l->text() == message ? l : shown;
+        QVERIFY(shown);
+        QVERIFY(shown->height() >= shown->heightForWidth(shown->width()));
+        QVERIFY(shown->geometry().top() >= dialog.field()->geometry().bottom());
+        QVERIFY(dialog.rect().contains(shown->geometry()));
+    }
+
     // A failure while the box of another one is open is shown after it, once;
     // a failure that is no numbered one is shown as an internal one; nothing
     // gets past the reporter into the event loop.
