@@ -4,6 +4,7 @@
 // dialog, the activity bar; the Qt message box and the error reporter.
 
 #include "fakes.h"
+#include "kavroconf.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
 #include "startup.h"
@@ -566,6 +567,49 @@ private Q_SLOTS:
         QVERIFY(shown->height() >= shown->heightForWidth(shown->width()));
         QVERIFY(shown->geometry().top() >= dialog.field()->geometry().bottom());
         QVERIFY(dialog.rect().contains(shown->geometry()));
+    }
+
+    // A settings file far larger than Kavro writes is set aside: the operator
+    // is told once the window is up, the run starts with the defaults, and a
+    // choice made meanwhile holds for the run without touching the file.
+    void oversizedSettingsFile_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("at the limit: used") << LargestSettingsFile;
+        QTest::newRow("one byte more: set aside") << LargestSettingsFile + 1;
+    }
+    void oversizedSettingsFile()
+    {
+        QFETCH(qint64, size);
+        const bool aside = size > LargestSettingsFile;
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/kavro";
+        const QString conf = folder + "/kavro.conf";
+        QVERIFY(QDir().mkpath(folder));
+        QByteArray content = "[Empfang]\nFarben=true\n[Fuellung]\nx=";
+        content += QByteArray(size - content.size() - 1, 'x') + '\n';
+        QVERIFY(writeFile(conf, content));
+        const auto removeConf = qScopeGuard([&] { QFile::remove(conf); });
+        rig = std::make_unique<Rig>(port = new FakePort);
+        f = &rig->f;
+        reportSettingsFile(rig->window.reporter());
+        QCOMPARE(f->Empfang->decoding().colours, !aside);
+        if (aside)
+            QTRY_VERIFY2(rig->boxes.toldOnly(
+                             75, "Die Einstellungsdatei " + conf +
+                                     " ist 1.048.577 Bytes groß, weit mehr als die höchstens "
+                                     "1.048.576 Bytes, die Kavro liest. Kavro beginnt mit den "
+                                     "Grundeinstellungen und lässt die Datei in diesem Lauf "
+                                     "unberührt."),
+                         qPrintable(rig->boxes.shown.join('\n')));
+        QCoreApplication::processEvents();
+        QCOMPARE(rig->boxes.shown.size(), aside ? 1 : 0);
+        if (!aside)
+            return;
+        f->Empfang->setDecoding({Charset::Utf8, false});
+        QCOMPARE(ReceiveView().decoding(), (DecodeOptions{Charset::Utf8, false}));
+        QVERIFY(contentOf(conf) == content);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"kavro.conf"});
     }
 
     // A failure while the box of another one is open is shown after it, once;
