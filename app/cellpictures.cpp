@@ -161,6 +161,7 @@ void CellPictures::drawDecoded(QPainter &painter, const ReceiveLayout &layout,
     // Few rows, drawn cell by cell: a character set or colours are a choice
     // for reading a board's log, not for a flood.
     const QColor text = palette.color(QPalette::Text);
+    const QColor base = palette.color(QPalette::Base);
     for (const Placed &placed : rows) {
         const int top = placed.top;
         const ReceiveLayout::Row &row = layout.rows()[size_t(placed.row)];
@@ -175,15 +176,15 @@ void CellPictures::drawDecoded(QPainter &painter, const ReceiveLayout &layout,
             const Cell &cell = unit.cell;
             const QRectF box(x, top, unit.width, m_lineHeight);
             const bool sel = layout.selected({row.block, cell.begin});
-            const QColor ground = sel ? palette.color(QPalette::Highlight)
-                                      : textColour(cell.style.background, QColor());
+            const QColor ground =
+                sel ? palette.color(QPalette::Highlight) : groundColour(cell.style.background);
             if (ground.isValid())
                 painter.fillRect(box, ground);
             const bool boxed = cell.kind == Cell::Boxed;
-            painter.setPen(
-                sel ? palette.color(QPalette::HighlightedText)
-                    : textColour(cell.style.foreground,
-                                 boxed ? palette.color(QPalette::PlaceholderText) : text));
+            painter.setPen(sel ? palette.color(QPalette::HighlightedText)
+                               : textColour(cell.style.foreground,
+                                            boxed ? palette.color(QPalette::PlaceholderText) : text,
+                                            ground.isValid() ? ground : base));
             if (boxed) {
                 painter.setFont(m_smallFont);
                 painter.setBrush(Qt::NoBrush);

@@ -871,8 +871,8 @@ void HistoryView::paintTextRow(QPainter &painter, Batch &batch, const Row &row, 
             ground = CurrentHitColour;
         else if (!row.hits.empty() && hitAt(cell))
             ground = HitColour;
-        else if (cell.style.background != TextColour::Default)
-            ground = textColour(cell.style.background, QColor());
+        else
+            ground = groundColour(cell.style.background);
         if (ground.isValid())
             painter.fillRect(QRectF(x, top, w, m_lineHeight), ground);
 
@@ -886,8 +886,10 @@ void HistoryView::paintTextRow(QPainter &painter, Batch &batch, const Row &row, 
             addLabel(batch, pen, QPointF(x, top + m_smallBaseline), boxLabel(cell));
             continue;
         }
-        const QColor pen = selected ? pal.color(QPalette::HighlightedText)
-                                    : textColour(cell.style.foreground, text);
+        const QColor pen = selected
+                               ? pal.color(QPalette::HighlightedText)
+                               : textColour(cell.style.foreground, text,
+                                            ground.isValid() ? ground : pal.color(QPalette::Base));
         addChar(batch, cell.style.bold ? 1 : 0, pen, QPointF(x, baseline), cell.code);
         if (cell.style.underline)
             painter.fillRect(QRectF(x, baseline + 2, w, 1), pen);
@@ -1016,15 +1018,16 @@ bool HistoryView::composeTextRow(QPainter &painter, const Row &row, int top)
         Look look;
         look.code = cell.code;
         look.width = int(row.x[i + 1] - row.x[i]);
-        look.ground = cell.style.background != TextColour::Default
-                          ? textColour(cell.style.background, QColor()).rgb()
-                          : base;
+        const QColor ground = groundColour(cell.style.background);
+        look.ground = ground.isValid() ? ground.rgb() : base;
         if (cell.kind == Cell::Boxed) {
             look.boxed = true;
             look.invalid = cell.invalid;
             look.pen = cell.invalid ? InvalidColour.rgba() : muted;
         } else {
-            look.pen = textColour(cell.style.foreground, QColor::fromRgba(text)).rgba();
+            look.pen = textColour(cell.style.foreground, QColor::fromRgba(text),
+                                  QColor::fromRgb(look.ground))
+                           .rgba();
             look.font = cell.style.bold ? 1 : 0;
             look.underline = cell.style.underline;
         }

@@ -17,5 +17,6 @@ int main(int argc, char *argv[])
     KavroWindow w;
     closeOnTerminationSignals(&w);
     w.show();
+    reportSettingsFile(w.reporter());
     return app.exec();
 }

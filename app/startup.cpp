@@ -1,6 +1,8 @@
 #include "startup.h"
 
 #include "artwork.h"
+#include "errorreporter.h"
+#include "kavroconf.h"
 
 #include <QApplication>
 #include <QFont>
@@ -40,6 +42,11 @@ void prepareApplication(QApplication &app)
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
 
     QApplication::setWindowIcon(kavroIcon());
+}
+
+void reportSettingsFile(ErrorReporter &reporter)
+{
+    reporter.run([] { checkSettingsFile(); }, ErrorReporter::Show::FromEventLoop);
 }
 
 namespace

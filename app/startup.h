@@ -6,7 +6,12 @@ class QApplication;
 // German texts of Qt's own dialogs, the fonts and the icon.
 void prepareApplication(QApplication &app);
 
+class ErrorReporter;
 class QWidget;
+
+// Tells the operator, once the window is up, that kavro.conf is set aside for
+// this run because it is far larger than Kavro writes (kavroconf.h).
+void reportSettingsFile(ErrorReporter &reporter);
 
 // SIGTERM, SIGHUP and SIGINT close the window as the operator would, so a
 // logout or a kill closes the port and the capture file properly. The

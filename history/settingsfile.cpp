@@ -1,13 +1,5 @@
 #include "settingsfile.h"
 
-#include <QStandardPaths>
-
-QString kavroSettingsPath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/kavro/kavro.conf");
-}
-
 QString charsetName(Charset charset)
 {
     switch (charset) {

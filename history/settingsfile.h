@@ -1,14 +1,10 @@
 #pragma once
 
+#include "kavroconf.h" // kavroSettingsPath(), where the choices below are kept
 #include "linedecoder.h"
 
 #include <QString>
 #include <QStringList>
-
-// Where the program remembers the operator's choices between runs:
-// $XDG_CONFIG_HOME/kavro/kavro.conf (normally ~/.config/kavro/kavro.conf), read
-// with QSettings in its ini format whenever a window needs it.
-QString kavroSettingsPath();
 
 // The character sets as the operator picks them: "Automatisch", "UTF-8",
 // "Windows-1252".

@@ -8,6 +8,7 @@
 #include "settingsfile.h"
 #include "startup.h"
 #include "support.h"
+#include "textcolours.h"
 
 #include <QtWidgets>
 
@@ -234,6 +235,46 @@ private Q_SLOTS:
         QVERIFY2(inked > 500, qPrintable(QString::number(inked)));
         QVERIFY2(differ < inked / 50,
                  qPrintable(QStringLiteral("%1 of %2").arg(differ).arg(inked)));
+    }
+
+    // Text in its ground's own colour is drawn so that it can be read, as a
+    // row of cell pictures and as glyphs (a row with a hit, marked yellow).
+    void readableOnItsGround_data()
+    {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::addColumn<QColor>("ground"); // invalid: the view's own
+        QTest::addColumn<bool>("hit");
+        for (const bool hit : {false, true}) {
+            const char *glyphs = hit ? ", as glyphs" : "";
+            QTest::addRow("white on white%s", glyphs)
+                << QByteArray("\x1b[38;5;231m") << QColor() << hit;
+            QTest::addRow("blue on blue%s", glyphs)
+                << QByteArray("\x1b[38;5;21;48;5;21m") << QColor(0, 0, 255) << hit;
+        }
+    }
+    void readableOnItsGround()
+    {
+        QFETCH(QByteArray, sequence);
+        QFETCH(QColor, ground);
+        QFETCH(bool, hit);
+        control<QCheckBox>("Zeit")->setChecked(false);
+        store->appendReceived(sequence + "MMMM Zz\x1b[0m\r\n");
+        if (hit) {
+            SearchPattern pattern;
+            pattern.text = QStringLiteral("Zz");
+            pattern.decode = view()->choices().decode;
+            view()->setSearch(pattern);
+        }
+        const QImage image = picture();
+        const QColor on = ground.isValid() ? ground : view()->palette().color(QPalette::Base);
+        // The four cells of "MMMM", after the margin and the mark's column.
+        const qreal cw = view()->columnWidth();
+        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
+        qreal most = 0;
+        for (int y = 4; y < 4 + lineHeight; ++y)
+            for (int x = int(4 + 2 * cw) + 1; x < 4 + 6 * cw - 1; ++x)
+                most = std::max(most, contrast(image.pixelColor(x, y), on));
+        QVERIFY2(most >= MinimumContrast * 0.9, qPrintable(QString::number(most)));
     }
 
     void followsAndHolds()

@@ -7,6 +7,7 @@
 #include "lineassembler.h"
 #include "receiveview.h"
 #include "support.h"
+#include "textcolours.h"
 
 #include <QtWidgets>
 
@@ -276,6 +277,77 @@ private Q_SLOTS:
         ReceiveView next;
         QCOMPARE(next.decoding(), (DecodeOptions{Charset(charset), colours}));
         view->setDecoding({Charset::Windows1252, false}); // as the next row expects
+    }
+
+    // Text a board writes in its ground's own colour (white on the white box,
+    // a colour on the same colour) is drawn darker or lighter until it can be
+    // read: at least MinimumContrast against the ground it stands on.
+    void readableOnItsGround_data()
+    {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::addColumn<quint32>("colour");
+        QTest::addColumn<QColor>("ground"); // invalid: the box's own
+        auto row = [](const char *name, const QByteArray &sequence, quint32 colour,
+                      const QColor &ground) {
+            QTest::newRow(name) << sequence << colour << ground;
+        };
+        row("white of the 256", "\x1b[38;5;231m", TextColour::indexed(231), {});
+        row("the grey ramp's lightest", "\x1b[38;5;255m", TextColour::indexed(255), {});
+        row("white as red, green, blue", "\x1b[38;2;255;255;255m", TextColour::rgb(255, 255, 255),
+            {});
+        row("near white", "\x1b[38;2;250;250;250m", TextColour::rgb(250, 250, 250), {});
+        row("bright white of the sixteen", "\x1b[97m", TextColour::indexed(15), {});
+        row("blue on the same blue", "\x1b[38;5;21;48;5;21m", TextColour::indexed(21),
+            QColor(0, 0, 255));
+        row("the default text on black", "\x1b[40m", TextColour::Default, QColor(0, 0, 0));
+    }
+    void readableOnItsGround()
+    {
+        QFETCH(QByteArray, sequence);
+        QFETCH(quint32, colour);
+        QFETCH(QColor, ground);
+        const QPalette palette = view->palette();
+        const QColor on = ground.isValid() ? ground : palette.color(QPalette::Base);
+        const QColor pen = textColour(colour, palette.color(QPalette::Text), on);
+        QVERIFY2(contrast(pen, on) >= MinimumContrast, qPrintable(pen.name()));
+        view->setDecoding({Charset::Windows1252, true});
+        receive(sequence + "MMMM\x1b[0m\r\n");
+        view->syncNow();
+        // The first row's first two cells, as painted: their most inked
+        // pixel stands out from the ground (a glyph's edges are softened).
+        const QImage image = view->viewport()->grab().toImage();
+        const qreal ratio = image.devicePixelRatio();
+        const QFontMetrics metrics(view->font());
+        qreal most = 0;
+        for (int y = int(4 * ratio); y < (2 + metrics.height()) * ratio; ++y)
+            for (int x = int(4 * ratio); x < (2 + metrics.horizontalAdvance("MM")) * ratio; ++x)
+                most = std::max(most, contrast(image.pixelColor(x, y), on));
+        view->setDecoding({Charset::Windows1252, false}); // as the next rows expect
+        QVERIFY2(most >= MinimumContrast * 0.9, qPrintable(QString::number(most)));
+    }
+
+    // The classic sixteen keep their colour on the white box but the two that
+    // are too light for it, which change a little; every numbered colour
+    // can be read on white, on black and on a grey between.
+    void classicColoursKept()
+    {
+        const QColor white(255, 255, 255);
+        for (int i = 0; i < 16; ++i) {
+            const QColor asked = groundColour(TextColour::indexed(i));
+            const QColor drawn = textColour(TextColour::indexed(i), Qt::black, white);
+            if (i == 10 || i == 15) {
+                for (const auto channel : {&QColor::red, &QColor::green, &QColor::blue})
+                    QVERIFY2(std::abs((drawn.*channel)() - (asked.*channel)()) < 32,
+                             qPrintable(drawn.name()));
+            } else {
+                QCOMPARE(drawn, asked);
+            }
+        }
+        for (const QColor ground : {white, QColor(0, 0, 0), QColor(0x77, 0x77, 0x77)})
+            for (int i = 0; i < 256; ++i)
+                QVERIFY2(contrast(textColour(TextColour::indexed(i), Qt::black, ground), ground) >=
+                             MinimumContrast,
+                         qPrintable(QString::number(i) + " on " + ground.name()));
     }
 
     // A screen reader reads the lines on show, and where the caret is.

@@ -16,6 +16,9 @@
 #include "portmap.h"
 #include "support.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <grp.h>
 #include <unistd.h>
 
@@ -267,8 +270,8 @@ private Q_SLOTS:
             QTest::newRow(name) << text << QByteArray::fromHex(bytes) << error;
         };
         const QString noDigit = "„%1“ an Stelle %2 ist keine Hexziffer (erlaubt sind 0–9 und A–F).";
-        const QString odd = "„%1“ hat eine ungerade Zahl von Ziffern: jedes Byte sind zwei "
-                            "Hexziffern, z. B. „0D“ statt „D“.";
+        const QString odd = "„%1“ hat eine ungerade Zahl von Ziffern: jedes Byte besteht aus "
+                            "zwei Hexziffern, z. B. „0D“ statt „D“.";
         const QString empty = "Bitte Bytes in Hex eingeben, z. B. „1B 5B 41“.";
         row("run together, blanks anywhere, any case", " \t1B5b  41\n00ff ", "1b5b4100ff", "");
         row("a letter past F", "1B 5G", "", noDigit.arg("G").arg(5));
@@ -279,6 +282,10 @@ private Q_SLOTS:
             noDigit.arg("\U0001F600").arg(4));
         row("half a byte", "1B 5", "", odd.arg("5"));
         row("odd run", "1b5b4", "", odd.arg("1b5b4"));
+        row("long odd run, quoted by its beginning", "00 " + QString("1b").repeated(20) + "1", "",
+            odd.arg("1b1b1b1b1b1b\u2026"));
+        row("far in, the place with a thousands point", QString("41").repeated(616) + "4G", "",
+            noDigit.arg("G").arg("1.234"));
         row("nothing", "", "", empty);
         row("blanks only", "  ", "", empty);
     }
@@ -309,10 +316,11 @@ private Q_SLOTS:
         QCOMPARE(errorOf([] { OpenLevels::save(2, {false, false}); }), Err::PathAccess);
     }
 
-    // Newest first, exactly as sent (control bytes, lone CR), a repeat once,
-    // nothing empty, the newest 200, kept in the state folder for the next
-    // run; a damaged file starts afresh, a folder that cannot be written is
-    // told once.
+    // Newest first, exactly as sent (control bytes, lone CR), a repeat once
+    // (an older copy moves to the top), nothing empty, the newest 200, kept
+    // in the state folder for the next run; a damaged file starts afresh, an
+    // oversized one is not read and the next command makes it small again, a
+    // folder that cannot be written is told once.
     void commandHistory()
     {
         const RestoreEnvironment restore{"XDG_STATE_HOME"};
@@ -328,13 +336,16 @@ private Q_SLOTS:
             CommandHistory history(file);
             for (int i = 1; i <= 205; ++i)
                 history.record(QString::number(i));
+            history.record("150");
             history.record("");
             history.record(exact);
             history.record(exact);
             history.record(QString(CommandHistory::LongestKept + 1, 'x'));
             QCOMPARE(history.commands().size(), 200);
             QCOMPARE(history.commands().first(), exact);
-            QCOMPARE(history.commands()[1], QStringLiteral("205"));
+            QCOMPARE(history.commands()[1], QStringLiteral("150"));
+            QCOMPARE(history.commands()[2], QStringLiteral("205"));
+            QCOMPARE(history.commands().count("150"), 1);
             QCOMPARE(history.commands().last(), QStringLiteral("7"));
         }
         CommandHistory next(file);
@@ -345,6 +356,21 @@ private Q_SLOTS:
         QCOMPARE(damaged.commands(), QStringList());
         damaged.record("ATI");
         QCOMPARE(CommandHistory(file).commands(), QStringList{"ATI"});
+
+        QVERIFY(writeFile(file, "[\"AT\"" + QByteArray(CommandHistory::LargestFile, ' ') + "]"));
+        QCOMPARE(CommandHistory(file).commands(), QStringList());
+        // Pasted blocks: one too long to keep, and more than fit in all.
+        QStringList blocks;
+        for (int i = 0; i < 5; ++i)
+            blocks.append(QString::number(i) + QString(CommandHistory::LongestKept - 1, 'b'));
+        const QStringList stored =
+            QStringList{QString(CommandHistory::LongestKept + 1, 'x'), "AT", "AT"} + blocks;
+        QVERIFY(writeFile(file, QJsonDocument(QJsonArray::fromStringList(stored)).toJson()));
+        CommandHistory oversized(file);
+        QCOMPARE(oversized.commands(), (QStringList{"AT"} + blocks.first(3)));
+        oversized.record("ATI");
+        QCOMPARE(CommandHistory(file).commands(), (QStringList{"ATI", "AT"} + blocks.first(3)));
+        QCOMPARE(QFileInfo(file).size(), 3 * (CommandHistory::LongestKept + 2) + 15);
 
         QVERIFY(writeFile(dir.filePath("file"), "x"));
         CommandHistory unwritable(dir.filePath("file/history.json"));

@@ -4,6 +4,7 @@
 // dialog, the activity bar; the Qt message box and the error reporter.
 
 #include "fakes.h"
+#include "kavroconf.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
 #include "startup.h"
@@ -520,6 +521,95 @@ private Q_SLOTS:
                  answer);
         QCOMPARE(clicked, press); // every button is found by its caption
         QCOMPARE(body, "eins\nzwei\ndrei");
+    }
+
+    // "Bytes einfügen…": a paste of any length is taken whole, or refused
+    // with the count and the limit named; the dialog stays on the screen and
+    // its message is shown whole below the field, however long the paste.
+    void bytesDialog_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes"); // empty: refused
+        QTest::addColumn<QString>("message");
+        const QString tooMany = "Das sind %1 Bytes; auf einmal lassen sich höchstens 65.536 Bytes "
+                                "einfügen.";
+        QTest::newRow("a megabyte of 1B5B")
+            << QString("1B5B ").repeated(209'715) << QByteArray() << tooMany.arg("419.430");
+        QTest::newRow("a megabyte of 1B 1B")
+            << QString("1B ").repeated(349'525) << QByteArray() << tooMany.arg("349.525");
+        QTest::newRow("a megabyte run together, one digit short")
+            << QString("1b").repeated(524'287) + "1" << QByteArray()
+            << "„1b1b1b1b1b1b\u2026“ hat eine ungerade Zahl von Ziffern: jedes Byte besteht aus "
+               "zwei Hexziffern, z. B. „0D“ statt „D“.";
+        QTest::newRow("the most, far beyond a line edit's own limit")
+            << QString("1B5B ").repeated(32'768) << QByteArray("\x1b[").repeated(32'768)
+            << "65.536 Bytes";
+    }
+    void bytesDialog()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        BytesDialog dialog(&rig->window);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QApplication::clipboard()->setText(text);
+        dialog.field()->paste();
+        QCOMPARE(dialog.message(), message);
+        QCOMPARE(dialog.acceptable(), !bytes.isEmpty());
+        QCOMPARE(dialog.bytes().value_or(QByteArray()), bytes);
+        QCoreApplication::processEvents();
+        QVERIFY(dialog.screen()->availableGeometry().contains(dialog.frameGeometry()));
+        QLabel *shown = nullptr;
+        for (QLabel *l : dialog.findChildren<QLabel *>())
+            shown = l->text() == message ? l : shown;
+        QVERIFY(shown);
+        QVERIFY(shown->height() >= shown->heightForWidth(shown->width()));
+        QVERIFY(shown->geometry().top() >= dialog.field()->geometry().bottom());
+        QVERIFY(dialog.rect().contains(shown->geometry()));
+    }
+
+    // A settings file far larger than Kavro writes is set aside: the operator
+    // is told once the window is up, the run starts with the defaults, and a
+    // choice made meanwhile holds for the run without touching the file.
+    void oversizedSettingsFile_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("at the limit: used") << LargestSettingsFile;
+        QTest::newRow("one byte more: set aside") << LargestSettingsFile + 1;
+    }
+    void oversizedSettingsFile()
+    {
+        QFETCH(qint64, size);
+        const bool aside = size > LargestSettingsFile;
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/kavro";
+        const QString conf = folder + "/kavro.conf";
+        QVERIFY(QDir().mkpath(folder));
+        QByteArray content = "[Empfang]\nFarben=true\n[Fuellung]\nx=";
+        content += QByteArray(size - content.size() - 1, 'x') + '\n';
+        QVERIFY(writeFile(conf, content));
+        const auto removeConf = qScopeGuard([&] { QFile::remove(conf); });
+        rig = std::make_unique<Rig>(port = new FakePort);
+        f = &rig->f;
+        reportSettingsFile(rig->window.reporter());
+        QCOMPARE(f->Empfang->decoding().colours, !aside);
+        if (aside)
+            QTRY_VERIFY2(rig->boxes.toldOnly(
+                             75, "Die Einstellungsdatei " + conf +
+                                     " ist 1.048.577 Bytes groß, weit mehr als die höchstens "
+                                     "1.048.576 Bytes, die Kavro liest. Kavro beginnt mit den "
+                                     "Grundeinstellungen und lässt die Datei in diesem Lauf "
+                                     "unberührt."),
+                         qPrintable(rig->boxes.shown.join('\n')));
+        QCoreApplication::processEvents();
+        QCOMPARE(rig->boxes.shown.size(), aside ? 1 : 0);
+        if (!aside)
+            return;
+        f->Empfang->setDecoding({Charset::Utf8, false});
+        QCOMPARE(ReceiveView().decoding(), (DecodeOptions{Charset::Utf8, false}));
+        QVERIFY(contentOf(conf) == content);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"kavro.conf"});
     }
 
     // A failure while the box of another one is open is shown after it, once;

@@ -35,14 +35,27 @@ void CommandHistory::load()
         return;
     m_loaded = true;
     QFile file(m_file);
-    if (!file.open(QIODevice::ReadOnly))
+    // A file that is not what this program writes (damaged, from elsewhere,
+    // or larger than it ever writes) starts an empty list; the next command
+    // writes it anew. A large one would cost the first Up seconds and memory.
+    if (!file.open(QIODevice::ReadOnly) || file.size() > LargestFile)
         return;
-    // A file that is not what this program writes (damaged, from elsewhere)
-    // starts an empty list; the next command writes it anew.
-    const QJsonArray stored = QJsonDocument::fromJson(file.readAll()).array();
-    for (const QJsonValue &v : stored)
-        if (v.isString() && m_commands.size() < Kept)
-            m_commands.append(v.toString());
+    const QJsonArray stored = QJsonDocument::fromJson(file.read(LargestFile)).array();
+    for (const QJsonValue &v : stored) {
+        const QString command = v.toString();
+        if (!command.isEmpty() && command.size() <= LongestKept && !m_commands.contains(command))
+            m_commands.append(command);
+    }
+    trim();
+}
+
+void CommandHistory::trim()
+{
+    qsizetype characters = 0;
+    qsizetype n = 0;
+    while (n < m_commands.size() && n < Kept && characters + m_commands[n].size() <= KeptCharacters)
+        characters += m_commands[n++].size();
+    m_commands.resize(n);
 }
 
 void CommandHistory::save()
@@ -70,9 +83,9 @@ void CommandHistory::record(const QString &command)
     if (command.isEmpty() || command.size() > LongestKept ||
         (!m_commands.isEmpty() && m_commands.first() == command))
         return;
+    m_commands.removeOne(command);
     m_commands.prepend(command);
-    if (m_commands.size() > Kept)
-        m_commands.resize(Kept);
+    trim();
     save();
 }
 

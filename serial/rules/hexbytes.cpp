@@ -1,5 +1,7 @@
 #include "hexbytes.h"
 
+#include <QLocale>
+
 namespace
 {
 
@@ -20,6 +22,16 @@ HexBytes refuse(const QString &why)
     return {{}, why};
 }
 
+// A group as a message quotes it: a long one (a pasted dump run together)
+// by its first digits, so that the message stays one or two lines.
+QString quoted(QStringView group)
+{
+    constexpr qsizetype Shown = 12;
+    if (group.size() <= Shown + 4)
+        return group.toString();
+    return group.first(Shown).toString() + QChar(0x2026);
+}
+
 } // namespace
 
 HexBytes parseHexBytes(QStringView text)
@@ -36,18 +48,18 @@ HexBytes parseHexBytes(QStringView text)
             if (digit(text[i]) < 0) {
                 // A surrogate pair is one character to the operator.
                 const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-                return refuse(QStringLiteral("„%1“ an Stelle %2 ist keine Hexziffer (erlaubt "
-                                             "sind 0–9 und A–F).")
-                                  .arg(text.sliced(i, n))
-                                  .arg(i + 1));
+                return refuse(
+                    QStringLiteral("„%1“ an Stelle %2 ist keine Hexziffer (erlaubt "
+                                   "sind 0–9 und A–F).")
+                        .arg(text.sliced(i, n), QLocale(QLocale::German).toString(i + 1)));
             }
             ++i;
         }
         const QStringView group = text.sliced(start, i - start);
         if (group.size() % 2 != 0)
             return refuse(QStringLiteral("„%1“ hat eine ungerade Zahl von Ziffern: jedes Byte "
-                                         "sind zwei Hexziffern, z. B. „0D“ statt „D“.")
-                              .arg(group));
+                                         "besteht aus zwei Hexziffern, z. B. „0D“ statt „D“.")
+                              .arg(quoted(group)));
         for (qsizetype k = 0; k < group.size(); k += 2)
             out.bytes.append(char(digit(group[k]) * 16 + digit(group[k + 1])));
     }

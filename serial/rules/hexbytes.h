@@ -6,7 +6,8 @@
 
 // Bytes typed in hex: pairs of hex digits, upper or lower case, in groups
 // separated by blanks ("1B 5B 41", "1b5b41", "1B5B 41"). Anything else is
-// refused with a German sentence that says what is wrong and where.
+// refused with a German sentence that says what is wrong and where; it quotes
+// a long group by its beginning, so it stays short whatever was pasted.
 struct HexBytes {
     QByteArray bytes;
     QString error; // empty when the text was good

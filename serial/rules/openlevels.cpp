@@ -1,9 +1,9 @@
 #include "openlevels.h"
 
+#include "kavroconf.h"
 #include "kavroerror.h"
 
 #include <QSettings>
-#include <QStandardPaths>
 
 namespace
 {
@@ -15,15 +15,9 @@ QString group(qint16 port)
 
 } // namespace
 
-QString OpenLevels::settingsFile()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/kavro/kavro.conf");
-}
-
 OpenLevels OpenLevels::load(qint16 port)
 {
-    QSettings file(settingsFile(), QSettings::IniFormat);
+    QSettings file(kavroSettingsPath(), QSettings::IniFormat);
     file.beginGroup(group(port));
     return {file.value(QStringLiteral("dtrOnOpen"), true).toBool(),
             file.value(QStringLiteral("rtsOnOpen"), true).toBool()};
@@ -31,7 +25,7 @@ OpenLevels OpenLevels::load(qint16 port)
 
 void OpenLevels::save(qint16 port, const OpenLevels &levels)
 {
-    QSettings file(settingsFile(), QSettings::IniFormat);
+    QSettings file(kavroSettingsPath(), QSettings::IniFormat);
     file.beginGroup(group(port));
     file.setValue(QStringLiteral("dtrOnOpen"), levels.dtr);
     file.setValue(QStringLiteral("rtsOnOpen"), levels.rts);
@@ -41,5 +35,5 @@ void OpenLevels::save(qint16 port, const OpenLevels &levels)
         raiseError(Err::PathAccess,
                    QStringLiteral("Die Einstellung „Beim Öffnen“ kann nicht in %1 gespeichert "
                                   "werden")
-                       .arg(settingsFile()));
+                       .arg(kavroSettingsPath()));
 }

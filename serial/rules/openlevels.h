@@ -4,8 +4,8 @@
 
 // "Beim Öffnen": whether DTR and RTS are raised when a port number is opened
 // (both, unless the operator said otherwise: many boards reset on a rising
-// DTR, and some need it to stay low). Kept per port number in the settings
-// file, read anew each time, so it follows the file and the folder the
+// DTR, and some need it to stay low). Kept per port number in kavro.conf
+// (kavroconf.h), read anew each time, so it follows the file and the folder the
 // environment names at that moment.
 struct OpenLevels {
     bool dtr = true;
@@ -13,8 +13,6 @@ struct OpenLevels {
 
     friend bool operator==(const OpenLevels &, const OpenLevels &) = default;
 
-    // $XDG_CONFIG_HOME/kavro/kavro.conf (~/.config/kavro/kavro.conf).
-    static QString settingsFile();
     static OpenLevels load(qint16 port);
     // Throws KavroError when the file cannot be written.
     static void save(qint16 port, const OpenLevels &levels);
