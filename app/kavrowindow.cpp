@@ -414,10 +414,11 @@ void KavroWindow::showLook(PortLook look, const QString &about)
 }
 
 // Why the last opening failed stays readable without a dialog, until the next
-// opening: in the lamp's and the port box's tooltips.
+// opening: in the lamp's and the port box's tooltips; so does what the port
+// had to say about an opening that worked, while it is open.
 void KavroWindow::showRefusal()
 {
-    QString refusal;
+    QString refusal = m_link->openNotice();
     if (const std::optional<KavroError> &e = m_link->lastRefusal())
         refusal = QStringLiteral("Öffnen fehlgeschlagen: %1").arg(e->description());
     QString lampText = m_look == PortLook::Waiting ? m_lookAbout : refusal;

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Tries Kavro without hardware: builds if needed, starts the simulated
-# instrument on port 9 (or $KAVRO_TRY_PORT) and the terminal beside it. Both
-# get a config folder of their own, so the user's own port links stay as they
-# are. Closing the window stops the instrument and removes the folder and its
-# pseudo-terminal.
+# Tries Kavro without hardware: builds the program and the simulated
+# instrument if needed (nothing else), starts the instrument on port 9 (or
+# $KAVRO_TRY_PORT) and the terminal beside it. Both get a config folder of
+# their own, so the user's own port links stay as they are. Closing the window
+# stops the instrument and removes the folder and its pseudo-terminal.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${KAVRO_BUILD:-$here/build}
 port=${KAVRO_TRY_PORT:-9}
 
-"$here/scripts/build.sh"
+"$here/scripts/build.sh" --target kavro --target kavro-instrument
 
 config=$(mktemp -d)
 instrument=

@@ -90,6 +90,11 @@ std::unique_ptr<DeviceLock> DeviceLock::take(const QString &device, const QStrin
                    QStringLiteral("Der Anschluss %1 kann nicht gesperrt werden (%2)")
                        .arg(device, QString::fromLocal8Bit(std::strerror(e))));
     }
+    // The device is ours now: what programs that ended left on it goes. A
+    // stale lock file is stale whoever owns it; one that stays (root's, left
+    // in /run/lock by a Kavro run with sudo and killed) is told, and the
+    // device opens all the same.
+    lock->m_left = PortStatus::removeStaleLocks(device, lockDirs);
     return lock;
 }
 
@@ -103,6 +108,29 @@ bool DeviceLock::hungUp() const
 {
     pollfd p{m_fd, 0, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+QString DeviceLock::openName(const QString &device) const
+{
+    if (m_left.isEmpty())
+        return device;
+    return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(m_fd);
+}
+
+QString DeviceLock::notice() const
+{
+    QStringList told;
+    for (const PortStatus::LeftLock &left : m_left) {
+        QString text =
+            QStringLiteral("Die Sperrdatei %1 eines beendeten Programms (PID %2) ließ sich nicht "
+                           "entfernen (%3); der Anschluss ist trotzdem geöffnet.")
+                .arg(left.path, QString::number(left.pid),
+                     QString::fromLocal8Bit(std::strerror(left.error)));
+        if (left.error == EPERM || left.error == EACCES)
+            text += QStringLiteral(" Entfernen mit „sudo rm %1“.").arg(left.path);
+        told.append(text);
+    }
+    return told.join(QLatin1Char('\n'));
 }
 
 bool DeviceLock::isPseudoTerminal() const

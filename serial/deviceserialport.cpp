@@ -96,6 +96,7 @@ struct DeviceSerialPort::Private : ModemControl {
 
     bool open = false; // what PortOpen reports
     QString device;    // the device or network address of the open port
+    QString notice;    // what its opening has to tell (openNotice)
     QString linkPath;  // the com<n> link it was found by, if any
     std::unique_ptr<DeviceLock> lock;
     ReadPacer pacer;
@@ -176,6 +177,7 @@ struct DeviceSerialPort::Private : ModemControl {
         lostText.clear();
         writeFailed = false;
         device.clear();
+        notice.clear();
         q->m_in.clear();
         q->m_inNext = 0;
         if (wasAbsent)
@@ -303,7 +305,7 @@ struct DeviceSerialPort::Private : ModemControl {
     {
         lock = DeviceLock::take(path, env.lockDirs, fresh);
         port->clearError();
-        port->setPortName(path);
+        port->setPortName(lock->openName(path));
         pacer.forget();
         if (!port->open(QIODevice::ReadWrite)) {
             const QSerialPort::SerialPortError error = port->error();
@@ -345,6 +347,7 @@ struct DeviceSerialPort::Private : ModemControl {
             raiseError(Err::InvalidValue, settingsRefused(settingsText, path));
         }
         setOpenLevels(path);
+        notice = lock->notice();
     }
 
     LineAccess lineAccess() const override
@@ -695,6 +698,11 @@ void DeviceSerialPort::setOutput(const QString &text)
 ModemControl &DeviceSerialPort::modemLines()
 {
     return *d;
+}
+
+QString DeviceSerialPort::openNotice() const
+{
+    return d->notice;
 }
 
 void DeviceSerialPort::cancelWait()

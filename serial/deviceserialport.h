@@ -44,6 +44,8 @@ public:
     void setSettings(const QString &settings) override;
     void setOutput(const QString &text) override;
     void cancelWait() override;
+    // An old lock file on the device that could not be removed.
+    QString openNotice() const override;
     // DTR and RTS read back from the device after each change; a refusal is
     // 8020 with the system's reason. A tcp:// port has none.
     ModemControl &modemLines() override;

@@ -56,6 +56,58 @@ bool holdsDevice(pid_t pid, const QString &device)
                        [&](const QFileInfo &fd) { return fd.symLinkTarget() == resolved; });
 }
 
+// A UUCP lock file naming the device, with the process it names (0: none).
+struct LockFile {
+    QString path;
+    bool readable;
+    pid_t pid;
+};
+
+// Programs name the lock file after the device path below /dev with '/'
+// turned into '_' (LCK..pts_3) or after its last part only (LCK..3); both are
+// looked for.
+QList<LockFile> lockFilesOf(const QString &device, const QStringList &lockDirs)
+{
+    QStringList names;
+    if (device.startsWith(QLatin1String("/dev/")))
+        names.append(QStringLiteral("LCK..") +
+                     device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
+    names.append(QStringLiteral("LCK..") + QFileInfo(device).fileName());
+    names.removeDuplicates();
+
+    // /var/lock is mostly a link to /run/lock: each folder is looked into once.
+    QStringList seen;
+    QList<LockFile> found;
+    for (const QString &dir : lockDirs) {
+        const QString canonical = QFileInfo(dir).canonicalFilePath();
+        if (seen.contains(canonical))
+            continue;
+        seen.append(canonical);
+        for (const QString &name : std::as_const(names)) {
+            QFile file(dir + QLatin1Char('/') + name);
+            if (!file.exists())
+                continue;
+            const bool readable = file.open(QIODevice::ReadOnly);
+            found.append({file.fileName(), readable, readable ? lockFilePid(file.read(64)) : 0});
+        }
+    }
+    return found;
+}
+
+// Our own PID belongs to our own port (another instance is caught by the
+// flock). A lock we may not even read was not left by us: better to call the
+// port taken than to open it under another program's feet.
+bool heldByOther(const LockFile &lock)
+{
+    return !lock.readable || (lock.pid > 0 && lock.pid != ::getpid() && processAlive(lock.pid));
+}
+
+// A lock whose process has ended is stale, whoever owns the file.
+bool isStale(const LockFile &lock)
+{
+    return lock.readable && lock.pid > 0 && lock.pid != ::getpid() && !processAlive(lock.pid);
+}
+
 } // namespace
 
 PortStatus::State PortStatus::look(const QString &device, const QStringList &lockDirs)
@@ -94,35 +146,25 @@ bool PortStatus::isSerialDevice(const QString &device)
            QLatin1String("tty");
 }
 
-// Programs name the lock file after the device path below /dev with '/'
-// turned into '_' (LCK..pts_3) or after its last part only (LCK..3); both are
-// looked for. A lock whose process has ended is stale and does not count, and
-// our own PID belongs to our own port (another instance is caught by the
-// flock).
 bool PortStatus::lockedByOtherProgram(const QString &device, const QStringList &lockDirs)
 {
-    QStringList names;
-    if (device.startsWith(QLatin1String("/dev/")))
-        names.append(QStringLiteral("LCK..") +
-                     device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
-    names.append(QStringLiteral("LCK..") + QFileInfo(device).fileName());
-    names.removeDuplicates();
+    const QList<LockFile> locks = lockFilesOf(device, lockDirs);
+    return std::any_of(locks.cbegin(), locks.cend(), heldByOther);
+}
 
-    for (const QString &dir : lockDirs) {
-        for (const QString &name : std::as_const(names)) {
-            QFile file(dir + QLatin1Char('/') + name);
-            if (!file.exists())
-                continue;
-            // A lock we may not even read was not left by us: better to call
-            // the port taken than to open it under another program's feet.
-            if (!file.open(QIODevice::ReadOnly))
-                return true;
-            const pid_t pid = lockFilePid(file.read(64));
-            if (pid > 0 && pid != ::getpid() && processAlive(pid))
-                return true;
-        }
+QList<PortStatus::LeftLock> PortStatus::removeStaleLocks(const QString &device,
+                                                         const QStringList &lockDirs)
+{
+    QList<LeftLock> left;
+    const QList<LockFile> locks = lockFilesOf(device, lockDirs);
+    for (const LockFile &lock : locks) {
+        if (!isStale(lock) || ::unlink(QFile::encodeName(lock.path).constData()) == 0)
+            continue;
+        const int error = errno;
+        if (error != ENOENT) // another program was quicker
+            left.append({lock.path, lock.pid, error});
     }
-    return false;
+    return left;
 }
 
 // Opening takes an exclusive flock, which any flock of another holder

@@ -33,6 +33,19 @@ public:
     // Whether another living program has put a UUCP lock file on the device.
     static bool lockedByOtherProgram(const QString &device, const QStringList &lockDirs);
 
+    // A lock file on the device that names a process that has ended, and
+    // that could not be removed (another user's in a folder with the sticky
+    // bit, as /run/lock is: a Kavro run with sudo and killed leaves one).
+    struct LeftLock {
+        QString path;
+        pid_t pid;
+        int error; // errno of the removal
+    };
+    // Removes the lock files on the device whose process has ended, whoever
+    // owns them, as every program that honours them does; returns those that
+    // stay.
+    static QList<LeftLock> removeStaleLocks(const QString &device, const QStringList &lockDirs);
+
     // The process holding a flock on the device, by its inode in /proc/locks;
     // 0 when none does.
     static pid_t flockHolder(const QString &device);

@@ -56,6 +56,7 @@ void SerialLink::openSequence(const PortChoice &choice)
 
     // The window changes only once the port is open.
     setRefusal(std::nullopt);
+    m_openNotice = m_port.openNotice();
     Q_EMIT lookChanged(PortLook::Open, {});
     Q_EMIT viewCleared();
     m_recv.reset();
@@ -64,6 +65,7 @@ void SerialLink::openSequence(const PortChoice &choice)
 void SerialLink::closeSequence()
 {
     m_port.setPortOpen(false);
+    m_openNotice.clear();
     Q_EMIT lookChanged(PortLook::Closed, {});
 }
 

@@ -56,6 +56,9 @@ public:
     // Why the last opening failed, until the next opening; none after one
     // that worked.
     const std::optional<KavroError> &lastRefusal() const { return m_lastRefusal; }
+    // What the port had to say about the opening that worked, while the
+    // port is open (told before lookChanged); empty otherwise.
+    const QString &openNotice() const { return m_openNotice; }
 
 Q_SIGNALS:
     // The look changed; `about` says, while waiting, what for.
@@ -79,4 +82,5 @@ private:
     CaptureSink &m_capture;
     LineAssembler m_recv;
     std::optional<KavroError> m_lastRefusal;
+    QString m_openNotice;
 };

@@ -45,6 +45,10 @@ public:
     // fails as a cancelled one.
     virtual void cancelWait() {}
 
+    // What the operator should know about the opening of the open port
+    // although it worked; empty when nothing.
+    virtual QString openNotice() const { return {}; }
+
     // Received characters waiting; 0 when none.
     qint16 InBufferCount()
     {

@@ -265,8 +265,18 @@ private Q_SLOTS:
         control.setBreak(false);
         QTRY_COMPARE(since("DTR 0"), (QStringList{"DTR 1", "RTS 0", "BREAK 1", "BREAK 0"}));
         QTRY_COMPARE(control.lines().rts, std::optional<bool>(false));
-        QVERIFY(log.setInputs(pty.slavePath(), "DSR RI DCD"));
-        QTRY_COMPARE(control.lines(), (ModemLines{true, false, false, true, true, true}));
+        // Each input line reads as itself: raised one at a time, so that two
+        // lines mixed up would show.
+        const std::pair<QByteArray, ModemLines> inputs[] = {
+            {"DSR", {true, false, false, true, false, false}},
+            {"DCD", {true, false, false, false, true, false}},
+            {"RI", {true, false, false, false, false, true}},
+            {"CTS DSR DCD RI", {true, false, true, true, true, true}},
+        };
+        for (const auto &[raised, read] : inputs) {
+            QVERIFY(log.setInputs(pty.slavePath(), raised));
+            QTRY_COMPARE(control.lines(), read);
+        }
     }
 
     // Through the window as the operator does it: a click in the lamp's menu

@@ -284,42 +284,100 @@ private Q_SLOTS:
                  message.isEmpty() || opens ? "" : "Comportfehler|Information|Ok|" + message);
     }
 
-    // While a silent server keeps the opening waiting, what the operator
-    // does comes queued from the window system: more clicks on "Öffnen" are
-    // dropped, not replayed; closing the window cancels the opening without
-    // a word and ends the program as always.
+    // While the opening waits (an rfc2217:// server that never answers the
+    // options, a tcp:// server that does not take the call yet), what the
+    // operator does comes queued from the window system and is dropped, not
+    // replayed: more clicks on "Öffnen", keys typed into the command box
+    // (letters, Return, Tab), a click on a stop-bit button. Closing the
+    // window cancels the opening without a word and ends the program as
+    // always.
     void operatorWhileOpening_data()
     {
-        QTest::addColumn<bool>("closing");
-        QTest::newRow("two more clicks and two Space keys on Öffnen") << false;
-        QTest::newRow("the window is closed") << true;
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("doing"); // "clicks", "typing", "close"
+        QTest::newRow("two more clicks and two Space keys on Öffnen") << "rfc2217"
+                                                                      << "clicks";
+        QTest::newRow("rfc2217: typing, Return, Tab, a click on „zwei“") << "rfc2217"
+                                                                         << "typing";
+        QTest::newRow("tcp: typing, Return, Tab, a click on „zwei“") << "tcp"
+                                                                     << "typing";
+        QTest::newRow("the window is closed") << "rfc2217"
+                                              << "close";
     }
     void operatorWhileOpening()
     {
-        QFETCH(bool, closing);
+        QFETCH(QString, scheme);
+        QFETCH(QString, doing);
+        const bool closing = doing == "close";
+        // rfc2217: a server that takes the call and then says nothing. tcp: one
+        // whose queue of calls not yet taken is full, so that the kernel
+        // drops ours until the one waiting is taken.
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
-        QVERIFY(serve(Accepter::Rfc2217, {}, fakeUrl(silent)));
+        const int busy = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        const int waiting = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto closeBoth = qScopeGuard([&] {
+            ::close(busy);
+            ::close(waiting);
+        });
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        QVERIFY(::bind(busy, reinterpret_cast<sockaddr *>(&a), size) == 0 &&
+                ::listen(busy, 0) == 0 &&
+                ::getsockname(busy, reinterpret_cast<sockaddr *>(&a), &size) == 0 &&
+                ::connect(waiting, reinterpret_cast<sockaddr *>(&a), size) == 0);
+        const QString url = scheme == "tcp" ? QString("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port))
+                                            : fakeUrl(silent);
+        QVERIFY(serve(Accepter::Rfc2217, {}, url));
         rig->window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&rig->window));
         QVERIFY(startCapture());
         QWindow *window = rig->window.windowHandle();
-        const QPoint button = f->Verbind->mapTo(&rig->window, f->Verbind->rect().center());
-        f->Verbind->setFocus();
-        int connections = 0;
-        connect(&silent, &QTcpServer::newConnection, this, [&] {
-            if (++connections == 1 && closing)
+        QRadioButton *two = rig->control<QRadioButton>("zwei");
+        QWidget *focus = doing == "clicks" ? static_cast<QWidget *>(f->Verbind) : f->SendWin;
+        focus->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), focus);
+        const auto click = [&](QWidget *w) {
+            const QPoint at = w->mapTo(&rig->window, w->rect().center());
+            const QPointF global = window->mapToGlobal(at);
+            QWindowSystemInterface::handleMouseEvent(window, at, global, Qt::LeftButton,
+                                                     Qt::LeftButton, QEvent::MouseButtonPress);
+            QWindowSystemInterface::handleMouseEvent(window, at, global, Qt::NoButton,
+                                                     Qt::LeftButton, QEvent::MouseButtonRelease);
+        };
+        const auto key = [&](int k, const QString &text = {}) {
+            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+                QWindowSystemInterface::handleKeyEvent(window, type, k, {}, text);
+        };
+        int waits = 0;
+        QObject thisTest; // what it asks for ends with it
+        connect(&rig->window.port(), &SerialPort::blockingWait, &thisTest, [&](bool begins) {
+            if (!begins || ++waits > 1)
+                return;
+            if (closing)
                 QWindowSystemInterface::handleCloseEvent(window);
-            for (int i = 0; i < 2 && !closing && connections == 1; ++i) {
-                const QPointF at = window->mapToGlobal(button);
-                QWindowSystemInterface::handleMouseEvent(window, button, at, Qt::LeftButton,
-                                                         Qt::LeftButton, QEvent::MouseButtonPress);
-                QWindowSystemInterface::handleMouseEvent(
-                    window, button, at, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
-                for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
-                    QWindowSystemInterface::handleKeyEvent(window, type, Qt::Key_Space, {}, " ");
+            for (int i = 0; i < 2 && doing == "clicks"; ++i) {
+                click(f->Verbind);
+                key(Qt::Key_Space, " ");
             }
+            if (doing == "typing") {
+                key(Qt::Key_A, "a");
+                key(Qt::Key_B, "b");
+                key(Qt::Key_Return, "\r");
+                key(Qt::Key_Tab, "\t");
+                click(two);
+            }
+            // Once the window has had all of it, the tcp server takes the
+            // call waiting before ours.
+            QTimer::singleShot(0, &thisTest, [&] {
+                QWindowSystemInterface::flushWindowSystemEvents();
+                ::close(::accept4(busy, nullptr, nullptr, SOCK_CLOEXEC));
+            });
         });
+        int connections = 0;
+        connect(&silent, &QTcpServer::newConnection, this, [&] { ++connections; });
         f->Verbind->click();
         QCOMPARE(rig->window.port().PortOpen(), !closing);
         QCoreApplication::processEvents(); // whatever the window system still holds
@@ -328,8 +386,14 @@ private Q_SLOTS:
         QCOMPARE(rig->window.capture().files().isOpen(1), !closing); // Form_Unload ran
         if (!closing)
             QCOMPARE(rig->lamp(), Lamp::Green);
-        QCOMPARE(connections, 1);
+        QCOMPARE(waits, 1);
+        QCOMPARE(connections, scheme == "rfc2217" ? 1 : 0);
         QVERIFY(rig->boxes.shown.isEmpty());
+        if (doing != "typing")
+            return;
+        QCOMPARE(f->SendWin->text(), QString());
+        QCOMPARE(QApplication::focusWidget(), focus);
+        QVERIFY(!two->isChecked());
     }
 
     // A server stopped while the port is open is waited for like a vanished

@@ -88,7 +88,8 @@ private Q_SLOTS:
         QTest::newRow("live lock, ASCII") << "lock ascii" << Err::PortInUse;
         QTest::newRow("live lock, binary") << "lock binary" << Err::PortInUse;
         QTest::newRow("live lock, short name") << "lock short" << Err::PortInUse;
-        QTest::newRow("stale lock is ignored") << "lock stale" << 0;
+        // One whose process has ended goes, whoever left it.
+        QTest::newRow("stale lock is removed") << "lock stale" << 0;
         QTest::newRow("flock held elsewhere") << "flock" << Err::PortInUse;
         QTest::newRow("exclusive flag, even for root") << "exclusive" << Err::PortInUse;
         QTest::newRow("dangling link") << "dangling" << Err::PortNotFound;
@@ -173,6 +174,8 @@ private Q_SLOTS:
                  }),
                  error);
         QCOMPARE(port->PortOpen(), error == 0);
+        if (situation.startsWith("lock"))
+            QCOMPARE(QFile::exists(lockFile), situation != "lock stale");
         if (error == Err::PortInUse) { // nothing stays held: with the obstacle gone it opens
             release();
             port->setPortOpen(true);

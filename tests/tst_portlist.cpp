@@ -13,7 +13,41 @@
 
 #include <memory>
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// Nothing in the folder can be removed by this thread until this goes out
+// of scope, not even by root: the folder's mode forbids it, and root's
+// capability to override that is set aside (capabilities are per thread).
+class UnwritableFolder
+{
+public:
+    explicit UnwritableFolder(const QString &path) : m_path(QFile::encodeName(path))
+    {
+        m_saved = ::syscall(SYS_capget, &m_header, m_caps) == 0;
+        __user_cap_data_struct fewer[2] = {m_caps[0], m_caps[1]};
+        fewer[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        m_ok = m_saved && ::syscall(SYS_capset, &m_header, fewer) == 0 &&
+               ::chmod(m_path.constData(), 0555) == 0;
+    }
+    ~UnwritableFolder()
+    {
+        if (m_saved)
+            ::syscall(SYS_capset, &m_header, m_caps);
+        ::chmod(m_path.constData(), 0755);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    QByteArray m_path;
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_caps[2]{};
+    bool m_saved = false;
+    bool m_ok = false;
+};
 
 class TestPortList : public QObject
 {
@@ -264,6 +298,40 @@ private Q_SLOTS:
         }
         QTRY_COMPARE_WITH_TIMEOUT(this->words(number), expected, 2000);
         QCOMPARE(open(number), told);
+    }
+
+    // A program that ended left its lock file on C, and it cannot be
+    // removed (root's, in the sticky /run/lock, seen by the operator's
+    // Kavro): the port opens all the same, the lamp's and the box's tooltips
+    // say so, and the bytes reach the device.
+    void staleLockThatStays()
+    {
+        const pid_t ended = fork();
+        if (ended == 0)
+            _exit(0);
+        QCOMPARE(waitpid(ended, nullptr, 0), ended);
+        const QString lockFile = root + "/lock/LCK.." + c->slavePath().mid(5).replace('/', '_');
+        QVERIFY(writeFile(lockFile, QByteArray::number(ended).rightJustified(10) + '\n'));
+        const QString notice =
+            QString("Die Sperrdatei %1 eines beendeten Programms (PID %2) ließ sich nicht "
+                    "entfernen (%3); der Anschluss ist trotzdem geöffnet. Entfernen mit „sudo rm "
+                    "%1“.")
+                .arg(lockFile, QString::number(ended),
+                     QString::fromLocal8Bit(std::strerror(EACCES)));
+        {
+            const UnwritableFolder locks(root + "/lock");
+            QVERIFY(locks.ok());
+            QCOMPARE(open(3), QString());
+        }
+        QVERIFY(QFile::exists(lockFile));
+        QCOMPARE(rig->lamp(), Lamp::Green);
+        QCOMPARE(shownToolTip(rig->f.Comport).section("\n\n", 0, 0), notice);
+        QCOMPARE(shownToolTip(rig->f.Shape1).section('\n', 0, 0), notice);
+        rig->send("AT");
+        QCOMPARE(receiveWhileRunning(*c, 3), QByteArray("AT\r"));
+        // Closed, the port has nothing more to say.
+        rig->f.Verbind->click();
+        QCOMPARE(rig->f.Shape1->toolTip(), QString());
     }
 
     // The words as the list paints them, wider than the box: each row its
