@@ -9,7 +9,7 @@
 #include "deviceserialport.h"
 #include "fakes.h"
 #include "hexbytes.h"
-#include "kavroconf.h"
+#include "kavrosettings.h"
 #include "lampmenu.h"
 #include "linepulser.h"
 #include "modemlinelog.h"
@@ -341,7 +341,7 @@ private Q_SLOTS:
         rig.f.Verbind->click();
         QCOMPARE(rig.lamp(), Lamp::Green);
         QTRY_VERIFY(shownToolTip(rig.f.Shape1).startsWith("Ausgänge: DTR an, RTS an" + inputs));
-        const QString conf = kavroSettingsPath();
+        const QString conf = KavroSettings::path();
         if (refuse == "conf") { // a folder where the file should be
             QVERIFY(QFile::remove(conf) && QDir().mkpath(conf));
         }

@@ -1,7 +1,7 @@
 // The rules without widgets: the receive view's line state (pairing line
 // ends, the ten-line view, the line bound), the code page, the settings text,
-// port numbers to devices and network addresses, hex bytes, the levels at
-// opening and the commands sent before (stepping through them is tested by
+// port numbers to devices and network addresses, hex bytes, and the commands
+// sent before (stepping through them is tested by
 // its keys in tst_lines). Clearing the view is tested
 // through its button (tst_window), the command as it goes out through the
 // port (tst_terminal).
@@ -12,7 +12,6 @@
 #include "lineassembler.h"
 #include "linesettings.h"
 #include "networkaddress.h"
-#include "openlevels.h"
 #include "portmap.h"
 #include "support.h"
 
@@ -297,23 +296,6 @@ private Q_SLOTS:
         const HexBytes parsed = parseHexBytes(text);
         QCOMPARE(parsed.error, error);
         QCOMPARE(parsed.bytes, bytes);
-    }
-
-    // Per port number, in kavro.conf below XDG_CONFIG_HOME; both lines rise
-    // unless the operator said otherwise. A file that cannot be written says so.
-    void openLevels()
-    {
-        const RestoreEnvironment restore{"XDG_CONFIG_HOME"};
-        QTemporaryDir dir;
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-        QCOMPARE(OpenLevels::load(2), (OpenLevels{true, true}));
-        OpenLevels::save(2, {false, true});
-        QCOMPARE(OpenLevels::load(2), (OpenLevels{false, true}));
-        QVERIFY(QFileInfo(dir.filePath("kavro/kavro.conf")).isFile());
-        // A file where the folder should be: no file can be made below it.
-        QVERIFY(writeFile(dir.filePath("file"), "x"));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("file")));
-        QCOMPARE(errorOf([] { OpenLevels::save(2, {false, false}); }), Err::PathAccess);
     }
 
     // Newest first, exactly as sent (control bytes, lone CR), a repeat once

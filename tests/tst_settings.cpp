@@ -1,0 +1,102 @@
+// What stays between runs: kavro.conf as earlier versions wrote it, and the
+// levels at opening. The file set aside when it is far too large is tested
+// with the window that tells it (tst_window), the choices through the
+// controls that make them (tst_receiveview, tst_historywindow).
+
+#include "kavrosettings.h"
+#include "openlevels.h"
+#include "support.h"
+
+using ReceiveChoices = KavroSettings::ReceiveChoices;
+using HistoryChoices = KavroSettings::HistoryChoices;
+Q_DECLARE_METATYPE(ReceiveChoices)
+Q_DECLARE_METATYPE(HistoryChoices)
+Q_DECLARE_METATYPE(OpenLevels)
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Users keep their kavro.conf from one version to the next: a file as
+    // earlier versions wrote it reads as the same choices, what it leaves
+    // out is the default, and the same choices write the same file again.
+    void fileOfEarlierVersions_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<ReceiveChoices>("receive");
+        QTest::addColumn<HistoryChoices>("history");
+        QTest::addColumn<QByteArray>("geometry");
+        QTest::addColumn<OpenLevels>("port5");
+        QTest::addColumn<bool>("whole"); // every key there: written again byte for byte
+        const HistoryChoices defaults{true, true, false, "Automatisch", true, false, false};
+        QTest::newRow("none yet") << QByteArray() << ReceiveChoices{"Windows-1252", false}
+                                  << defaults << QByteArray() << OpenLevels{true, true} << false;
+        QTest::newRow("every choice")
+            << QByteArray("[Empfang]\nFarben=true\nZeichensatz=UTF-8\n\n"
+                          "[Verlauf]\nFarben=false\nFenster=@ByteArray(\\x1\\xd9\\xd0\\xcb\\0)\n"
+                          "Gesendete=false\nGrossKlein=true\nHex=true\nSucheHex=true\n"
+                          "Zeichensatz=Windows-1252\nZeit=false\n\n"
+                          "[com5]\ndtrOnOpen=false\nrtsOnOpen=true\n")
+            << ReceiveChoices{"UTF-8", true}
+            << HistoryChoices{false, false, true, "Windows-1252", false, true, true}
+            << QByteArray("\x01\xd9\xd0\xcb\x00", 5) << OpenLevels{false, true} << true;
+        QTest::newRow("some, another port's too")
+            << QByteArray("[Verlauf]\nZeichensatz=UTF-8\n\n[com12]\ndtrOnOpen=false\n\n"
+                          "[com5]\nrtsOnOpen=false\n")
+            << ReceiveChoices{"Windows-1252", false}
+            << HistoryChoices{true, true, false, "UTF-8", true, false, false} << QByteArray()
+            << OpenLevels{true, false} << false;
+    }
+    void fileOfEarlierVersions()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(ReceiveChoices, receive);
+        QFETCH(HistoryChoices, history);
+        QFETCH(QByteArray, geometry);
+        QFETCH(OpenLevels, port5);
+        QFETCH(bool, whole);
+        const QString path = KavroSettings::path();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        const auto remove = qScopeGuard([&] { QFile::remove(path); });
+        QVERIFY(file.isEmpty() ? !QFile::exists(path) : writeFile(path, file));
+        {
+            const KavroSettings settings;
+            QCOMPARE(settings.receiveChoices(), receive);
+            QCOMPARE(settings.historyChoices(), history);
+            QCOMPARE(settings.historyGeometry(), geometry);
+            QCOMPARE(settings.openLevels(5), port5);
+        }
+        QCOMPARE(contentOf(path), file.isEmpty() ? "<missing>" : file); // reading leaves it be
+        if (!whole)
+            return;
+        QVERIFY(QFile::remove(path));
+        {
+            KavroSettings settings;
+            settings.setReceiveChoices(receive);
+            settings.setHistoryChoices(history);
+            settings.setHistoryGeometry(geometry);
+            settings.setOpenLevels(5, port5);
+        }
+        QCOMPARE(contentOf(path), file);
+    }
+
+    // Per port number, in kavro.conf below XDG_CONFIG_HOME; both lines rise
+    // unless the operator said otherwise. A file that cannot be written says so.
+    void openLevels()
+    {
+        const RestoreEnvironment restore{"XDG_CONFIG_HOME"};
+        QTemporaryDir dir;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+        QCOMPARE(OpenLevels::load(2), (OpenLevels{true, true}));
+        OpenLevels::save(2, {false, true});
+        QCOMPARE(OpenLevels::load(2), (OpenLevels{false, true}));
+        QVERIFY(QFileInfo(dir.filePath("kavro/kavro.conf")).isFile());
+        // A file where the folder should be: no file can be made below it.
+        QVERIFY(writeFile(dir.filePath("file"), "x"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("file")));
+        QCOMPARE(errorOf([] { OpenLevels::save(2, {false, false}); }), Err::PathAccess);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
