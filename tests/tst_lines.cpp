@@ -5,7 +5,6 @@
 // tooltip, and the command box's control bytes, hex bytes, sending at once and
 // history keys.
 
-#include "commandhistory.h"
 #include "deviceserialport.h"
 #include "fakes.h"
 #include "hexbytes.h"
@@ -15,6 +14,7 @@
 #include "modemlinelog.h"
 #include "modemlines.h"
 #include "openlevels.h"
+#include "sentcommands.h"
 #include "ser2netserver.h"
 #include "support.h"
 
@@ -470,7 +470,7 @@ private Q_SLOTS:
         box->setText(QString());
         QTest::keyClick(box, Qt::Key_Up);
         QCOMPARE(box->text(), QStringLiteral("AT"));
-        QCOMPARE(CommandHistory().commands(), QStringList{"AT"});
+        QCOMPARE(SentCommands().commands(), QStringList{"AT"});
     }
 
     // What the box holds reads back exactly; control bytes (and the others
@@ -573,11 +573,11 @@ private Q_SLOTS:
         QFETCH(QString, keys);
         QFETCH(QStringList, shown);
         QTemporaryDir state;
-        CommandHistory history(state.filePath("history.json"));
+        SentCommands history(state.filePath("history.json"));
         CommandBox box;
         box.resize(300, 80);
         box.show();
-        box.setHistory(&history);
+        box.setSentCommands(&history);
         for (const char *sent : {"AT", "A\x1b\r\nB", "ATI"})
             box.recordSent(sent);
         box.setText(written);

@@ -1,11 +1,16 @@
-// What stays between runs: kavro.conf as earlier versions wrote it, and the
-// levels at opening. The file set aside when it is far too large is tested
+// What stays between runs: kavro.conf as earlier versions wrote it, the
+// levels at opening and the commands sent before (stepping through them is
+// tested by its keys in tst_lines). The file set aside when it is far too large is tested
 // with the window that tells it (tst_window), the choices through the
 // controls that make them (tst_receiveview, tst_historywindow).
 
 #include "kavrosettings.h"
 #include "openlevels.h"
+#include "sentcommands.h"
 #include "support.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
 
 using ReceiveChoices = KavroSettings::ReceiveChoices;
 using HistoryChoices = KavroSettings::HistoryChoices;
@@ -95,6 +100,69 @@ private Q_SLOTS:
         QVERIFY(writeFile(dir.filePath("file"), "x"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("file")));
         QCOMPARE(errorOf([] { OpenLevels::save(2, {false, false}); }), Err::PathAccess);
+    }
+
+    // Newest first, exactly as sent (control bytes, lone CR), a repeat once
+    // (an older copy moves to the top), nothing empty, the newest 200, kept
+    // in the state folder for the next run; a damaged file starts afresh, an
+    // oversized one is not read and the next command makes it small again, a
+    // folder that cannot be written is told once.
+    void sentCommands()
+    {
+        const RestoreEnvironment restore{"XDG_STATE_HOME"};
+        QTemporaryDir dir;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.path()));
+        const QString file = SentCommands::defaultFile();
+        QCOMPARE(file, dir.filePath("kavro/history.json"));
+        qputenv("XDG_STATE_HOME", "state");
+        QCOMPARE(SentCommands::defaultFile(),
+                 QDir::homePath() + "/.local/state/kavro/history.json");
+        const QString exact = QString("\x1b[A\r") + QChar(0) + "\r\n\u00e4\u20ac";
+        {
+            SentCommands history(file);
+            for (int i = 1; i <= 205; ++i)
+                history.record(QString::number(i));
+            history.record("150");
+            history.record("");
+            history.record(exact);
+            history.record(exact);
+            history.record(QString(SentCommands::LongestKept + 1, 'x'));
+            QCOMPARE(history.commands().size(), 200);
+            QCOMPARE(history.commands().first(), exact);
+            QCOMPARE(history.commands()[1], QStringLiteral("150"));
+            QCOMPARE(history.commands()[2], QStringLiteral("205"));
+            QCOMPARE(history.commands().count("150"), 1);
+            QCOMPARE(history.commands().last(), QStringLiteral("7"));
+        }
+        SentCommands next(file);
+        QCOMPARE(next.commands().size(), 200);
+        QCOMPARE(next.commands()[0], exact);
+        QVERIFY(writeFile(file, "[\"AT\", 3"));
+        SentCommands damaged(file);
+        QCOMPARE(damaged.commands(), QStringList());
+        damaged.record("ATI");
+        QCOMPARE(SentCommands(file).commands(), QStringList{"ATI"});
+
+        QVERIFY(writeFile(file, "[\"AT\"" + QByteArray(SentCommands::LargestFile, ' ') + "]"));
+        QCOMPARE(SentCommands(file).commands(), QStringList());
+        // Pasted blocks: one too long to keep, and more than fit in all.
+        QStringList blocks;
+        for (int i = 0; i < 5; ++i)
+            blocks.append(QString::number(i) + QString(SentCommands::LongestKept - 1, 'b'));
+        const QStringList stored =
+            QStringList{QString(SentCommands::LongestKept + 1, 'x'), "AT", "AT"} + blocks;
+        QVERIFY(writeFile(file, QJsonDocument(QJsonArray::fromStringList(stored)).toJson()));
+        SentCommands oversized(file);
+        QCOMPARE(oversized.commands(), (QStringList{"AT"} + blocks.first(3)));
+        oversized.record("ATI");
+        QCOMPARE(SentCommands(file).commands(), (QStringList{"ATI", "AT"} + blocks.first(3)));
+        QCOMPARE(QFileInfo(file).size(), 3 * (SentCommands::LongestKept + 2) + 15);
+
+        QVERIFY(writeFile(dir.filePath("file"), "x"));
+        SentCommands unwritable(dir.filePath("file/history.json"));
+        QCOMPARE(errorOf([&] { unwritable.record("A"); }), Err::PathAccess);
+        QCOMPARE(errorOf([&] { unwritable.record("B"); }), 0);
+        QCOMPARE(unwritable.commands(), (QStringList{"B", "A"}));
     }
 };
 
