@@ -24,7 +24,7 @@ set -euo pipefail
 [ "\$1" = --build ] || exec "$KAVRO_CMAKE" "\$@"
 echo "\$*" >>"$work/builds"
 "$KAVRO_CMAKE" "\$@" -- -n >"$work/dry"
-for program in app/kavro tools/kavro-instrument; do
+for program in app/kavro instrument/kavro-instrument; do
     [[ " \$* " == *" --target \${program#*/} "* || " \$* " != *" --target "* ]] &&
         cp "$work/\${program#*/}" "\$2/\$program"
 done
@@ -65,7 +65,7 @@ check "run.sh starts" "kavro " "$started"
 
 start try.sh
 check "try.sh builds" "kavro kavro-instrument" "$targets"
-check "try.sh links" "app/kavro tools/kavro-instrument" "$linked"
+check "try.sh links" "app/kavro instrument/kavro-instrument" "$linked"
 check "try.sh builds no test, benchmark or fuzz target" 0 "$others"
 check "try.sh says" "Baue Kavro … (einmalig, etwa N Minuten)" "$first"
 check "try.sh starts" "kavro-instrument --port 9,kavro with its own config folder" "$started"
