@@ -8,8 +8,8 @@
 //
 // --bytes (default 1 GiB) is what the window's part receives; --rate-bytes
 // (default 256 MiB) what each of the three kinds of traffic (62-byte lines,
-// one endless line, binary; tools/traffic.h) brings to the append race, in
-// receive events of --event bytes (default 4096: what a port hands over from
+// one endless line, binary; testsupport/traffic.h) brings to the append race,
+// in receive events of --event bytes (default 4096: what a port hands over from
 // a busy line). Files go into a temporary folder in --folder (default the
 // system's temporary folder). Figures and ratios are printed; nothing is
 // asserted.

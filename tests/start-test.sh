@@ -51,7 +51,7 @@ start() {
         echo "$1 failed: $(cat "$work/said")" >>"$work/said"
     targets=$(grep -o -- '--target [^ ]*' "$work/builds" | cut -d ' ' -f 2 | paste -sd ' ') || true
     linked=$(sed -n 's/.*Linking CXX executable \([^ ]*\).*/\1/p' "$work/dry" | sort | paste -sd ' ') || true
-    others=$(grep -cE ' (tests|bench|fuzz)/' "$work/dry") || true
+    others=$(grep -cE ' (tests|testsupport|bench|fuzz)/' "$work/dry") || true
     first=$(head -n 1 "$work/said" | sed -E 's/etwa [1-9][0-9]* Minuten?/etwa N Minuten/')
     started=$(paste -sd ',' "$work/started" 2>/dev/null) || true
 }

@@ -1,6 +1,6 @@
 // Hands on the line: what reaches a device's modem lines (through the
-// preloaded library of tools/modemlines.cpp, which lets pseudo-terminals answer
-// and records every request with its time), RFC 2217 line changes through the
+// preloaded library of testsupport/modemlines.cpp, which lets pseudo-terminals
+// answer and records every request with its time), RFC 2217 line changes through the
 // real ser2net, the timed break and reset pulse, the lamp's line menu and
 // tooltip, and the command box's control bytes, hex bytes, sending at once and
 // history keys.
