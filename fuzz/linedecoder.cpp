@@ -1,10 +1,12 @@
 // One received line as the history and the receive box show it, in every
 // character set with colours on and off: every byte stands in exactly one
 // cell, in order; a character read as UTF-8 is exactly the bytes of its cell;
-// with colours off nothing is hidden; and the text a search looks through has
-// one character for each cell that is shown.
+// with colours off nothing is hidden; the text a search looks through has
+// one character for each cell that is shown; and a cut of a long line before
+// any byte moves on no more than the bytes before it.
 
 #include "linedecoder.h"
+#include "sequences.h"
 
 #include "check.h"
 #include <QList>
@@ -13,6 +15,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     const QByteArrayView line(bytes, qsizetype(size));
+    if (!line.isEmpty()) {
+        const qsizetype moved = unfinishedTail(line.chopped(1), uchar(line.back()));
+        FUZZ_CHECK(moved >= 0 && moved < line.size());
+    }
     std::vector<Cell> cells;
     QString text;
     std::vector<int> byteOf;

@@ -1,6 +1,7 @@
 #include "historystore.h"
 
 #include "kavroerror.h"
+#include "sequences.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,16 +24,10 @@ namespace
 constexpr size_t FlushEvery = 256; // index records gathered before one write
 constexpr qint64 MaxNote = qint64(16) << 20;
 constexpr quint64 TimeMask = (quint64(1) << 48) - 1;
-constexpr char Esc = 0x1b;
 
 quint64 stampOf(qint64 time, HistoryLine::Kind kind, quint8 flags)
 {
     return (quint64(time) & TimeMask) | quint64(flags) << 48 | quint64(kind) << 56;
-}
-
-bool continuation(uchar b)
-{
-    return (b & 0xc0) == 0x80;
 }
 
 bool writeAll(int fd, const char *p, qint64 n)
@@ -319,37 +314,8 @@ void HistoryLog::cutPiece(uchar next, qint64 time)
     // The piece is full and the line goes on. Bytes at its end that begin a
     // character or an escape sequence the next byte belongs to move on with
     // it, so that each piece shows whole characters and sequences.
-    const auto *recent = reinterpret_cast<const uchar *>(m_recent.data());
     const int count = m_recentCount;
-    int moved = 0;
-    if (continuation(next)) {
-        for (int k = 1; k <= 3 && k <= count; ++k) {
-            const uchar b = recent[count - k];
-            if (!continuation(b)) {
-                if (b >= 0xc0)
-                    moved = k;
-                break;
-            }
-        }
-    }
-    for (int k = 1; k <= count; ++k) {
-        if (recent[count - k] != Esc)
-            continue;
-        // An escape with nothing after it, a CSI without its final byte or a
-        // title string without its end is not complete yet.
-        const uchar *seq = recent + count - k;
-        bool complete = false;
-        if (k >= 2 && seq[1] == '[')
-            complete =
-                std::any_of(seq + 2, seq + k, [](uchar b) { return b >= 0x40 && b <= 0x7e; });
-        else if (k >= 2 && seq[1] == ']')
-            complete = std::find(seq + 2, seq + k, uchar(0x07)) != seq + k;
-        else if (k >= 2)
-            complete = true;
-        if (!complete)
-            moved = std::max(moved, k);
-        break;
-    }
+    qint64 moved = unfinishedTail(QByteArrayView(m_recent.data(), count), next);
     if (moved >= qint64(m_open->length))
         moved = 0;
     const Record full = *m_open;
@@ -358,7 +324,7 @@ void HistoryLog::cutPiece(uchar next, qint64 time)
     openPiece(full.pos + full.length - moved, time, HistoryLine::Continued);
     m_open->length = quint32(moved);
     std::memmove(m_recent.data(), m_recent.data() + count - moved, size_t(moved));
-    m_recentCount = moved;
+    m_recentCount = int(moved);
 }
 
 void HistoryLog::scan(const char *p, qsizetype n, qint64 base, qint64 time)
@@ -381,23 +347,17 @@ void HistoryLog::scan(const char *p, qsizetype n, qint64 base, qint64 time)
     qsizetype i = 0;
     qsizetype pieceFrom = 0; // where the growing piece's bytes in this event begin
     while (i < n) {
-        const char c = p[i];
-        const bool lineEnd = c == '\r' || c == '\n';
-        if (m_lineEndSeen) {
-            // The second half of a pair (CR LF, LF CR, CR CR, LF LF) belongs to
-            // the line end before it, as in the receive box.
-            m_lineEndSeen = false;
-            if (lineEnd) {
-                ++i;
-                continue;
-            }
+        // Lines end as in the receive box; a run of text is taken whole.
+        const LineEnds::Role role = m_lineEnds.take(p[i]);
+        if (role == LineEnds::Swallowed) {
+            ++i;
+            continue;
         }
-        if (lineEnd) {
+        if (role == LineEnds::End) {
             if (m_open)
                 finishPiece();
             else if (!std::exchange(m_continueNext, false)) // an empty line
                 openPiece(base + i, time, 0), finishPiece();
-            m_lineEndSeen = true;
             ++i;
             continue;
         }
@@ -475,7 +435,7 @@ void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool n
         finishPiece();
     m_continueNext = interrupted && kind == HistoryLine::Sent;
     if (newSession)
-        m_lineEndSeen = false;
+        m_lineEnds.reset();
     if ((m_segments.empty() || m_segments.back()->size() >= m_segmentSize) && !rotate())
         return;
     Segment &segment = *m_segments.back();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lineends.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
@@ -171,7 +173,7 @@ private:
     qint64 m_openNumber = -1;
     Segment *m_openSegment = nullptr; // never dropped while a piece grows in it
     bool m_continueNext = false;      // the next piece goes on from an interrupted one
-    bool m_lineEndSeen = false;       // the last byte ended a line
+    LineEnds m_lineEnds;
     // The newest bytes of the growing piece, brought up to date at the end
     // of each piece received and where it is cut: there a character or an
     // escape sequence is not split.

@@ -153,6 +153,11 @@ private Q_SLOTS:
         QTest::newRow("an escape sequence is not cut")
             << Events{QByteArray(12, 'a') + "\x1b[31mrot\r\n"} << qint64(16)
             << QStringList{"2000 R aaaaaaaaaaaa", "2000 R+ %1B[31mrot"};
+        // A terminal reads a device control string up to ESC \: unfinished
+        // at the cut, it moves on whole.
+        QTest::newRow("a device control string is not cut")
+            << Events{QByteArray(12, 'a') + "\x1bPq#0\x1b\\ok\r\n"} << qint64(16)
+            << QStringList{"2000 R aaaaaaaaaaaa", "2000 R+ %1BPq#0%1B\\ok"};
     }
     void linesAndTimes()
     {
