@@ -1,4 +1,4 @@
-#include "historystore.h"
+#include "historylog.h"
 
 #include "kavroerror.h"
 #include "sequences.h"
