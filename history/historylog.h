@@ -1,52 +1,27 @@
 #pragma once
 
-#include "lineends.h"
+#include "historyline.h"
+#include "piececutter.h"
+#include "runlock.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QObject>
 #include <QString>
 
-#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
-// One line of the history as the store keeps it.
-struct HistoryLine {
-    enum Kind : quint8 {
-        Received, // a line of the received stream, or a piece of a long one
-        Sent,     // a command, as the bytes handed to the port
-        Marker,   // a port opened or closed, older data dropped
-    };
-    enum Flag : quint8 {
-        // The piece goes on from the received piece before it: that one was
-        // cut at the length bound, or a sent command came between.
-        Continued = 1,
-        // The marker that stands for dropped data; not in the files.
-        Dropped = 2,
-    };
-    qint64 number = -1;
-    qint64 time = 0; // msecs since the epoch when its first byte arrived
-    // Received: the position of its first byte in the received stream (every
-    // byte received since the start counts). The others: the stream's length
-    // when they came.
-    qint64 pos = 0;
-    qint64 length = 0; // received: its bytes without the line end
-    Kind kind = Received;
-    quint8 flags = 0;
-    qint64 noteAt = 0; // sent and marker lines: where the store keeps their bytes
-    bool continued() const { return flags & Continued; }
-};
+class SegmentFiles;
+struct HistoryRecord;
 
 // The received stream, the commands sent and the markers, kept in files and
 // read back from any thread. HistoryStore writes it; readers (the window, a
 // search running beside it) share it and may outlive the store: its files
 // are gone from the folder then, their contents still readable to them.
-class HistoryLog
+class HistoryLog : private PieceCutter::Owner
 {
 public:
     using Clock = std::function<qint64()>;
@@ -114,47 +89,28 @@ public:
     // Bumped whenever lines go at the start (dropped or cleared).
     quint64 generation() const;
 
-    static constexpr int RecordSize = 24;
+    static constexpr int RecordSize = 24; // each line's record in the index
 
 private:
-    // A line as the index files hold it: fixed size, so line n of a segment
-    // is found at (n - first) * RecordSize.
-    // The time takes the low 48 bits of the stamp (enough for the next
-    // eight thousand years), the flags and the kind the two bytes above.
-    struct Record {
-        quint64 stamp = 0;
-        qint64 pos = 0;
-        quint32 length = 0;
-        quint32 noteAt = 0;
-    };
-    struct Segment;
-    using SegmentPtr = std::shared_ptr<Segment>;
+    using SegmentPtr = std::shared_ptr<SegmentFiles>;
 
+    qint64 now() const;
     bool prepareFolder();
     bool rotate();
     void dropOld();
     void appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool newSession);
-    void scan(const char *p, qsizetype n, qint64 base, qint64 time);
-    void openPiece(qint64 pos, qint64 time, quint8 flags);
-    void finishPiece();
-    void cutPiece(uchar next, qint64 time);
-    void remember(const char *p, qsizetype n);
-    void push(Segment &segment, const Record &record);
-    bool flush(Segment &segment);
-    void fail(int err, const QString &path);
-    void removeFiles(Segment &segment);
+    void pieceBegun(const PieceCutter::Piece &piece) override;
+    void pieceEnded(const PieceCutter::Piece &piece) override;
+    void push(SegmentFiles &segment, const HistoryRecord &record);
+    void fail(const FileFault &fault);
     SegmentPtr segmentOfLine(qint64 number) const; // under the lock
     HistoryLine droppedMarker() const;             // under the lock
-    bool readRecords(const SegmentPtr &segment, qint64 first, qint64 count,
-                     std::vector<Record> &out) const;
-    QString path(qint64 segment, const char *suffix) const;
     // Stream bytes [from, to); `whole`: all of them or nothing.
     QByteArray readStream(qint64 from, qint64 to, bool whole, qint64 *start = nullptr) const;
 
     const Options m_options;
     const qint64 m_segmentSize;
-    QString m_prefix; // this run's files: <folder>/history-<pid>-<n>
-    int m_lock = -1;
+    RunLock m_lock;
 
     mutable std::mutex m_mutex; // readers on other threads take it
     std::deque<SegmentPtr> m_segments;
@@ -168,61 +124,11 @@ private:
     QString m_failure;
     bool m_failed = false;
 
-    // The received piece still growing: its record, number and segment.
-    std::optional<Record> m_open;
+    // The received lines, and of the piece still growing its number, time
+    // and segment (never dropped while a piece grows in it).
+    PieceCutter m_cutter;
     qint64 m_openNumber = -1;
-    Segment *m_openSegment = nullptr; // never dropped while a piece grows in it
-    bool m_continueNext = false;      // the next piece goes on from an interrupted one
-    LineEnds m_lineEnds;
-    // The newest bytes of the growing piece, brought up to date at the end
-    // of each piece received and where it is cut: there a character or an
-    // escape sequence is not split.
-    std::array<char, 32> m_recent{};
-    int m_recentCount = 0;
-};
-
-// The history of this run: the one place that writes it. The window's port
-// hands it each piece of received bytes as it is taken in, the commands as
-// they go out and the openings and closings; the history window reads it.
-// It never throws: a full disk or a folder that cannot be written stops it
-// growing, once, with failed().
-class HistoryStore : public QObject
-{
-    Q_OBJECT
-public:
-    using Options = HistoryLog::Options;
-    explicit HistoryStore(Options options, QObject *parent = nullptr);
-    // In that folder, keeping 1 GiB, on the system clock.
-    explicit HistoryStore(const QString &folder, QObject *parent = nullptr);
-    ~HistoryStore() override;
-
-    // Where the program keeps it: $XDG_CACHE_HOME/kavro.
-    static QString defaultFolder();
-
-    void appendReceived(QByteArrayView bytes) noexcept;
-    void appendSent(QByteArrayView bytes) noexcept;
-    // "Com 3 geöffnet (9600,n,8,1)" and "Com 3 geschlossen", with the date and
-    // time.
-    void portOpened(int port, const QString &settings) noexcept;
-    void portClosed(int port) noexcept;
-    void appendMarker(const QString &text) noexcept;
-    void clear() noexcept;
-
-    const std::shared_ptr<HistoryLog> &log() const { return m_log; }
-    bool failed() const { return m_log->failed(); }
-    QString failure() const { return m_log->failure(); }
-
-Q_SIGNALS:
-    // Something was added; raised once per call.
-    void grown();
-    // The log stopped growing (a full disk, a folder that cannot be
-    // written); raised once per failure.
-    void failedChanged(const QString &failure);
-
-private:
-    template <class Write> void guarded(Write write) noexcept;
-    QString markerTime() const;
-    std::shared_ptr<HistoryLog> m_log;
-    bool m_reportedFailure = false;
-    HistoryLog::Clock m_clock;
+    qint64 m_openTime = 0;
+    SegmentFiles *m_openSegment = nullptr;
+    qint64 m_receivedTime = 0; // of the bytes being cut
 };

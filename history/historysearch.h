@@ -1,6 +1,6 @@
 #pragma once
 
-#include "historystore.h"
+#include "historylog.h"
 #include "linedecoder.h"
 
 #include <QByteArray>

@@ -1,3 +1,53 @@
 #pragma once
 
 #include "historylog.h"
+
+#include <QObject>
+
+#include <memory>
+
+// The history of this run: the one place that writes it. The window's port
+// hands it each piece of received bytes as it is taken in, the commands as
+// they go out and the openings and closings; the history window reads it.
+// It never throws: a full disk or a folder that cannot be written stops it
+// growing, once, with failed().
+class HistoryStore : public QObject
+{
+    Q_OBJECT
+public:
+    using Options = HistoryLog::Options;
+    explicit HistoryStore(Options options, QObject *parent = nullptr);
+    // In that folder, keeping 1 GiB, on the system clock.
+    explicit HistoryStore(const QString &folder, QObject *parent = nullptr);
+    ~HistoryStore() override;
+
+    // Where the program keeps it: $XDG_CACHE_HOME/kavro.
+    static QString defaultFolder();
+
+    void appendReceived(QByteArrayView bytes) noexcept;
+    void appendSent(QByteArrayView bytes) noexcept;
+    // "Com 3 geöffnet (9600,n,8,1)" and "Com 3 geschlossen", with the date and
+    // time.
+    void portOpened(int port, const QString &settings) noexcept;
+    void portClosed(int port) noexcept;
+    void appendMarker(const QString &text) noexcept;
+    void clear() noexcept;
+
+    const std::shared_ptr<HistoryLog> &log() const { return m_log; }
+    bool failed() const { return m_log->failed(); }
+    QString failure() const { return m_log->failure(); }
+
+Q_SIGNALS:
+    // Something was added; raised once per call.
+    void grown();
+    // The log stopped growing (a full disk, a folder that cannot be
+    // written); raised once per failure.
+    void failedChanged(const QString &failure);
+
+private:
+    template <class Write> void guarded(Write write) noexcept;
+    qint64 now() const;
+    std::shared_ptr<HistoryLog> m_log;
+    bool m_reportedFailure = false;
+    HistoryLog::Clock m_clock;
+};
