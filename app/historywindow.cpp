@@ -1,9 +1,9 @@
 #include "historywindow.h"
 
 #include "artwork.h"
+#include "charsets.h"
 #include "historystore.h"
 #include "kavrosettings.h"
-#include "settingsfile.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -342,7 +342,7 @@ void HistoryWindow::readChoices()
     m_times->setChecked(chosen.times);
     m_sent->setChecked(chosen.sent);
     m_mode->setCurrentIndex(chosen.hex ? 1 : 0);
-    m_charset->setCurrentText(charsetName(charsetNamed(chosen.charset, Charset::Automatic)));
+    m_charset->setCurrentText(charsetName(chosen.charset));
     m_colours->setChecked(chosen.colours);
     m_searchMode->setCurrentIndex(chosen.searchHex ? 1 : 0);
     m_caseSensitive->setChecked(chosen.caseSensitive);
@@ -356,13 +356,14 @@ void HistoryWindow::writeChoices() const
 {
     if (m_reading)
         return;
-    KavroSettings().setHistoryChoices({.times = m_times->isChecked(),
-                                       .sent = m_sent->isChecked(),
-                                       .hex = m_mode->currentIndex() == 1,
-                                       .charset = m_charset->currentText(),
-                                       .colours = m_colours->isChecked(),
-                                       .searchHex = m_searchMode->currentIndex() == 1,
-                                       .caseSensitive = m_caseSensitive->isChecked()});
+    KavroSettings().setHistoryChoices(
+        {.times = m_times->isChecked(),
+         .sent = m_sent->isChecked(),
+         .hex = m_mode->currentIndex() == 1,
+         .charset = charsetNamed(m_charset->currentText(), Charset::Automatic),
+         .colours = m_colours->isChecked(),
+         .searchHex = m_searchMode->currentIndex() == 1,
+         .caseSensitive = m_caseSensitive->isChecked()});
 }
 
 void HistoryWindow::closeEvent(QCloseEvent *event)

@@ -1,10 +1,10 @@
 #include "receiveview.h"
 
 #include "cachedcontrols.h"
+#include "charsets.h"
 #include "codepage.h"
 #include "kavrosettings.h"
 #include "receiveaccessible.h"
-#include "settingsfile.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -41,7 +41,7 @@ ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
     m_cells.setFont(font());
     // What the operator chose last time.
     const KavroSettings::ReceiveChoices chosen = KavroSettings().receiveChoices();
-    m_decoding = {charsetNamed(chosen.charset, Charset::Windows1252), chosen.colours};
+    m_decoding = {chosen.charset, chosen.colours};
     decodeAgain();
 
     // Twenty pictures a second are more than anyone reads text at; more often
@@ -378,7 +378,7 @@ void ReceiveView::setDecoding(const DecodeOptions &options)
     if (options == m_decoding)
         return;
     m_decoding = options;
-    KavroSettings().setReceiveChoices({charsetName(options.charset), options.colours});
+    KavroSettings().setReceiveChoices({options.charset, options.colours});
     decodeAgain();
     updateScrollBar(true);
     viewport()->update();

@@ -1,5 +1,6 @@
 #include "kavrosettings.h"
 
+#include "charsets.h"
 #include "kavroerror.h"
 
 #include <QDir>
@@ -67,13 +68,13 @@ void KavroSettings::check()
 KavroSettings::ReceiveChoices KavroSettings::receiveChoices() const
 {
     const ReceiveChoices defaults;
-    return {m_file.value(Receive + '/' + CharsetKey, defaults.charset).toString(),
+    return {charsetNamed(m_file.value(Receive + '/' + CharsetKey).toString(), defaults.charset),
             m_file.value(Receive + '/' + ColoursKey, defaults.colours).toBool()};
 }
 
 void KavroSettings::setReceiveChoices(const ReceiveChoices &choices)
 {
-    m_file.setValue(Receive + '/' + CharsetKey, choices.charset);
+    m_file.setValue(Receive + '/' + CharsetKey, charsetName(choices.charset));
     m_file.setValue(Receive + '/' + ColoursKey, choices.colours);
 }
 
@@ -86,7 +87,7 @@ KavroSettings::HistoryChoices KavroSettings::historyChoices() const
     return {.times = value(QStringLiteral("Zeit"), defaults.times).toBool(),
             .sent = value(QStringLiteral("Gesendete"), defaults.sent).toBool(),
             .hex = value(QStringLiteral("Hex"), defaults.hex).toBool(),
-            .charset = value(CharsetKey, defaults.charset).toString(),
+            .charset = charsetNamed(value(CharsetKey, {}).toString(), defaults.charset),
             .colours = value(ColoursKey, defaults.colours).toBool(),
             .searchHex = value(QStringLiteral("SucheHex"), defaults.searchHex).toBool(),
             .caseSensitive = value(QStringLiteral("GrossKlein"), defaults.caseSensitive).toBool()};
@@ -100,7 +101,7 @@ void KavroSettings::setHistoryChoices(const HistoryChoices &choices)
     set(QStringLiteral("Zeit"), choices.times);
     set(QStringLiteral("Gesendete"), choices.sent);
     set(QStringLiteral("Hex"), choices.hex);
-    set(CharsetKey, choices.charset);
+    set(CharsetKey, charsetName(choices.charset));
     set(ColoursKey, choices.colours);
     set(QStringLiteral("SucheHex"), choices.searchHex);
     set(QStringLiteral("GrossKlein"), choices.caseSensitive);

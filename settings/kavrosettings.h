@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linedecoder.h"
 #include "openlevels.h"
 
 #include <QByteArray>
@@ -30,11 +31,12 @@ public:
     // The most kavro.conf may hold to be used.
     static constexpr qint64 LargestFile = qint64(1) << 20;
 
-    // The receive box ("Empfang"): the character set by the name the
-    // operator picks it by, and whether colour sequences are shown.
-    // Bytes as they are by default.
+    // The receive box ("Empfang"): its character set and whether colour
+    // sequences are shown. Bytes as they are by default. A character set is
+    // kept by the name the operator picks it by; one this version does not
+    // know reads as the default.
     struct ReceiveChoices {
-        QString charset = QStringLiteral("Windows-1252");
+        Charset charset = Charset::Windows1252;
         bool colours = false;
 
         friend bool operator==(const ReceiveChoices &, const ReceiveChoices &) = default;
@@ -45,7 +47,7 @@ public:
         bool times = true;
         bool sent = true;
         bool hex = false;
-        QString charset = QStringLiteral("Automatisch");
+        Charset charset = Charset::Automatic;
         bool colours = true;
         bool searchHex = false;
         bool caseSensitive = false;

@@ -3,10 +3,10 @@
 // copying and saving, choices kept between runs, a history that cannot be
 // written, and the cache files gone after SIGTERM.
 
+#include "charsets.h"
 #include "historystore.h"
 #include "historywindow.h"
 #include "kavrosettings.h"
-#include "settingsfile.h"
 #include "startup.h"
 #include "support.h"
 #include "textcolours.h"

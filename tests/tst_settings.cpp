@@ -33,8 +33,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("geometry");
         QTest::addColumn<OpenLevels>("port5");
         QTest::addColumn<bool>("whole"); // every key there: written again byte for byte
-        const HistoryChoices defaults{true, true, false, "Automatisch", true, false, false};
-        QTest::newRow("none yet") << QByteArray() << ReceiveChoices{"Windows-1252", false}
+        const HistoryChoices defaults{true, true, false, Charset::Automatic, true, false, false};
+        QTest::newRow("none yet") << QByteArray() << ReceiveChoices{Charset::Windows1252, false}
                                   << defaults << QByteArray() << OpenLevels{true, true} << false;
         QTest::newRow("every choice")
             << QByteArray("[Empfang]\nFarben=true\nZeichensatz=UTF-8\n\n"
@@ -42,14 +42,15 @@ private Q_SLOTS:
                           "Gesendete=false\nGrossKlein=true\nHex=true\nSucheHex=true\n"
                           "Zeichensatz=Windows-1252\nZeit=false\n\n"
                           "[com5]\ndtrOnOpen=false\nrtsOnOpen=true\n")
-            << ReceiveChoices{"UTF-8", true}
-            << HistoryChoices{false, false, true, "Windows-1252", false, true, true}
+            << ReceiveChoices{Charset::Utf8, true}
+            << HistoryChoices{false, false, true, Charset::Windows1252, false, true, true}
             << QByteArray("\x01\xd9\xd0\xcb\x00", 5) << OpenLevels{false, true} << true;
-        QTest::newRow("some, another port's too")
-            << QByteArray("[Verlauf]\nZeichensatz=UTF-8\n\n[com12]\ndtrOnOpen=false\n\n"
-                          "[com5]\nrtsOnOpen=false\n")
-            << ReceiveChoices{"Windows-1252", false}
-            << HistoryChoices{true, true, false, "UTF-8", true, false, false} << QByteArray()
+        // A character set of a later version reads as the default.
+        QTest::newRow("some, another port's too, an unknown character set")
+            << QByteArray("[Empfang]\nZeichensatz=ISO-8859-15\n\n[Verlauf]\nZeichensatz=UTF-8\n\n"
+                          "[com12]\ndtrOnOpen=false\n\n[com5]\nrtsOnOpen=false\n")
+            << ReceiveChoices{Charset::Windows1252, false}
+            << HistoryChoices{true, true, false, Charset::Utf8, true, false, false} << QByteArray()
             << OpenLevels{true, false} << false;
     }
     void fileOfEarlierVersions()
