@@ -19,6 +19,8 @@
 #include <QTextLayout>
 #include <QTextObjectInterface>
 
+#include <cmath>
+
 namespace
 {
 
@@ -74,10 +76,11 @@ public:
         CellPainter &c = cells();
         const CellAppearance appearance =
             c.appearance(cellOf(format), ViewColours::of(m_box->palette()));
-        // The cell's base line on the line's.
+        // The cell's base line on the line's, on whole pixels as in the
+        // receive box.
         const qreal top = rect.top() + QFontMetricsF(m_box->font()).ascent() - c.ascent();
         painter->save();
-        c.drawCell(*painter, QPointF(rect.left(), top), appearance);
+        c.drawCell(*painter, QPointF(std::round(rect.left()), std::round(top)), appearance);
         painter->restore();
     }
 
