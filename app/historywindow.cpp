@@ -54,6 +54,7 @@ HistoryWindow::HistoryWindow(HistoryStore &store, HistoryQuestions *questions, Q
     resize(900, 560);
     buildControls();
     readChoices();
+    m_view->setFocus(); // where the keys go once the window is active
 
     connect(&store, &HistoryStore::grown, this, [this] {
         m_view->logChanged();
@@ -309,6 +310,9 @@ void HistoryWindow::showAndRaise()
     show();
     raise();
     activateWindow();
+    // The keys go to the text: PgUp, Ctrl+Home, Ctrl+A and Ctrl+C work at
+    // once, also when the window was left with the search field in use.
+    m_view->setFocus(Qt::OtherFocusReason);
 }
 
 void HistoryWindow::copySelection()

@@ -251,6 +251,27 @@ private Q_SLOTS:
         QCOMPARE(mark(box.viewport()), history);
     }
 
+    // Opened (Ctrl+H) or raised again, the window has the keys in its text.
+    void keysInTheText()
+    {
+        store->appendReceived(numberedLines(200));
+        window = std::make_unique<HistoryWindow>(*store, &question);
+        window->showAndRaise();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(QApplication::focusWidget(), view());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp);
+        QVERIFY(!view()->following());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(view()->rowsInSight().first(), "10:00:00.125  Zeile 1");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QTRY_VERIFY(QApplication::clipboard()->text().endsWith("Zeile 200"));
+        window->openSearch();
+        QCOMPARE(QApplication::focusWidget(), control<QLineEdit>("Suchtext"));
+        window->showAndRaise();
+        QCOMPARE(QApplication::focusWidget(), view());
+    }
+
     // A screen reader reads the rows in sight, as copying gives them, each
     // character where it is painted, and can select in them.
     void readByAScreenReader()
