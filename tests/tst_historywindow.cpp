@@ -1,7 +1,8 @@
 // What the operator sees in the history window: the painted rows (colours,
-// the hex layout, the markers), following and holding, the search bar,
-// copying and saving, choices kept between runs, a history that cannot be
-// written, and the cache files gone after SIGTERM.
+// the hex layout, the markers, a byte's cell as the other views paint it),
+// the keys in the text, a screen reader, following and holding, the search
+// bar, copying beside the window and saving, choices kept between runs, a
+// history that cannot be written, and the cache files gone after SIGTERM.
 
 #include "commandbox.h"
 #include "historystore.h"
@@ -10,7 +11,6 @@
 #include "settingsfile.h"
 #include "startup.h"
 #include "support.h"
-#include "textcolours.h"
 #include "windowplacement.h"
 
 #include <QtWidgets>
@@ -186,32 +186,6 @@ private Q_SLOTS:
             QVERIFY2(inked(x, x + 2 * cw), qPrintable(QString::number(column)));
             QVERIFY2(!inked(x + 2 * cw + 1, x + 3 * cw - 1), qPrintable(QString::number(column)));
         }
-    }
-
-    // Text in its ground's own colour is drawn so that it can be read.
-    void readableOnItsGround_data()
-    {
-        QTest::addColumn<QByteArray>("sequence");
-        QTest::addColumn<QColor>("ground"); // invalid: the view's own
-        QTest::newRow("white on white") << QByteArray("\x1b[38;5;231m") << QColor();
-        QTest::newRow("blue on blue") << QByteArray("\x1b[38;5;21;48;5;21m") << QColor(0, 0, 255);
-    }
-    void readableOnItsGround()
-    {
-        QFETCH(QByteArray, sequence);
-        QFETCH(QColor, ground);
-        control<QCheckBox>("Zeit")->setChecked(false);
-        store->appendReceived(sequence + "MMMM Zz\x1b[0m\r\n");
-        const QImage image = picture();
-        const QColor on = ground.isValid() ? ground : view()->palette().color(QPalette::Base);
-        // The four cells of "MMMM", after the margin and the mark's column.
-        const qreal cw = view()->columnWidth();
-        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
-        qreal most = 0;
-        for (int y = 4; y < 4 + lineHeight; ++y)
-            for (int x = int(4 + 2 * cw) + 1; x < 4 + 6 * cw - 1; ++x)
-                most = std::max(most, contrast(image.pixelColor(x, y), on));
-        QVERIFY2(most >= MinimumContrast * 0.9, qPrintable(QString::number(most)));
     }
 
     // The same byte in the same font is the same pixels in the receive box,
