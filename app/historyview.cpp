@@ -364,7 +364,7 @@ void HistoryView::placeHex(const HistoryRow &row, int left, std::vector<PlacedCe
     const auto [currentFrom, currentTo] = m_layout.currentIn(row);
     const QRgb highlightedText = pal.color(QPalette::HighlightedText).rgba();
     // The ground and pen of each byte.
-    const auto look = [&](qint64 pos, QRgb pen) -> std::pair<QRgb, QRgb> {
+    const auto inks = [&](qint64 pos, QRgb pen) -> std::pair<QRgb, QRgb> {
         if (pos >= selectedFrom && pos < selectedTo)
             return {pal.color(QPalette::Highlight).rgb(), highlightedText};
         if (pos >= currentFrom && pos < currentTo)
@@ -377,7 +377,7 @@ void HistoryView::placeHex(const HistoryRow &row, int left, std::vector<PlacedCe
     const int lead = int(row.pos % HexRowBytes);
     // The digits, then the characters: cells go left to right.
     for (qsizetype i = 0; i < row.bytes.size(); ++i) {
-        const auto [ground, pen] = look(row.pos + i, colours.text);
+        const auto [ground, pen] = inks(row.pos + i, colours.text);
         const QString digits = HistoryRows::hexDigits(uchar(row.bytes[i]));
         const int x = left + m_layout.hexLeft(lead + int(i));
         cells.push_back({x, m_cells.idOf(m_cells.character(digits[0].unicode(), pen, ground, cw))});
@@ -387,7 +387,7 @@ void HistoryView::placeHex(const HistoryRow &row, int left, std::vector<PlacedCe
     for (qsizetype i = 0; i < row.bytes.size(); ++i) {
         const QChar c = HistoryRows::columnChar(uchar(row.bytes[i]));
         const auto [ground, pen] =
-            look(row.pos + i, c == QChar(0x00b7) ? colours.muted : colours.text);
+            inks(row.pos + i, c == QChar(0x00b7) ? colours.muted : colours.text);
         cells.push_back({left + m_layout.charLeft(lead + int(i)),
                          m_cells.idOf(m_cells.character(c.unicode(), pen, ground, cw))});
     }
