@@ -257,27 +257,32 @@ void CellPainter::drawCell(QPainter &painter, QPointF at, const CellAppearance &
     }
 }
 
-const QImage &CellPainter::picture(CellId id)
+const CellPainter::Picture &CellPainter::picture(CellId id)
 {
-    QImage &picture = m_pictures[id];
-    if (picture.isNull()) {
+    Picture &p = m_pictures[id];
+    if (!p.bits) {
         const CellAppearance &a = m_appearances[id];
         const int ratio = m_pictureRatio;
-        picture =
+        p.image =
             QImage(std::max<int>(1, a.width) * ratio, m_lineHeight * ratio, QImage::Format_RGB32);
-        picture.setDevicePixelRatio(ratio);
-        picture.fill(a.ground);
-        QPainter painter(&picture);
-        drawCell(painter, QPointF(0, 0), a);
+        p.image.setDevicePixelRatio(ratio);
+        p.image.fill(a.ground);
+        {
+            QPainter painter(&p.image);
+            drawCell(painter, QPointF(0, 0), a);
+        }
+        p.bits = reinterpret_cast<const QRgb *>(std::as_const(p.image).bits());
+        p.stride = p.image.bytesPerLine() / qsizetype(sizeof(QRgb));
+        p.width = p.image.width();
     }
-    return picture;
+    return p;
 }
 
 void CellPainter::forgetPictures(int ratio)
 {
     m_pictureRatio = ratio;
-    for (QImage &picture : m_pictures)
-        picture = QImage();
+    for (Picture &picture : m_pictures)
+        picture = Picture();
 }
 
 CellPainter::Frame::Frame(CellPainter &cells, QPainter &painter, int width)
@@ -345,12 +350,12 @@ void CellPainter::Frame::compose(int top, QRgb ground, std::span<const PlacedCel
         const int x = cell.x * ratio;
         if (x >= w)
             break;
-        const QImage &p = m_cells.picture(cell.id);
+        const Picture &kept = m_cells.m_pictures[cell.id];
+        const Picture &p = kept.bits ? kept : m_cells.picture(cell.id);
         const int from = std::max(0, -x);
-        const int to = std::min(p.width(), w - x);
+        const int to = std::min(p.width, w - x);
         if (from < to)
-            spans.append({reinterpret_cast<const QRgb *>(p.constBits()) + from,
-                          p.bytesPerLine() / qsizetype(sizeof(QRgb)), x + from, x + to});
+            spans.append({p.bits + from, p.stride, x + from, x + to});
     }
     QRgb *bits = reinterpret_cast<QRgb *>(row.bits());
     const qsizetype stride = row.bytesPerLine() / qsizetype(sizeof(QRgb));

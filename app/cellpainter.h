@@ -169,7 +169,15 @@ private:
     const Glyph &glyph(char32_t code, bool bold);
     Glyph resolve(char32_t code, bool bold);
     const Label &label(char32_t code, bool numbered);
-    const QImage &picture(CellId id);
+    // A cell's picture, and where its pixels are: a row copies a few of
+    // them per cell and scan line, too few for a call to QImage per cell.
+    struct Picture {
+        QImage image;
+        const QRgb *bits = nullptr; // nullptr: not made yet
+        qsizetype stride = 0;       // in pixels
+        int width = 0;              // in device pixels
+    };
+    const Picture &picture(CellId id);
     void forgetPictures(int ratio);
 
     QFont m_fonts[3];
@@ -192,7 +200,7 @@ private:
     };
     std::unordered_map<CellAppearance, CellId, AppearanceHash> m_ids;
     std::vector<CellAppearance> m_appearances;
-    std::vector<QImage> m_pictures; // by number, made when first painted
+    std::vector<Picture> m_pictures; // by number, made when first painted
     int m_pictureRatio = 1;
     quint64 m_generation = 0;
     QImage m_rowPicture;
