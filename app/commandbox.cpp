@@ -2,6 +2,7 @@
 
 #include "bytenames.h"
 #include "bytesdialog.h"
+#include "cellpainter.h"
 #include "codepage.h"
 #include "sentcommands.h"
 
@@ -40,14 +41,6 @@ int boxedByte(char16_t c)
     return shownAs(uchar(c)).boxed ? int(c) : -1;
 }
 
-QFont smallFont(const QFont &font)
-{
-    QFont small = font;
-    const qreal size = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
-    small.setPixelSize(std::max(7, int(std::lround(size * 0.62))));
-    return small;
-}
-
 // Ctrl and the key a terminal knows a control byte by ("C" for ETX).
 QString controlLabel(uchar byte)
 {
@@ -59,8 +52,9 @@ QString controlLabel(uchar byte)
 
 } // namespace
 
-// Paints a boxed byte as the receive box does: its name small, in a thin box,
-// in the muted colour, as wide as the name and as high as the line.
+// Paints a boxed byte as the receive box does (cellpainter.h): its name
+// small, in a thin box, in the muted colour, as wide as the name and as high
+// as the line.
 class BoxedBytes : public QObject, public QTextObjectInterface
 {
     Q_OBJECT
@@ -70,41 +64,44 @@ public:
 
     QSizeF intrinsicSize(QTextDocument *, int, const QTextFormat &format) override
     {
-        const QFontMetricsF small(smallFont(m_box->font()));
         // The height is what stands above the base line; the box reaches
         // down into the line's descent when drawn, so the line keeps its
         // height.
-        return QSizeF(std::ceil(small.horizontalAdvance(name(format)) + 7),
-                      QFontMetricsF(m_box->font()).ascent());
+        return QSizeF(cells().width(cellOf(format)), QFontMetricsF(m_box->font()).ascent());
     }
 
     void drawObject(QPainter *painter, const QRectF &rect, QTextDocument *, int,
                     const QTextFormat &format) override
     {
-        const QFontMetricsF metrics(m_box->font());
-        const QFont small = smallFont(m_box->font());
-        const QFontMetricsF smallMetrics(small);
-        const qreal height = metrics.ascent() + metrics.descent();
+        CellPainter &c = cells();
+        const CellAppearance appearance =
+            c.appearance(cellOf(format), ViewColours::of(m_box->palette()));
+        // The cell's base line on the line's, on whole pixels as in the
+        // receive box.
+        const qreal top = rect.top() + QFontMetricsF(m_box->font()).ascent() - c.ascent();
         painter->save();
-        painter->setPen(QPen(m_box->palette().color(QPalette::PlaceholderText), 1));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRect(
-            QRectF(rect.left() + 1.5, rect.top() + 1.5, rect.width() - 3, height - 3));
-        painter->setFont(small);
-        painter->drawText(
-            QPointF(rect.left() + 3,
-                    rect.top() +
-                        std::round((height + smallMetrics.ascent() - smallMetrics.descent()) / 2)),
-            name(format));
+        c.drawCell(*painter, QPointF(std::round(rect.left()), std::round(top)), appearance);
         painter->restore();
     }
 
 private:
-    static QString name(const QTextFormat &format)
+    static Cell cellOf(const QTextFormat &format)
     {
-        return shownAs(uchar(format.intProperty(BoxedByteProperty))).text;
+        return CellPainter::byteCell(uchar(format.intProperty(BoxedByteProperty)));
+    }
+    CellPainter &cells()
+    {
+        if (!m_made || m_font != m_box->font()) {
+            m_made = true;
+            m_font = m_box->font();
+            m_cells.setFont(m_font);
+        }
+        return m_cells;
     }
     QWidget *const m_box;
+    bool m_made = false;
+    QFont m_font;
+    CellPainter m_cells;
 };
 
 CommandBox::CommandBox(QWidget *parent) : QPlainTextEdit(parent)

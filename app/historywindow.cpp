@@ -4,69 +4,34 @@
 #include "charsets.h"
 #include "historystore.h"
 #include "kavrosettings.h"
+#include "windowplacement.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWindow>
-
-#include <algorithm>
 
 namespace
 {
-
-class QtHistoryQuestions : public HistoryQuestions
-{
-public:
-    QString askFile(QWidget *parent, const QString &title, const QString &filter) override
-    {
-        return QFileDialog::getSaveFileName(parent, title, QString(), filter);
-    }
-    bool askClear(QWidget *parent) override
-    {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("Verlauf leeren"),
-                        QStringLiteral("Den ganzen Verlauf leeren? Was bisher empfangen und "
-                                       "gesendet wurde, ist danach nicht mehr da."),
-                        QMessageBox::NoButton, parent);
-        QPushButton *clear = box.addButton(QStringLiteral("Leeren"), QMessageBox::AcceptRole);
-        // Nothing brings it back: Enter keeps it.
-        box.setDefaultButton(box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole));
-        box.exec();
-        return box.clickedButton() == clear;
-    }
-};
 
 template <class W> W *named(W *w, const char *name)
 {
     w->setObjectName(QLatin1String(name));
     return w;
-}
-
-// The rectangle moved and made smaller as far as needed to lie wholly within
-// `available`.
-QRect within(QRect r, const QRect &available)
-{
-    r.setSize(r.size().boundedTo(available.size()));
-    r.moveLeft(std::clamp(r.left(), available.left(), available.right() + 1 - r.width()));
-    r.moveTop(std::clamp(r.top(), available.top(), available.bottom() + 1 - r.height()));
-    return r;
 }
 
 QLabel *plainLabel(const QString &text, QWidget *parent = nullptr)
@@ -89,6 +54,7 @@ HistoryWindow::HistoryWindow(HistoryStore &store, HistoryQuestions *questions, Q
     resize(900, 560);
     buildControls();
     readChoices();
+    m_view->setFocus(); // where the keys go once the window is active
 
     connect(&store, &HistoryStore::grown, this, [this] {
         m_view->logChanged();
@@ -105,7 +71,7 @@ HistoryWindow::HistoryWindow(HistoryStore &store, HistoryQuestions *questions, Q
         showProgress();
     });
     connect(m_view, &HistoryView::stateChanged, this, [this] { showState(); });
-    connect(m_view, &HistoryView::message, this, [this](const QString &text) { showStatus(text); });
+    connect(m_view, &HistoryView::copyRequested, this, &HistoryWindow::copySelection);
 
     m_searchDelay.setSingleShot(true);
     m_searchDelay.setInterval(250);
@@ -125,6 +91,13 @@ HistoryWindow::HistoryWindow(HistoryStore &store, HistoryQuestions *questions, Q
                                          : QStringLiteral("Anfang des Verlaufs erreicht, Suche am "
                                                           "Ende fortgesetzt."));
             });
+    connect(&m_jobs, &HistoryJobs::copied, this, [this](const QString &text, bool tooLarge) {
+        showProgress();
+        if (tooLarge)
+            return showStatus(QStringLiteral("Die Auswahl ist zu groß zum Kopieren; „Speichern "
+                                             "unter…“ schreibt sie in eine Datei."));
+        QApplication::clipboard()->setText(text);
+    });
     connect(&m_jobs, &HistoryJobs::saved, this, [this](const QString &error, bool cancelled) {
         showProgress();
         if (cancelled)
@@ -253,7 +226,7 @@ void HistoryWindow::buildControls()
     auto *copy = new QAction(QStringLiteral("Kopieren"), m_view);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
-    connect(copy, &QAction::triggered, m_view, &HistoryView::copy);
+    connect(copy, &QAction::triggered, this, &HistoryWindow::copySelection);
     auto *all = new QAction(QStringLiteral("Alles auswählen"), m_view);
     all->setShortcut(QKeySequence::SelectAll);
     all->setShortcutContext(Qt::WidgetShortcut);
@@ -306,10 +279,15 @@ void HistoryWindow::buildControls()
     connect(previous, &QToolButton::clicked, this, [this] { findNext(false); });
     connect(next, &QToolButton::clicked, this, [this] { findNext(true); });
     // The button stops what the bar shows: a save first (it says when it
-    // has stopped), else the search.
+    // has stopped), else a copy, else the search.
     connect(m_cancel, &QPushButton::clicked, this, [this] {
         if (m_jobs.saving())
             return m_jobs.cancelSave();
+        if (m_jobs.copying()) {
+            m_jobs.stopCopying();
+            showProgress();
+            return showStatus(QStringLiteral("Kopieren abgebrochen."));
+        }
         const bool counting = m_jobs.counting();
         m_jobs.stopFinding();
         if (counting)
@@ -332,6 +310,22 @@ void HistoryWindow::showAndRaise()
     show();
     raise();
     activateWindow();
+    // The keys go to the text: PgUp, Ctrl+Home, Ctrl+A and Ctrl+C work at
+    // once, also when the window was left with the search field in use.
+    m_view->setFocus(Qt::OtherFocusReason);
+}
+
+void HistoryWindow::copySelection()
+{
+    const std::optional<HistoryLayout::CopyRange> range = m_view->copyRange();
+    if (!range)
+        return;
+    // Beside the window: a hundred thousand lines are read and decoded.
+    m_jobs.copy([log = m_log, range = *range](const HistorySearch::Progress &progress) {
+        return HistorySelection::copyText(*log, range, progress);
+    });
+    showStatus(QString()); // "Kopiert …" while it runs
+    showProgress();
 }
 
 void HistoryWindow::readChoices()
@@ -381,66 +375,17 @@ void HistoryWindow::showEvent(QShowEvent *event)
     // Before the window is handed to the screen, so it opens where it stays.
     if (!m_placed && !event->spontaneous()) {
         m_placed = true;
-        placeOnScreen();
+        placeBesideMainWindow(this, parentWidget() ? parentWidget()->window() : nullptr,
+                              m_remembered);
     }
     QWidget::showEvent(event);
-}
-
-QRect HistoryWindow::placement(const QRect &main, const QSize &frame, const QRect &available)
-{
-    QRect r(QPoint(), frame);
-    if (main.isNull()) {
-        r.moveCenter(available.center());
-    } else if (main.right() + frame.width() <= available.right()) {
-        r.moveTopLeft(QPoint(main.right() + 1, main.top()));
-    } else if (main.left() - frame.width() >= available.left()) {
-        r.moveTopRight(QPoint(main.left() - 1, main.top()));
-    } else {
-        r.moveCenter(main.center());
-        r.moveTop(main.top());
-    }
-    return within(r, available);
-}
-
-void HistoryWindow::placeOnScreen()
-{
-    QWidget *main = parentWidget() ? parentWidget()->window() : nullptr;
-    // The window manager's frame is mostly not known before the window is
-    // shown; the main window's is the best guess for it then.
-    const QMargins margins = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    const QSize decoration = !margins.isNull() ? QSize(margins.left() + margins.right(),
-                                                       margins.top() + margins.bottom())
-                             : main            ? main->frameGeometry().size() - main->size()
-                                               : QSize(0, 0);
-    const QRect frame(frameGeometry().topLeft(), size() + decoration);
-    QRect target;
-    if (m_remembered) {
-        // Where the operator left it, on the screen that shows most of it;
-        // off every screen, it opens as it did the first time.
-        qint64 most = 0;
-        for (const QScreen *screen : QGuiApplication::screens()) {
-            const QRect common = screen->availableGeometry() & frame;
-            const qint64 area = qint64(common.width()) * common.height();
-            if (!common.isEmpty() && area > most) {
-                most = area;
-                target = within(frame, screen->availableGeometry());
-            }
-        }
-    }
-    if (target.isNull()) {
-        const QScreen *screen = main ? main->screen() : this->screen();
-        target = placement(main ? main->frameGeometry() : QRect(), frame.size(),
-                           screen->availableGeometry());
-    }
-    resize(target.size() - decoration);
-    move(target.topLeft());
 }
 
 void HistoryWindow::choicesChanged()
 {
     if (m_reading)
         return;
-    HistoryView::Choices choices;
+    HistoryLayout::Choices choices;
     choices.times = m_times->isChecked();
     choices.sent = m_sent->isChecked();
     choices.hex = m_mode->currentIndex() == 1;
@@ -502,7 +447,7 @@ void HistoryWindow::findNext(bool forward)
 
 void HistoryWindow::save(bool exactBytes, bool selectionOnly)
 {
-    const std::optional<HistoryView::Selection> selection = m_view->selection();
+    const std::optional<HistoryLayout::Selection> selection = m_view->selection();
     if (selectionOnly && !selection)
         return;
     // One save at a time: the one running is what the operator asked for
@@ -578,36 +523,42 @@ void HistoryWindow::showState()
     }
     if (m_jobs.saving())
         text += QStringLiteral("  Speichert …");
+    if (m_jobs.copying())
+        text += QStringLiteral("  Kopiert …");
     if (!m_note.isEmpty())
         text += QStringLiteral("  ") + m_note;
     // Called with every frame: the label changes only when its text does.
     if (m_status->text() != text)
         m_status->setText(text);
-    const QString look = m_noteIsFailure ? QStringLiteral("color: #b00000;") : QString();
-    if (m_status->styleSheet() != look)
-        m_status->setStyleSheet(look);
+    const QString sheet = m_noteIsFailure ? QStringLiteral("color: #b00000;") : QString();
+    if (m_status->styleSheet() != sheet)
+        m_status->setStyleSheet(sheet);
 }
 
 void HistoryWindow::showProgress()
 {
-    // A save's progress first: it is what "Abbrechen" stops then.
+    // A save's progress first, then a copy's: it is what "Abbrechen" stops
+    // then.
     const bool saving = m_jobs.saving();
-    const bool working = saving || m_jobs.finding() || m_jobs.counting();
+    const bool copying = !saving && m_jobs.copying();
+    const bool working = saving || copying || m_jobs.finding() || m_jobs.counting();
     m_progress->setVisible(working);
     m_cancel->setVisible(working);
     if (working) {
         m_progress->setValue(int((saving             ? m_jobs.saveProgress()
+                                  : copying          ? m_jobs.copyProgress()
                                   : m_jobs.finding() ? m_jobs.findProgress()
                                                      : m_jobs.countProgress()) *
                                  1000));
-        m_cancel->setToolTip(saving ? QStringLiteral("Speichern abbrechen")
-                                    : QStringLiteral("Suche abbrechen"));
+        m_cancel->setToolTip(saving    ? QStringLiteral("Speichern abbrechen")
+                             : copying ? QStringLiteral("Kopieren abbrechen")
+                                       : QStringLiteral("Suche abbrechen"));
         if (!m_progressTimer.isActive())
             m_progressTimer.start();
     } else {
         m_progressTimer.stop();
     }
-    showState(); // "Speichert …" comes and goes with the save
+    showState(); // "Speichert …" and "Kopiert …" come and go with their jobs
     if (m_jobs.pattern().isEmpty()) {
         if (m_hits->text() != QStringLiteral("Keine Hex-Bytes") || m_searchText->text().isEmpty())
             m_hits->clear();

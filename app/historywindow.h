@@ -1,6 +1,7 @@
 #pragma once
 
 #include "historyjobs.h"
+#include "historyquestions.h"
 #include "historyview.h"
 
 #include <QPointer>
@@ -17,18 +18,6 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
-
-// What the history window asks the operator; tests answer it.
-class HistoryQuestions
-{
-public:
-    virtual ~HistoryQuestions() = default;
-    // The file to save the history into, or an empty text when the operator
-    // cancelled.
-    virtual QString askFile(QWidget *parent, const QString &title, const QString &filter) = 0;
-    // Whether the history is to be emptied.
-    virtual bool askClear(QWidget *parent) = 0;
-};
 
 // The history window "Verlauf": the view with its choices, the search bar
 // (Ctrl+F, F3, Shift+F3), saving, clearing, and a status line that tells
@@ -57,12 +46,6 @@ public:
     void openSearch();
     void findNext(bool forward);
 
-    // Where a window of the frame size `frame` goes when it opens beside the
-    // main window's frame `main` (none: in the middle): on its right where
-    // there is room, else on its left, else over it; always wholly within
-    // `available`, made smaller when it is larger.
-    static QRect placement(const QRect &main, const QSize &frame, const QRect &available);
-
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -74,11 +57,11 @@ private:
     void choicesChanged();
     void searchChanged();
     void save(bool exactBytes, bool selectionOnly);
+    void copySelection();
     void showState();
     void showProgress();
     void showStatus(const QString &text, bool failure = false);
     void clearHistory();
-    void placeOnScreen();
 
     QPointer<HistoryStore> m_store;
     std::shared_ptr<const HistoryLog> m_log;

@@ -4,7 +4,6 @@
 #include "charsets.h"
 #include "codepage.h"
 #include "kavrosettings.h"
-#include "receiveaccessible.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -25,11 +24,8 @@ constexpr int Margin = 3; // between the frame and the text
 ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
 {
     // A screen reader reads the received lines.
-    static const bool accessible = [] {
-        QAccessible::installFactory(receiveViewAccessible);
-        return true;
-    }();
-    Q_UNUSED(accessible)
+    installSpokenTextAccessible();
+    setAccessibleName(QStringLiteral("Empfang"));
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBar(new CachedScrollBar(Qt::Vertical));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -147,7 +143,6 @@ void ReceiveView::syncNow()
     }
     if (!changed.isEmpty())
         viewport()->update(changed);
-    Q_EMIT shownTextChanged();
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::TextUpdated);
         QAccessible::updateAccessibility(&event);
@@ -187,17 +182,21 @@ void ReceiveView::paintEvent(QPaintEvent *event)
     const int width = viewport()->width();
     const int lineHeight = m_cells.lineHeight();
 
-    QList<CellPictures::Placed> rows;
+    const QRgb base = palette().color(QPalette::Base).rgb();
     const qsizetype first = firstRow();
     int shown = 0;
-    for (qsizetype r = first; r < qsizetype(m_layout.rows().size()); ++r, ++shown) {
-        const int top = Margin + int(r - first) * lineHeight;
-        if (top >= viewport()->height())
-            break;
-        if (top + lineHeight > clip.top() && top <= clip.bottom())
-            rows.append({r, top});
+    {
+        CellPainter::Frame frame(m_cells, painter, width);
+        for (qsizetype r = first; r < qsizetype(m_layout.rows().size()); ++r, ++shown) {
+            const int top = Margin + int(r - first) * lineHeight;
+            if (top >= viewport()->height())
+                break;
+            if (top + lineHeight > clip.top() && top <= clip.bottom()) {
+                placeRow(m_layout.rows()[size_t(r)], m_placed);
+                frame.row(top, base, m_placed);
+            }
+        }
     }
-    m_cells.paint(painter, m_layout, rows, Margin, width, palette());
 
     // The ground above the first row and below the last.
     const QBrush ground = palette().brush(QPalette::Base);
@@ -216,6 +215,58 @@ void ReceiveView::paintEvent(QPaintEvent *event)
     }
 }
 
+void ReceiveView::placeRow(const ReceiveLayout::Row &row,
+                           std::vector<CellPainter::PlacedCell> &cells)
+{
+    const ViewColours colours = ViewColours::of(palette());
+    const CellMark selection{palette().color(QPalette::Highlight).rgb(),
+                             palette().color(QPalette::HighlightedText).rgba()};
+    const int right = viewport()->width();
+    cells.clear();
+    int x = Margin;
+    if (!m_layout.decoding()) {
+        // A flood's rows are bytes: their cells are looked up by the byte.
+        if (m_byteCellsMade != m_cells.generation()) {
+            m_byteCells.fill(~CellPainter::CellId(0));
+            m_byteCellsMade = m_cells.generation();
+        }
+        const QByteArray &block = m_layout.blocks()[row.block];
+        for (qsizetype i = row.begin; i < row.end && x < right; ++i) {
+            const uchar byte = uchar(block[i]);
+            const bool selected = m_layout.selected({row.block, i});
+            CellPainter::CellId &id = m_byteCells[size_t(byte) * 2 + (selected ? 1 : 0)];
+            if (id == ~CellPainter::CellId(0))
+                id = m_cells.idOf(m_cells.appearance(CellPainter::byteCell(byte), colours,
+                                                     selected ? &selection : nullptr));
+            cells.push_back({x, id});
+            x += int(m_cells.byteWidths()[byte]);
+        }
+    } else {
+        // Few rows, cell by cell: a character set or colours are a choice
+        // for reading a board's log, not for a flood.
+        const std::vector<ReceiveLayout::Unit> &units = m_layout.units(row.block);
+        for (qsizetype u = m_layout.unitAt(row.block, row.begin);
+             u < qsizetype(units.size()) && units[size_t(u)].cell.begin < row.end && x < right;
+             ++u) {
+            const ReceiveLayout::Unit &unit = units[size_t(u)];
+            if (unit.width <= 0)
+                continue;
+            const bool selected = m_layout.selected({row.block, unit.cell.begin});
+            cells.push_back({x, m_cells.idOf(m_cells.appearance(unit.cell, colours,
+                                                                selected ? &selection : nullptr))});
+            x += int(unit.width);
+        }
+    }
+    // A selection across a line break shows as a little room after it.
+    if (m_layout.breakSelected(row)) {
+        CellAppearance room;
+        room.form = CellAppearance::Ground;
+        room.ground = selection.ground;
+        room.width = 4;
+        cells.push_back({x, m_cells.idOf(room)});
+    }
+}
+
 void ReceiveView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
@@ -227,7 +278,7 @@ void ReceiveView::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
-        m_cells.forget();
+        m_byteCellsMade = 0; // the bytes' colours change
     if (event->type() == QEvent::FontChange) {
         m_cells.setFont(font());
         decodeAgain(); // the cells' widths changed
@@ -282,7 +333,7 @@ void ReceiveView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return QAbstractScrollArea::mouseDoubleClickEvent(event);
-    m_layout.selectWord(hit(event->position().toPoint()), m_cells.boxed());
+    m_layout.selectWord(hit(event->position().toPoint()), m_cells.boxedBytes());
     viewport()->update();
 }
 
@@ -390,7 +441,7 @@ void ReceiveView::decodeAgain()
 {
     const bool plain = m_decoding == DecodeOptions{Charset::Windows1252, false};
     m_layout.decode(plain ? std::nullopt : std::optional<DecodeOptions>(m_decoding),
-                    [this](const Cell &cell) { return m_cells.unitWidth(cell); });
+                    [this](const Cell &cell) { return qreal(m_cells.width(cell)); });
     relayout();
 }
 
@@ -429,8 +480,29 @@ void ReceiveView::copy() const
         QApplication::clipboard()->setText(selectedText());
 }
 
-QRect ReceiveView::placeRect(const ReceiveLayout::Pos &pos) const
+namespace
 {
+int spokenOffset(qsizetype offset)
+{
+    return int(std::min<qsizetype>(offset, INT_MAX));
+}
+} // namespace
+
+int ReceiveView::spokenCursor() const
+{
+    return spokenOffset(m_layout.offsetOf(m_layout.cursor()));
+}
+
+std::pair<int, int> ReceiveView::spokenSelection() const
+{
+    const int anchor = spokenOffset(m_layout.offsetOf(m_layout.anchor()));
+    const int cursor = spokenCursor();
+    return {std::min(anchor, cursor), std::max(anchor, cursor)};
+}
+
+QRect ReceiveView::spokenRect(int offset) const
+{
+    const ReceiveLayout::Pos pos = m_layout.posAt(offset);
     const qsizetype r = m_layout.rowOf(pos);
     const int lineHeight = m_cells.lineHeight();
     const int top = Margin + int(r - firstRow()) * lineHeight;
@@ -439,12 +511,17 @@ QRect ReceiveView::placeRect(const ReceiveLayout::Pos &pos) const
     const ReceiveLayout::Row &row = m_layout.rows()[size_t(r)];
     const int x = Margin + int(m_layout.xOf(row, pos.at));
     const QByteArray &block = m_layout.blocks()[row.block];
-    const int width = pos.at < block.size() ? int(m_cells.widths()[uchar(block[pos.at])]) : 1;
+    const int width = pos.at < block.size() ? int(m_cells.byteWidths()[uchar(block[pos.at])]) : 1;
     return QRect(viewport()->mapTo(this, QPoint(x, top)), QSize(width, lineHeight));
 }
 
-void ReceiveView::select(const ReceiveLayout::Pos &anchor, const ReceiveLayout::Pos &cursor)
+int ReceiveView::spokenOffsetAt(const QPoint &point) const
 {
-    m_layout.moveTo(anchor, false);
-    moveCursor(cursor, true);
+    return spokenOffset(m_layout.offsetOf(hit(point)));
+}
+
+void ReceiveView::selectSpoken(int anchor, int cursor)
+{
+    m_layout.moveTo(m_layout.posAt(anchor), false);
+    moveCursor(m_layout.posAt(cursor), true);
 }

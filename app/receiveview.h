@@ -1,7 +1,8 @@
 #pragma once
 
-#include "cellpictures.h"
+#include "cellpainter.h"
 #include "receivelayout.h"
+#include "textaccessible.h"
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
@@ -12,13 +13,14 @@
 // The receive box `Empfang`. Its text is a list of byte lines, each complete
 // line ending in CR LF; text() is exactly their join, written once per receive
 // event. The box paints these few lines itself, one cell per byte
-// (cellpictures.h), wrapping anywhere (receivelayout.h): no text document, no
+// (cellpainter.h), wrapping anywhere (receivelayout.h): no text document, no
 // layout engine, no shaping per frame. The picture follows the text at most
 // twenty times a second and repaints only the rows that changed, so a line
 // trickling in at 115200 baud costs the window about what reading it costs.
 // A screen reader reads its lines through the accessibility interface
-// (receiveaccessible.h).
-class ReceiveView : public QAbstractScrollArea
+// (textaccessible.h): the whole text, one character per byte, control bytes
+// as their control pictures (␛ for ESC).
+class ReceiveView : public QAbstractScrollArea, public SpokenText
 {
     Q_OBJECT
 public:
@@ -51,21 +53,17 @@ public:
     DecodeOptions decoding() const;
     void setDecoding(const DecodeOptions &options);
 
-    // The text as laid out on screen, for the accessibility interface.
-    const ReceiveLayout &layout() const { return m_layout; }
-    // Where a place of the text is on screen, in the box's own pixels
-    // (empty when it is not in sight), and the place under a point.
-    QRect placeRect(const ReceiveLayout::Pos &pos) const;
-    ReceiveLayout::Pos placeAt(const QPoint &point) const { return hit(point); }
-    // Moves the caret or the selection there, as keys would.
-    void select(const ReceiveLayout::Pos &anchor, const ReceiveLayout::Pos &cursor);
+    // What a screen reader is told.
+    QString spokenText() const override { return m_layout.spokenText(); }
+    int spokenCursor() const override;
+    std::pair<int, int> spokenSelection() const override;
+    void selectSpoken(int anchor, int cursor) override;
+    QRect spokenRect(int offset) const override;
+    int spokenOffsetAt(const QPoint &point) const override;
 
 Q_SIGNALS:
     // "Verlauf…" was chosen in the context menu.
     void historyRequested();
-    // The text on show changed (after a frame brought the picture up to
-    // date).
-    void shownTextChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -89,13 +87,21 @@ private:
     int firstRow() const;
     int rowsThatFit() const;
     QVarLengthArray<QByteArrayView, 32> viewsInSight() const;
+    // The cells of one row, from the box's left edge.
+    void placeRow(const ReceiveLayout::Row &row, std::vector<CellPainter::PlacedCell> &cells);
     Pos hit(const QPoint &point) const;
     void moveCursor(const Pos &to, bool keepAnchor);
     void ensureVisible(const Pos &pos);
 
     QList<QByteArray> m_lines; // what the handler wrote
-    CellPictures m_cells;
-    ReceiveLayout m_layout{m_cells.widths()};
+    CellPainter m_cells;
+    ReceiveLayout m_layout{m_cells.byteWidths()};
+    // The cell of each byte, plain and selected, as the painter numbers it
+    // (a byte's colours are the palette's); taken anew with a new palette or
+    // when the painter's numbers change.
+    std::array<CellPainter::CellId, 512> m_byteCells{};
+    quint64 m_byteCellsMade = 0; // the painter's generation they were taken in; 0 none
+    std::vector<CellPainter::PlacedCell> m_placed;
     DecodeOptions m_decoding{Charset::Windows1252, false};
     qreal m_wantedX = -1;   // where Up and Down aim
     bool m_syncing = false; // syncNow repaints what changed itself

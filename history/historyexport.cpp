@@ -69,16 +69,31 @@ QString TimeText::dateAndTime(qint64 msecs)
 
 QString lineText(const HistoryLine &line, const QByteArray &content, const DecodeOptions &options)
 {
-    if (line.kind == HistoryLine::Marker)
-        return QString::fromUtf8(content);
-    QString text;
-    if (line.kind == HistoryLine::Sent)
-        text = QStringLiteral("→ ");
     std::vector<Cell> cells;
-    TextStyle style;
-    decodeLine(content, options, style, cells);
-    for (const Cell &cell : cells)
-        appendCopyText(cell, text);
+    if (line.kind != HistoryLine::Marker) {
+        TextStyle style;
+        decodeLine(content, options, style, cells);
+    }
+    return lineText(line, content, cells);
+}
+
+QString lineText(const HistoryLine &line, const QByteArray &content, const std::vector<Cell> &cells,
+                 qint64 from, qint64 to, std::vector<int> *cellOf)
+{
+    QString text;
+    if (line.kind == HistoryLine::Marker)
+        text = QString::fromUtf8(content);
+    else if (line.kind == HistoryLine::Sent && from == 0)
+        text = QStringLiteral("→ ");
+    if (cellOf)
+        cellOf->assign(size_t(text.size()), -1);
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (cells[i].begin < from || cells[i].begin >= to)
+            continue;
+        appendCopyText(cells[i], text);
+        if (cellOf)
+            cellOf->resize(size_t(text.size()), int(i));
+    }
     return text;
 }
 

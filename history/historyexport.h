@@ -26,6 +26,13 @@ private:
 // angle brackets, hidden sequences left out, a sent command after "→ ", a
 // marker as its text.
 QString lineText(const HistoryLine &line, const QByteArray &content, const DecodeOptions &options);
+// The same of the line's cells as decoded already (a view may show some of
+// its hidden sequences): of those that begin in bytes [from, to), the arrow
+// only with the line's start. cellOf, when given, gets the cell each
+// character of the text stands for, -1 for the arrow and a marker's text.
+QString lineText(const HistoryLine &line, const QByteArray &content, const std::vector<Cell> &cells,
+                 qint64 from = 0, qint64 to = std::numeric_limits<qint64>::max(),
+                 std::vector<int> *cellOf = nullptr);
 
 // Saving the history, on a worker thread. Progress as for a search; an
 // error text, empty when the file was written.

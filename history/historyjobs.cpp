@@ -73,7 +73,7 @@ void HistoryJobs::Task::drop()
 HistoryJobs::HistoryJobs(std::shared_ptr<const HistoryLog> log, QObject *parent)
     : QObject(parent), m_log(std::move(log))
 {
-    m_threads.setMaxThreadCount(3);
+    m_threads.setMaxThreadCount(4);
     connect(&m_countWatcher, &QFutureWatcher<qint64>::finished, this, [this] {
         const qint64 hits = m_countWatcher.future().result();
         m_countBusy = false;
@@ -83,7 +83,7 @@ HistoryJobs::HistoryJobs(std::shared_ptr<const HistoryLog> log, QObject *parent)
         locateCurrent();
         Q_EMIT countChanged();
     });
-    for (Task *task : {&m_find, &m_save}) {
+    for (Task *task : {&m_find, &m_save, &m_copy}) {
         connect(&task->watcher, &QFutureWatcher<void>::finished, this, [task] {
             task->running = false;
             if (auto done = std::exchange(task->done, {}))
@@ -97,7 +97,7 @@ HistoryJobs::~HistoryJobs()
     // The program ends: a save that has not finished is not written.
     if (m_countState)
         m_countState->cancelled = true;
-    for (Task *task : {&m_find, &m_save}) {
+    for (Task *task : {&m_find, &m_save, &m_copy}) {
         task->drop();
         task->watcher.waitForFinished();
     }
@@ -360,4 +360,16 @@ void HistoryJobs::cancelSave()
 {
     if (m_save.running)
         m_save.state->cancelled = true;
+}
+
+void HistoryJobs::copy(CopyWork make)
+{
+    auto text = std::make_shared<std::optional<QString>>();
+    start(m_copy, [make = std::move(make), text](const HistorySearch::Progress &progress) {
+        *text = make(progress);
+    });
+    m_copy.done = [this, text, state = m_copy.state] {
+        if (!state->cancelled)
+            Q_EMIT copied(text->value_or(QString()), !text->has_value());
+    };
 }

@@ -15,7 +15,7 @@
 
 // The long work on the history, done beside the window on threads of its
 // own: counting the hits of the search (kept up to date as lines come and
-// go), finding the next or previous hit, and saving. Progress is read when the
+// go), finding the next or previous hit, saving, and copying a selection. Progress is read when the
 // window wants to show it; everything can be cancelled.
 //
 // Not on Qt's global pool: Qt's painting cuts large fills into pieces for
@@ -70,6 +70,15 @@ public:
     // already written is not undone.
     void cancelSave();
 
+    // One copy of a selection at a time; a new one replaces the one
+    // running. `make` answers the text, or nothing when there is too much
+    // of it; copied() tells which, unless it was stopped.
+    using CopyWork = std::function<std::optional<QString>(const HistorySearch::Progress &)>;
+    void copy(CopyWork make);
+    bool copying() const { return m_copy.running; }
+    double copyProgress() const { return m_copy.progress(); }
+    void stopCopying() { m_copy.drop(); }
+
     // The threads the jobs run on, one for each kind; tests keep them busy
     // to see what happens while a job runs.
     QThreadPool &threads() { return m_threads; }
@@ -81,6 +90,8 @@ Q_SIGNALS:
     void saved(const QString &error, bool cancelled);
     // The count, or the place of the current hit among them.
     void countChanged();
+    // A copy ended: its text, or nothing when the selection was too large.
+    void copied(const QString &text, bool tooLarge);
 
 private:
     struct State {
@@ -135,4 +146,5 @@ private:
 
     Task m_save;
     QString m_savePath;
+    Task m_copy;
 };

@@ -1,15 +1,18 @@
 // What the operator sees in the history window: the painted rows (colours,
-// the hex layout, the markers), following and holding, the search bar,
-// copying and saving, choices kept between runs, a history that cannot be
-// written, and the cache files gone after SIGTERM.
+// the hex layout, the markers, a byte's cell as the other views paint it),
+// the keys in the text, a screen reader, following and holding, the search
+// bar, copying beside the window and saving, choices kept between runs, a
+// history that cannot be written, and the cache files gone after SIGTERM.
 
 #include "charsets.h"
+#include "commandbox.h"
 #include "historystore.h"
 #include "historywindow.h"
 #include "kavrosettings.h"
+#include "receiveview.h"
 #include "startup.h"
 #include "support.h"
-#include "textcolours.h"
+#include "windowplacement.h"
 
 #include <QtWidgets>
 
@@ -186,96 +189,112 @@ private Q_SLOTS:
         }
     }
 
-    // A row is put together from pictures of its cells unless it holds a
-    // hit; both ways give the same characters at the same places in the
-    // same colours, the time and the sent mark included.
-    void picturesAsGlyphs_data()
+    // The same byte in the same font is the same pixels in the receive box,
+    // the history and the command box: ESC as its boxed name.
+    void sameCellEverywhere()
     {
-        QTest::addColumn<QByteArray>("received");
-        QTest::newRow("colours, bold, underline, ground")
-            << QByteArray("\x1b[1;4;33mgelb\x1b[0m \x1b[44mblau\x1b[0m Zz\r\n");
-        QTest::newRow("boxed and invalid bytes, UTF-8")
-            << QByteArray("\x01\x7f \xc2\xb0 \xe2\x82 \xe2\x9c\x93 Zz\r\n");
-    }
-    void picturesAsGlyphs()
-    {
-        QFETCH(QByteArray, received);
-        control<QComboBox>("Zeichensatz")->setCurrentText("UTF-8");
-        store->appendSent("AT Zz\r");
-        store->appendReceived(received);
-        const QImage composed = picture();
-        SearchPattern pattern;
-        pattern.text = QStringLiteral("Zz");
-        pattern.decode = view()->choices().decode;
-        view()->setSearch(pattern);
-        const QImage drawn = picture();
-        QCOMPARE(drawn.size(), composed.size());
-        // Every pixel alike but those of the hits ("Zz", marked in yellow,
-        // the text on them included), row by row.
-        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
-        const QRgb ground = view()->palette().color(QPalette::Base).rgb();
-        int differ = 0, inked = 0;
-        for (int top = 4; top < 4 + 2 * lineHeight; top += lineHeight) {
-            int hitFrom = composed.width(), hitTo = -1;
-            for (int y = top; y < top + lineHeight; ++y) {
-                for (int x = 0; x < composed.width(); ++x) {
-                    const QRgb b = drawn.pixel(x, y);
-                    if (qRed(b) > 200 && qGreen(b) > 200 && qBlue(b) < 150)
-                        hitFrom = std::min(hitFrom, x), hitTo = std::max(hitTo, x);
-                }
-            }
-            QVERIFY(hitTo > hitFrom);
-            for (int y = top; y < top + lineHeight; ++y) {
-                for (int x = 0; x < composed.width(); ++x) {
-                    const bool outside = x < hitFrom || x > hitTo;
-                    differ += outside && composed.pixel(x, y) != drawn.pixel(x, y);
-                    inked += outside && composed.pixel(x, y) != ground;
-                }
-            }
+        control<QCheckBox>("Zeit")->setChecked(false);
+        store->appendReceived("\x1b\r\n");
+        ReceiveView receive;
+        CommandBox box;
+        for (QAbstractScrollArea *w :
+             std::initializer_list<QAbstractScrollArea *>{&receive, &box}) {
+            w->setFont(historyFont());
+            w->setFocusPolicy(Qt::NoFocus); // no caret
+            w->resize(200, 60);
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w));
         }
-        QVERIFY2(inked > 500, qPrintable(QString::number(inked)));
-        QVERIFY2(differ < inked / 50,
-                 qPrintable(QStringLiteral("%1 of %2").arg(differ).arg(inked)));
+        receive.setLines({"\x1b"});
+        receive.syncNow();
+        box.insertBytes("\x1b");
+        // The part of each picture that is not its ground.
+        const auto mark = [](QWidget *viewport) {
+            const QImage image = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QRgb ground = viewport->palette().color(QPalette::Base).rgb();
+            QRect inked;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixel(x, y) != ground)
+                        inked |= QRect(x, y, 1, 1);
+            return image.copy(inked);
+        };
+        view()->syncNow();
+        const QImage history = mark(view()->viewport());
+        QVERIFY(history.width() > 10 && history.height() > 8);
+        QCOMPARE(mark(receive.viewport()), history);
+        QCOMPARE(mark(box.viewport()), history);
     }
 
-    // Text in its ground's own colour is drawn so that it can be read, as a
-    // row of cell pictures and as glyphs (a row with a hit, marked yellow).
-    void readableOnItsGround_data()
+    // Opened (Ctrl+H) or raised again, the window has the keys in its text.
+    void keysInTheText()
     {
-        QTest::addColumn<QByteArray>("sequence");
-        QTest::addColumn<QColor>("ground"); // invalid: the view's own
-        QTest::addColumn<bool>("hit");
-        for (const bool hit : {false, true}) {
-            const char *glyphs = hit ? ", as glyphs" : "";
-            QTest::addRow("white on white%s", glyphs)
-                << QByteArray("\x1b[38;5;231m") << QColor() << hit;
-            QTest::addRow("blue on blue%s", glyphs)
-                << QByteArray("\x1b[38;5;21;48;5;21m") << QColor(0, 0, 255) << hit;
-        }
+        store->appendReceived(numberedLines(200));
+        window = std::make_unique<HistoryWindow>(*store, &question);
+        window->showAndRaise();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(QApplication::focusWidget(), view());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp);
+        QVERIFY(!view()->following());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(view()->rowsInSight().first(), "10:00:00.125  Zeile 1");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QTRY_VERIFY(QApplication::clipboard()->text().endsWith("Zeile 200"));
+        window->openSearch();
+        QCOMPARE(QApplication::focusWidget(), control<QLineEdit>("Suchtext"));
+        window->showAndRaise();
+        QCOMPARE(QApplication::focusWidget(), view());
     }
-    void readableOnItsGround()
+
+    // A screen reader reads the rows in sight, as copying gives them, each
+    // character where it is painted, and can select in them.
+    void readByAScreenReader()
     {
-        QFETCH(QByteArray, sequence);
-        QFETCH(QColor, ground);
-        QFETCH(bool, hit);
-        control<QCheckBox>("Zeit")->setChecked(false);
-        store->appendReceived(sequence + "MMMM Zz\x1b[0m\r\n");
-        if (hit) {
-            SearchPattern pattern;
-            pattern.text = QStringLiteral("Zz");
-            pattern.decode = view()->choices().decode;
-            view()->setSearch(pattern);
-        }
-        const QImage image = picture();
-        const QColor on = ground.isValid() ? ground : view()->palette().color(QPalette::Base);
-        // The four cells of "MMMM", after the margin and the mark's column.
-        const qreal cw = view()->columnWidth();
-        const int lineHeight = QFontMetrics(view()->font()).lineSpacing();
-        qreal most = 0;
-        for (int y = 4; y < 4 + lineHeight; ++y)
-            for (int x = int(4 + 2 * cw) + 1; x < 4 + 6 * cw - 1; ++x)
-                most = std::max(most, contrast(image.pixelColor(x, y), on));
-        QVERIFY2(most >= MinimumContrast * 0.9, qPrintable(QString::number(most)));
+        store->appendReceived("Messwert 42\r\nESC \x1b!\r\n");
+        view()->syncNow();
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(view());
+        QVERIFY(reader && reader->textInterface());
+        QAccessibleTextInterface *text = reader->textInterface();
+        const QString rows = "10:00:00.125  Messwert 42\n10:00:00.125  ESC <ESC>!";
+        QCOMPARE(text->text(0, text->characterCount()), rows);
+        QCOMPARE(reader->text(QAccessible::Name), "Verlauf");
+        QVERIFY(reader->state().readOnly && reader->state().multiLine);
+        // "M" and the boxed ESC, whose five characters stand in one cell.
+        const int m = int(rows.indexOf('M')), esc = int(rows.indexOf('<'));
+        QCOMPARE(text->offsetAtPoint(text->characterRect(m).center()), m);
+        QCOMPARE(text->characterRect(esc + 4), text->characterRect(esc));
+        QCOMPARE(text->offsetAtPoint(text->characterRect(esc + 2).center()), esc);
+        text->setSelection(0, m, m + 8);
+        int from = 0, to = 0;
+        text->selection(0, &from, &to);
+        QCOMPARE(std::pair(from, to), std::pair(m, m + 8));
+        QCOMPARE(view()->selection()->fromLine, view()->selection()->toLine);
+    }
+
+    // Copying runs beside the window: meanwhile the status says so and
+    // "Abbrechen" stops it; the clipboard gets the copy that ends.
+    void copyBesideTheWindow()
+    {
+        store->appendReceived(numberedLines(3));
+        view()->syncNow();
+        QApplication::clipboard()->clear();
+        PoolBlock busy(window->jobs().threads());
+        view()->setFocus();
+        QTest::keySequence(view(), QKeySequence::SelectAll);
+        QTest::keySequence(view(), QKeySequence::Copy);
+        QLabel *status = control<QLabel>("Status");
+        const QString held = "Angehalten: 0 neue Zeilen (Ende: wieder folgen).";
+        QCOMPARE(status->text(), held + "  Kopiert …");
+        QCOMPARE(control<QPushButton>("Abbrechen")->toolTip(), "Kopieren abbrechen");
+        control<QPushButton>("Abbrechen")->click();
+        QCOMPARE(status->text(), held + "  Kopieren abgebrochen.");
+        QTest::keySequence(view(), QKeySequence::Copy);
+        busy.release();
+        QTRY_COMPARE(QApplication::clipboard()->text(),
+                     "10:00:00.125  Zeile 1\n10:00:00.125  Zeile 2\n10:00:00.125  Zeile 3");
+        QCOMPARE(status->text(), held);
+        QVERIFY(!control<QPushButton>("Abbrechen")->isVisible());
     }
 
     void followsAndHolds()
@@ -390,9 +409,9 @@ private Q_SLOTS:
         view()->setFocus();
         QTest::keySequence(view(), QKeySequence::SelectAll);
         QTest::keySequence(view(), QKeySequence::Copy);
-        QCOMPARE(QApplication::clipboard()->text(),
-                 QString::fromUtf8("10:00:00.125  A\n10:00:00.125  grün\n10:00:00.125  → "
-                                   "AT<CR>\n10:00:00.125  ÿOK"));
+        QTRY_COMPARE(QApplication::clipboard()->text(),
+                     QString::fromUtf8("10:00:00.125  A\n10:00:00.125  grün\n10:00:00.125  → "
+                                       "AT<CR>\n10:00:00.125  ÿOK"));
         const QString all = cache->filePath("exakt.bin");
         const QString bytes = cache->filePath("auswahl.bin");
         const QString text = cache->filePath("text.txt");
@@ -516,10 +535,10 @@ private Q_SLOTS:
         QCOMPARE(selected->toPos, 18);
         QTest::keySequence(view(), QKeySequence::Copy);
         const QString head = QStringLiteral("10:00:00.125  ");
-        QCOMPARE(QApplication::clipboard()->text().split('\n'),
-                 (QStringList{"00000000  " + head + QString(18, ' ') +
-                                  "30 31  32 33 34 35 36 37 38 39        0123456789",
-                              "00000010  " + head + "61 62" + QString(45, ' ') + "ab"}));
+        QTRY_COMPARE(QApplication::clipboard()->text().split('\n'),
+                     (QStringList{"00000000  " + head + QString(18, ' ') +
+                                      "30 31  32 33 34 35 36 37 38 39        0123456789",
+                                  "00000010  " + head + "61 62" + QString(45, ' ') + "ab"}));
         const QString file = cache->filePath("auswahl.bin");
         question.answers = {file};
         QSignalSpy saved(&window->jobs(), &HistoryJobs::saved);
@@ -602,7 +621,7 @@ private Q_SLOTS:
         QFETCH(QRect, main);
         QFETCH(QRect, available);
         QFETCH(QRect, placed);
-        QCOMPARE(HistoryWindow::placement(main, QSize(900, 560), available), placed);
+        QCOMPARE(besideMainWindow(main, QSize(900, 560), available), placed);
     }
 
     // The window opens on the screen (the offscreen one is narrower than
