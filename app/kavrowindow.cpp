@@ -338,16 +338,17 @@ void KavroWindow::wireEvents()
     connect(m_capture, &Capture::fileShown, m_c.Text1, &QPlainTextEdit::setPlainText);
     connect(m_capture, &Capture::barValueChanged, m_c.ProgressBar1, &QProgressBar::setValue);
 
-    // Failures found outside any handler: a write of the capture, or the
-    // rest of a long command that could not be written in the background.
+    // Failures found outside any handler: a write of the capture, the rest of
+    // a long command that could not be written in the background (shown from
+    // the event loop, as the receive event's), the end of a break or reset
+    // pulse that the device refused.
     connect(m_capture, &Capture::failed, this,
             [this](const KavroError &e) { m_reporter.report(e); });
     connect(m_port, &SerialPort::Failed, this, [this](const KavroError &e) {
-        m_reporter.run([&e] { throw e; }, ErrorReporter::Show::FromEventLoop);
+        m_reporter.report(e, ErrorReporter::Show::FromEventLoop);
     });
-    // The end of a break or reset pulse that the device refused.
     connect(m_pulser, &LinePulser::failed, this,
-            [this](const KavroError &e) { m_reporter.run([&e] { throw e; }); });
+            [this](const KavroError &e) { m_reporter.report(e); });
 }
 
 PortChoice KavroWindow::portChoice() const
