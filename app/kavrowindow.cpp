@@ -150,7 +150,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     buildControls();
     setTabChain();
     wireEvents();
-    showLook(PortLook::Closed, {});
+    showPortState(PortState::Closed, {});
 }
 
 KavroWindow::~KavroWindow()
@@ -328,7 +328,7 @@ void KavroWindow::wireEvents()
     connect(historyKey, &QShortcut::activated, this, &KavroWindow::showHistory);
 
     // What the handlers tell, shown in the controls.
-    connect(m_link, &SerialLink::lookChanged, this, &KavroWindow::showLook);
+    connect(m_link, &SerialLink::stateChanged, this, &KavroWindow::showPortState);
     connect(m_link, &SerialLink::refusalChanged, this, &KavroWindow::showRefusal);
     connect(m_link, &SerialLink::linesChanged, m_c.Empfang, &ReceiveView::setLines);
     connect(m_link, &SerialLink::viewCleared, m_c.Empfang, &ReceiveView::clearText);
@@ -387,30 +387,30 @@ Terminator KavroWindow::terminator() const
     return terminator;
 }
 
-// The one place that decides how the port looks: the caption, the lamp's
+// The one place that shows the port's state: the caption, the lamp's
 // colour and tooltip, and whether the parameters may be changed.
-void KavroWindow::showLook(PortLook look, const QString &about)
+void KavroWindow::showPortState(PortState state, const QString &about)
 {
     // The history marks each opening and closing once; a device that went
     // away and came back is the same opening.
     const int port = m_port->CommPort();
-    if (m_look == PortLook::Closed && look != PortLook::Closed)
+    if (m_portState == PortState::Closed && state != PortState::Closed)
         m_history->portOpened(port, m_port->Settings());
-    else if (m_look != PortLook::Closed && look == PortLook::Closed)
+    else if (m_portState != PortState::Closed && state == PortState::Closed)
         m_history->portClosed(port);
     if (m_historyWindow)
-        m_historyWindow->setPortNumber(look == PortLook::Closed ? 0 : port);
-    m_look = look;
-    m_lookAbout = about;
+        m_historyWindow->setPortNumber(state == PortState::Closed ? 0 : port);
+    m_portState = state;
+    m_portStateAbout = about;
     static const quint32 colours[] = {Lamp::Red, Lamp::Green, Lamp::Amber};
-    m_c.Verbind->setText(look == PortLook::Closed ? QStringLiteral("Öffnen")
-                                                  : QStringLiteral("Schließen"));
-    m_c.Shape1->setFillColor(colours[int(look)]);
-    m_c.Frame5->setEnabled(look == PortLook::Closed);
+    m_c.Verbind->setText(state == PortState::Closed ? QStringLiteral("Öffnen")
+                                                    : QStringLiteral("Schließen"));
+    m_c.Shape1->setFillColor(colours[int(state)]);
+    m_c.Frame5->setEnabled(state == PortState::Closed);
     m_c.SendWin->setSendRefusal(
-        look == PortLook::Open
+        state == PortState::Open
             ? QString()
-            : lineRefusal(look == PortLook::Closed ? LineAccess::Closed : LineAccess::Away));
+            : lineRefusal(state == PortState::Closed ? LineAccess::Closed : LineAccess::Away));
     showRefusal();
 }
 
@@ -422,9 +422,9 @@ void KavroWindow::showRefusal()
     QString refusal = m_link->openNotice();
     if (const std::optional<KavroError> &e = m_link->lastRefusal())
         refusal = QStringLiteral("Öffnen fehlgeschlagen: %1").arg(e->description());
-    QString lampText = m_look == PortLook::Waiting ? m_lookAbout : refusal;
+    QString lampText = m_portState == PortState::Waiting ? m_portStateAbout : refusal;
     // The lines as they are now, below what the port has to say.
-    if (m_look == PortLook::Open)
+    if (m_portState == PortState::Open)
         if (const QString lines = lineToolTip(m_port->modemLines()); !lines.isEmpty())
             lampText = lampText.isEmpty() ? lines : lampText + u'\n' + lines;
     m_c.Shape1->setToolTip(lampText.isEmpty() ? QString() : plainToolTip(lampText, m_c.Shape1));
@@ -436,7 +436,7 @@ HistoryWindow *KavroWindow::showHistory()
 {
     if (!m_historyWindow) {
         m_historyWindow = new HistoryWindow(*m_history, nullptr, this);
-        m_historyWindow->setPortNumber(m_look == PortLook::Closed ? 0 : m_port->CommPort());
+        m_historyWindow->setPortNumber(m_portState == PortState::Closed ? 0 : m_port->CommPort());
     }
     m_historyWindow->showAndRaise();
     return m_historyWindow;
@@ -446,7 +446,7 @@ bool KavroWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // The input lines change without a word from the port: the tooltip is
     // made anew just before it shows.
-    if (watched == m_c.Shape1 && event->type() == QEvent::ToolTip && m_look == PortLook::Open)
+    if (watched == m_c.Shape1 && event->type() == QEvent::ToolTip && m_portState == PortState::Open)
         showRefusal();
     return QWidget::eventFilter(watched, event);
 }

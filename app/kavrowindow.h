@@ -67,7 +67,7 @@ private:
     PortChoice portChoice() const;
     Terminator terminator() const;
     // What the handlers tell, shown.
-    void showLook(PortLook look, const QString &about);
+    void showPortState(PortState state, const QString &about);
     void showRefusal();
     // The lamp's context menu: the port's lines.
     void showLineMenu(const QPoint &at);
@@ -86,8 +86,8 @@ private:
     HistoryStore *m_history = nullptr;
     QPointer<HistoryWindow> m_historyWindow;
     SerialLink *m_link = nullptr;
-    PortLook m_look = PortLook::Closed;
-    QString m_lookAbout;
+    PortState m_portState = PortState::Closed;
+    QString m_portStateAbout;
     // The commands sent before, for the command box's keys.
     std::unique_ptr<CommandHistory> m_sentCommands;
     // "Break senden" and "Reset-Puls" of the lamp's menu.

@@ -12,12 +12,12 @@ SerialLink::SerialLink(SerialPort &port, MessageBoxes &boxes, CaptureSink &captu
     : QObject(parent), m_port(port), m_boxes(boxes), m_capture(capture)
 {
     // A device that vanishes and comes back while the port is open changes
-    // the look without a click.
+    // the state without a click.
     connect(&m_port, &SerialPort::WaitingChanged, this, [this](bool waiting, const QString &about) {
         if (waiting)
-            Q_EMIT lookChanged(PortLook::Waiting, about);
+            Q_EMIT stateChanged(PortState::Waiting, about);
         else
-            Q_EMIT lookChanged(m_port.PortOpen() ? PortLook::Open : PortLook::Closed, {});
+            Q_EMIT stateChanged(m_port.PortOpen() ? PortState::Open : PortState::Closed, {});
     });
 }
 
@@ -57,7 +57,7 @@ void SerialLink::openSequence(const PortChoice &choice)
     // The window changes only once the port is open.
     setRefusal(std::nullopt);
     m_openNotice = m_port.openNotice();
-    Q_EMIT lookChanged(PortLook::Open, {});
+    Q_EMIT stateChanged(PortState::Open, {});
     Q_EMIT viewCleared();
     m_recv.reset();
 }
@@ -66,7 +66,7 @@ void SerialLink::closeSequence()
 {
     m_port.setPortOpen(false);
     m_openNotice.clear();
-    Q_EMIT lookChanged(PortLook::Closed, {});
+    Q_EMIT stateChanged(PortState::Closed, {});
 }
 
 void SerialLink::setRefusal(std::optional<KavroError> refusal)

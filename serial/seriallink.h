@@ -15,9 +15,9 @@ class CaptureSink;
 class MessageBoxes;
 class SerialPort;
 
-// What the port looks like to the operator: the caption of "Öffnen", the
+// The port's state as the operator sees it: the caption of "Öffnen", the
 // lamp, whether the parameters may be changed.
-enum class PortLook {
+enum class PortState {
     Closed,  // "Öffnen", red, parameters free
     Open,    // "Schließen", green, parameters locked
     Waiting, // open, but its device is away and waited for: amber
@@ -57,12 +57,12 @@ public:
     // that worked.
     const std::optional<KavroError> &lastRefusal() const { return m_lastRefusal; }
     // What the port had to say about the opening that worked, while the
-    // port is open (told before lookChanged); empty otherwise.
+    // port is open (told before stateChanged); empty otherwise.
     const QString &openNotice() const { return m_openNotice; }
 
 Q_SIGNALS:
-    // The look changed; `about` says, while waiting, what for.
-    void lookChanged(PortLook look, const QString &about);
+    // The state changed; `about` says, while waiting, what for.
+    void stateChanged(PortState state, const QString &about);
     // Empfang's text becomes these lines joined (each complete one ends in
     // CR LF); told once per receive event that changed them.
     void linesChanged(const QList<QByteArray> &lines);
