@@ -130,24 +130,9 @@ struct DeviceSerialPort::Private : ModemControl {
 
     qsizetype waiting() const
     {
-        qsizetype n = q->m_in.size() - q->m_inNext;
+        qsizetype n = q->unread();
         if (line()->isOpen())
             n += qsizetype(line()->bytesAvailable());
-        return n;
-    }
-
-    // What the line holds that Input has not taken yet. Asking costs a
-    // handful of calls, which the receive handler would pay for every
-    // character. The line's buffer only grows while the event loop runs, and
-    // every raise of OnComm marks that it may have grown; once it was found
-    // empty, it stays empty until then.
-    qsizetype lineHolds()
-    {
-        if (!q->m_inMore)
-            return 0;
-        const qsizetype n = line()->isOpen() ? qsizetype(line()->bytesAvailable()) : 0;
-        if (n == 0)
-            q->m_inMore = false;
         return n;
     }
 
@@ -178,8 +163,7 @@ struct DeviceSerialPort::Private : ModemControl {
         writeFailed = false;
         device.clear();
         notice.clear();
-        q->m_in.clear();
-        q->m_inNext = 0;
+        q->clearInput();
         if (wasAbsent)
             Q_EMIT q->WaitingChanged(false, {});
     }
@@ -196,15 +180,10 @@ struct DeviceSerialPort::Private : ModemControl {
             return;
         presence.stop();
         pacer.forget();
-        QByteArray left = q->m_in.mid(q->m_inNext);
         if (line()->isOpen()) {
-            const QByteArray last = line()->readAll();
-            Q_EMIT q->pieceTaken(last);
-            left.append(last);
+            q->takePiece(line()->readAll());
             line()->close();
         }
-        q->m_in = std::move(left);
-        q->m_inNext = 0;
         lock.reset();
         port->clearError();
         if (number == Err::PortGone) {
@@ -221,7 +200,7 @@ struct DeviceSerialPort::Private : ModemControl {
             lostNumber = number;
             lostText = text;
         }
-        if (!q->m_in.isEmpty())
+        if (q->unread() > 0)
             raiseLater();
     }
 
@@ -268,7 +247,7 @@ struct DeviceSerialPort::Private : ModemControl {
     void back()
     {
         absent = false;
-        q->m_inMore = true;
+        q->lineGrew();
         Q_EMIT q->WaitingChanged(false, {});
         if (waiting() > 0)
             raiseLater();
@@ -504,7 +483,7 @@ struct DeviceSerialPort::Private : ModemControl {
 
     void onReadyRead()
     {
-        q->m_inMore = true;
+        q->lineGrew();
         const qsizetype before = waiting();
         Q_EMIT q->OnComm();
         if (waiting() > 0)
@@ -526,7 +505,7 @@ struct DeviceSerialPort::Private : ModemControl {
             q,
             [this] {
                 raiseQueued = false;
-                q->m_inMore = true;
+                q->lineGrew();
                 const qsizetype before = waiting();
                 if (before == 0)
                     return;
@@ -611,9 +590,8 @@ void DeviceSerialPort::setPortOpen(bool open)
     const QString link =
         d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->commPort);
     d->linkPath = QFileInfo(link).isSymLink() ? link : QString();
-    m_in.clear();
-    m_inNext = 0;
-    m_inMore = true;
+    clearInput();
+    lineGrew();
     d->device = device;
     d->open = true;
     if (!d->net) // a network port learns of a dropped connection by itself
@@ -711,24 +689,15 @@ void DeviceSerialPort::cancelWait()
         d->net->close();
 }
 
-qint16 DeviceSerialPort::waitingCount()
+qint64 DeviceSerialPort::lineHolds()
 {
-    if (!d->open)
-        return 0;
-    const qsizetype n = m_in.size() - m_inNext + d->lineHolds();
-    return qint16(std::min<qsizetype>(n, std::numeric_limits<qint16>::max()));
+    return d->open && d->line()->isOpen() ? d->line()->bytesAvailable() : 0;
 }
 
-QByteArrayView DeviceSerialPort::takeIn()
+void DeviceSerialPort::takeFromLine()
 {
-    if (!d->line()->isOpen() || d->line()->bytesAvailable() <= 0)
-        return {};
-    m_in = d->line()->readAll();
-    m_inNext = 0;
-    if (m_in.isEmpty())
-        return {};
-    Q_EMIT pieceTaken(m_in);
-    return QByteArrayView(m_in.constData() + m_inNext++, 1);
+    if (d->open && d->line()->isOpen() && d->line()->bytesAvailable() > 0)
+        takePiece(d->line()->readAll());
 }
 
 const DeviceSerialPort::Environment &DeviceSerialPort::environment() const

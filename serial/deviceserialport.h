@@ -56,8 +56,8 @@ public:
     QString DevicePath() const;
 
 protected:
-    qint16 waitingCount() override;
-    QByteArrayView takeIn() override;
+    qint64 lineHolds() override;
+    void takeFromLine() override;
 
 private:
     // implementation details are the port layer's own

@@ -52,34 +52,54 @@ public:
     // Received characters waiting; 0 when none.
     qint16 InBufferCount()
     {
-        if (m_inNext < m_in.size() && !m_inMore)
-            return qint16(std::min<qsizetype>(m_in.size() - m_inNext, 32767));
-        return waitingCount();
+        if (m_next < m_piece.size() && !m_lineMayHoldMore)
+            return qint16(std::min<qsizetype>(m_piece.size() - m_next, 32767));
+        return countWaiting();
     }
     // Takes the next received character out of the buffer and returns it as a
     // text of length 1. The view stays valid until the next InBufferCount or
     // Input call.
     QByteArrayView Input()
     {
-        if (m_inNext < m_in.size())
-            return QByteArrayView(m_in.constData() + m_inNext++, 1);
-        return takeIn();
+        if (m_next < m_piece.size())
+            return QByteArrayView(m_piece.constData() + m_next++, 1);
+        return nextPiece();
     }
 
 protected:
     // The receive handler asks for every character twice, so both questions
     // are answered inline while characters are left of the piece last taken
-    // in from the line: `m_in` from `m_inNext` on. `m_inMore` says that the
-    // line may hold more behind it; then, and when the piece is used up, the
-    // implementation answers.
-    QByteArray m_in;
-    qsizetype m_inNext = 0;
-    bool m_inMore = true;
-    // Every character waiting, in the piece and on the line.
-    virtual qint16 waitingCount() = 0;
-    // Takes the next piece in from the line and hands out its first character,
-    // or returns an empty view when nothing waits.
-    virtual QByteArrayView takeIn() = 0;
+    // in from the line and the line is known to hold nothing more. What an
+    // implementation does with the buffer goes through these.
+
+    // Hands the buffer a piece of received bytes taken in from the line: it
+    // goes behind what is left of the last one, and pieceTaken tells it.
+    void takePiece(const QByteArray &piece);
+    // Characters taken in and not handed out yet.
+    qsizetype unread() const { return m_piece.size() - m_next; }
+    // Forgets them (the port closed, or opened anew).
+    void clearInput();
+    // The line may hold more than it held when last asked (it told of new
+    // bytes, or the port opened): the next InBufferCount asks lineHolds().
+    void lineGrew() { m_lineMayHoldMore = true; }
+
+    // What the line holds that no piece has taken in yet; 0 when closed.
+    virtual qint64 lineHolds() = 0;
+    // Takes what the line holds in, through takePiece; nothing when it
+    // holds nothing.
+    virtual void takeFromLine() = 0;
+
+private:
+    qint16 countWaiting();
+    QByteArrayView nextPiece();
+
+    QByteArray m_piece;
+    qsizetype m_next = 0;
+    // Asking the line costs a handful of calls, which the receive handler
+    // would pay for every character. Its buffer only grows while the event
+    // loop runs, and lineGrew() marks every sign of that; once it was found
+    // empty, it stays empty until then.
+    bool m_lineMayHoldMore = true;
 
 Q_SIGNALS:
     // Raised on the window's thread whenever received characters wait.
