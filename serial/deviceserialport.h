@@ -8,11 +8,13 @@
 
 #include <memory>
 
-// The serial port component over QSerialPort, for real devices (and the
-// pseudo-terminals of tests and the simulated instrument), or over a
-// NetworkLine for a port on a serial server.
+// The serial port component: its state (open, closed, its line given up, or
+// away and waited for), the pacing of slow lines, output and the rules of
+// its modem lines, over one of two transports that each port number may
+// name: a device through QSerialPort (real ones, and the pseudo-terminals of
+// tests and the simulated instrument), or a port on a serial server.
 //
-// At every opening (and when a vanished device comes back) DTR and RTS take
+// At every opening (and when a vanished line comes back) DTR and RTS take
 // the levels kept for the port number ("Beim Öffnen", OpenLevels) before
 // anything is sent; a device that refuses is told through Failed and the
 // port opens all the same.

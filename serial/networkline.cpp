@@ -22,9 +22,13 @@ Rfc2217Client::Line lineOf(const LineSettings &s)
 
 } // namespace
 
-NetworkLine::NetworkLine(const NetworkAddress &address, QObject *parent)
-    : QIODevice(parent), m_address(address), m_socket(new QTcpSocket(this)),
-      m_bound(new QTimer(this))
+NetworkLine::NetworkLine(const NetworkAddress &address, QObject *parent) : NetworkLine(parent)
+{
+    m_address = address;
+}
+
+NetworkLine::NetworkLine(QObject *parent)
+    : QIODevice(parent), m_socket(new QTcpSocket(this)), m_bound(new QTimer(this))
 {
     m_bound->setSingleShot(true);
     // The bounds are promises to the operator and the server: not a coarse
@@ -139,19 +143,6 @@ void NetworkLine::waitUntil(const std::function<bool()> &done)
     m_waitLoop = nullptr;
     m_waitDone = nullptr;
     Q_EMIT waitEnds();
-    if (m_disposed)
-        deleteLater();
-}
-
-void NetworkLine::dispose()
-{
-    close();
-    // Deleted from within its own wait, it would pull the floor from under
-    // the caller still inside open(); it goes once that has returned.
-    if (m_waitLoop)
-        m_disposed = true;
-    else
-        deleteLater();
 }
 
 void NetworkLine::wake()

@@ -38,8 +38,13 @@ public:
     // connection that outlives this is taken as accepted.
     static constexpr int SettleMs = 300;
 
-    explicit NetworkLine(const NetworkAddress &address, QObject *parent = nullptr);
+    explicit NetworkLine(QObject *parent = nullptr);
+    NetworkLine(const NetworkAddress &address, QObject *parent = nullptr);
     ~NetworkLine() override;
+
+    // Where the next opening calls.
+    void setAddress(const NetworkAddress &address) { m_address = address; }
+    const NetworkAddress &address() const { return m_address; }
 
     // Opens and returns once the line is usable, keeping the window painted
     // meanwhile but dropping the operator's clicks and keys; throws
@@ -68,8 +73,6 @@ public:
     bool setControl(Rfc2217Client::Control control);
 
     void close() override;
-    // Closes and deletes the line once it is safe to (not inside its own wait).
-    void dispose();
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
 
@@ -103,7 +106,7 @@ private:
     void waitUntil(const std::function<bool()> &done);
     void wake();
 
-    const NetworkAddress m_address;
+    NetworkAddress m_address;
     QTcpSocket *const m_socket;
     QTimer *const m_bound;
     Rfc2217Client m_codec;
@@ -118,7 +121,6 @@ private:
 
     QEventLoop *m_waitLoop = nullptr;
     std::function<bool()> m_waitDone;
-    bool m_disposed = false;
 
     int m_failNumber = 0;
     QString m_failText;
