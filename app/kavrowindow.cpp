@@ -289,7 +289,20 @@ void KavroWindow::wireEvents()
         Q_ASSERT(b);
         connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
     };
-    onClick("Verbind", [this] { m_link->Verbind_Click(portChoice()); });
+    onClick("Verbind", [this] {
+        m_link->Verbind_Click(portChoice());
+        // A port on a serial server opens in the background. Clicks and keys
+        // made meanwhile are dropped, not replayed afterwards; closing the
+        // window ends the wait (Form_Unload).
+        if (m_link->openingPending())
+            m_operatorWait.begin();
+    });
+    // The rest of "Öffnen" once the server has answered.
+    connect(m_port, &SerialPort::openingEnded, this,
+            [this](const std::optional<KavroError> &failure) {
+                m_operatorWait.end();
+                m_reporter.run([this, &failure] { m_link->finishOpening(failure); });
+            });
     onClick("send_win", [this] {
         const QString command = m_c.SendWin->text();
         m_link->send_win_Click(command, terminator());
@@ -307,14 +320,11 @@ void KavroWindow::wireEvents()
     connect(m_port, &SerialPort::OnComm, this, [this] {
         m_reporter.run([this] { m_link->MSComm1_OnComm(); }, ErrorReporter::Show::FromEventLoop);
     });
-    // Clicks and keys made while the port waits are dropped, not replayed
-    // afterwards; a request to close the window ends the wait.
-    connect(m_port, &SerialPort::blockingWait, this, [this](bool waiting) {
-        if (waiting)
-            m_operatorWait =
-                std::make_unique<OperatorWhileWaiting>([this] { m_port->cancelWait(); });
-        else
-            m_operatorWait.reset();
+    // A serial server's answer to a line change: the lamp's tooltip shows
+    // it (its menu follows by itself).
+    connect(m_port, &SerialPort::serverAnswered, this, [this] {
+        if (m_portState == PortState::Open)
+            showRefusal();
     });
     connect(&m_capture->timer(), &QTimer::timeout, this,
             [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
@@ -473,8 +483,11 @@ void KavroWindow::showLineMenu(const QPoint &at)
         m_lineMenu->deleteLater();
     m_lineMenu = new QMenu(this);
     m_lineMenu->setObjectName(QStringLiteral("lineMenu"));
-    fillLineMenu(m_lineMenu, m_port->modemLines(), *m_pulser, chosenPort(),
-                 [this](const std::function<void()> &change) { m_reporter.run(change); });
+    const std::function<void()> refresh =
+        fillLineMenu(m_lineMenu, m_port->modemLines(), *m_pulser, chosenPort(),
+                     [this](const std::function<void()> &change) { m_reporter.run(change); });
+    // A serial server answers a change later.
+    connect(m_port, &SerialPort::serverAnswered, m_lineMenu, refresh);
     m_lineMenu->popup(m_c.Shape1->mapToGlobal(at));
 }
 
@@ -495,7 +508,7 @@ void KavroWindow::Form_Unload()
     // could not be told; the port's failure is told after.
     std::exception_ptr portFailure;
     try {
-        if (m_port->PortOpen())
+        if (m_port->PortOpen() || m_port->isOpening())
             m_port->setPortOpen(false);
     } catch (...) {
         portFailure = std::current_exception();

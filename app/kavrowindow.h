@@ -2,6 +2,7 @@
 
 #include "capture.h"
 #include "errorreporter.h"
+#include "operatorwait.h"
 #include "seriallink.h"
 
 #include <QPointer>
@@ -18,7 +19,6 @@ class CommonDialog;
 class HistoryStore;
 class HistoryWindow;
 class Lamp;
-class OperatorWhileWaiting;
 class MessageBoxes;
 class PortList;
 class QComboBox;
@@ -115,6 +115,7 @@ private:
         ActivityBar *ProgressBar1 = nullptr;
     } m_c;
     PortList *m_portList = nullptr;
-    // While the port waits: what the operator does meanwhile.
-    std::unique_ptr<OperatorWhileWaiting> m_operatorWait;
+    // While an opening waits for a serial server: what the operator does
+    // meanwhile.
+    OperatorWhileWaiting m_operatorWait;
 };

@@ -32,10 +32,11 @@ struct DeviceSerialPort::Private : ModemControl {
     PortTransport *transport = &device;
     ReadPacer pacer;
 
-    bool open = false; // what PortOpen reports
-    QString target;    // the device or network address of the open port
-    QString notice;    // what its opening has to tell (openNotice)
-    QString linkPath;  // the com<n> link it was found by, if any
+    bool open = false;    // what PortOpen reports
+    bool opening = false; // a serial server's answer to an opening is awaited
+    QString target;       // the device or network address of the open port
+    QString notice;       // what its opening has to tell (openNotice)
+    QString linkPath;     // the com<n> link it was found by, if any
 
     // The line failed while open and is given up: what Output reports.
     bool lost = false;
@@ -46,12 +47,38 @@ struct DeviceSerialPort::Private : ModemControl {
     bool absent = false;
     QString absentAbout;
 
+    // New settings a server has not answered yet, and what was in force
+    // before them.
+    bool settingsAsked = false;
+    PortSetup settingsBefore;
+
     bool raiseQueued = false;
 
     void connectTransport(PortTransport *t)
     {
         // Only the transport of the open port has news for it.
         auto mine = [this, t] { return t == transport && open; };
+        QObject::connect(t, &PortTransport::opened, q, [=, this] {
+            if (t != transport || !opening)
+                return;
+            becomeOpen();
+            Q_EMIT q->openingEnded(std::nullopt);
+        });
+        QObject::connect(t, &PortTransport::refused, q, [=, this](const KavroError &error) {
+            if (t != transport || !opening)
+                return;
+            opening = false;
+            transport->close();
+            Q_EMIT q->openingEnded(error);
+        });
+        QObject::connect(t, &PortTransport::lineAnswered, q, [=, this](bool taken) {
+            if (mine() && std::exchange(settingsAsked, false))
+                settingsAnswered(taken);
+        });
+        QObject::connect(t, &PortTransport::linesAnswered, q, [=, this] {
+            if (mine())
+                Q_EMIT q->serverAnswered();
+        });
         QObject::connect(t, &PortTransport::readyRead, q, [=, this] {
             if (mine())
                 onReadyRead();
@@ -76,12 +103,39 @@ struct DeviceSerialPort::Private : ModemControl {
         return q->unread() + (transport->isOpen() ? qsizetype(transport->bytesAvailable()) : 0);
     }
 
+    void becomeOpen()
+    {
+        opening = false;
+        notice = transport->notice();
+        open = true;
+        q->lineGrew();
+        // A server may have spoken while it was being called.
+        if (waiting() > 0)
+            raiseLater();
+    }
+
+    // A server set other settings than asked: the old ones are asked for
+    // again (its answer to that is not waited for) and are in force.
+    void settingsAnswered(bool taken)
+    {
+        if (!taken) {
+            const QString refused = setup.settingsText;
+            setup.settings = settingsBefore.settings;
+            setup.settingsText = settingsBefore.settingsText;
+            transport->setLine(setup.settings, setup.settingsText);
+            Q_EMIT q->Failed(KavroError(Err::InvalidValue, settingsRefusedText(refused, target)));
+        }
+        Q_EMIT q->serverAnswered();
+    }
+
     void closeAll()
     {
         pacer.forget();
         transport->close();
         const bool wasAbsent = absent;
         open = false;
+        opening = false;
+        settingsAsked = false;
         absent = false;
         linkPath.clear();
         lost = false;
@@ -103,6 +157,7 @@ struct DeviceSerialPort::Private : ModemControl {
         if (lost || absent)
             return;
         pacer.forget();
+        settingsAsked = false;
         if (transport->isOpen())
             q->takePiece(transport->readAll());
         if (number == Err::PortGone) {
@@ -237,7 +292,6 @@ DeviceSerialPort::DeviceSerialPort(const Environment &environment, QObject *pare
 {
     d->connectTransport(&d->device);
     d->connectTransport(&d->network);
-    connect(&d->network, &NetworkTransport::blockingWait, this, &SerialPort::blockingWait);
 }
 
 DeviceSerialPort::~DeviceSerialPort()
@@ -256,28 +310,37 @@ bool DeviceSerialPort::PortOpen() const
 void DeviceSerialPort::setPortOpen(bool open)
 {
     if (!open) {
+        const bool cancelled = d->opening;
+        const QString target = d->target;
         d->closeAll();
+        if (cancelled)
+            Q_EMIT openingEnded(
+                KavroError(Err::PortOpenFailed,
+                           QStringLiteral("Das Öffnen von %1 wurde abgebrochen").arg(target)));
         return;
     }
-    if (d->open)
+    if (d->open || d->opening)
         raiseError(Err::PortInUse, QStringLiteral("Anschluss bereits geöffnet: %1").arg(d->target));
 
     const QString target = d->env.map.device(d->setup.commPort);
     d->transport =
         NetworkAddress::parse(target) ? static_cast<PortTransport *>(&d->network) : &d->device;
     d->pacer.forget();
-    d->transport->open(target);
+    clearInput();
+    const bool openNow = d->transport->open(target);
     const QString link =
         d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->setup.commPort);
     d->linkPath = QFileInfo(link).isSymLink() ? link : QString();
-    clearInput();
-    lineGrew();
     d->target = target;
-    d->notice = d->transport->notice();
-    d->open = true;
-    // A server may have spoken while it was being called.
-    if (d->waiting() > 0)
-        d->raiseLater();
+    if (openNow)
+        d->becomeOpen();
+    else
+        d->opening = true;
+}
+
+bool DeviceSerialPort::isOpening() const
+{
+    return d->opening;
 }
 
 qint16 DeviceSerialPort::CommPort() const
@@ -288,7 +351,7 @@ qint16 DeviceSerialPort::CommPort() const
 void DeviceSerialPort::setCommPort(qint16 port)
 {
     PortMap::checkNumber(port);
-    if (d->open)
+    if (d->open || d->opening)
         raiseError(Err::InvalidValue,
                    QStringLiteral("Ungültiger Eigenschaftswert: die Portnummer lässt sich nur bei "
                                   "geschlossenem Anschluss ändern"));
@@ -303,10 +366,16 @@ QString DeviceSerialPort::Settings() const
 void DeviceSerialPort::setSettings(const QString &settings)
 {
     const LineSettings parsed = LineSettings::parse(settings);
+    // The server being called was given the settings already.
+    if (d->opening)
+        raiseError(Err::InvalidValue,
+                   QStringLiteral("Ungültiger Eigenschaftswert: die Einstellungen lassen sich "
+                                  "während des Öffnens nicht ändern"));
     // An open port takes new settings at once, as long as it still has its
     // line; a refusal leaves the old ones in force.
-    if (d->open && !d->lost && !d->absent)
-        d->transport->setLine(parsed, settings);
+    if (d->open && !d->lost && !d->absent && !d->transport->setLine(parsed, settings) &&
+        !std::exchange(d->settingsAsked, true))
+        d->settingsBefore = d->setup;
     d->setup.settings = parsed;
     d->setup.settingsText = settings;
 }
@@ -342,11 +411,6 @@ ModemControl &DeviceSerialPort::modemLines()
 QString DeviceSerialPort::openNotice() const
 {
     return d->notice;
-}
-
-void DeviceSerialPort::cancelWait()
-{
-    d->network.cancelWait();
 }
 
 qint64 DeviceSerialPort::lineHolds()

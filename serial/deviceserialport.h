@@ -40,12 +40,12 @@ public:
 
     bool PortOpen() const override;
     void setPortOpen(bool open) override;
+    bool isOpening() const override;
     qint16 CommPort() const override;
     void setCommPort(qint16 port) override;
     QString Settings() const override;
     void setSettings(const QString &settings) override;
     void setOutput(const QString &text) override;
-    void cancelWait() override;
     // An old lock file on the device that could not be removed.
     QString openNotice() const override;
     // DTR and RTS read back from the device after each change; a refusal is

@@ -7,8 +7,28 @@ NetworkTransport::NetworkTransport(const PortSetup &setup, QObject *parent)
     : PortTransport(setup, parent)
 {
     connect(&m_line, &NetworkLine::readyRead, this, &PortTransport::readyRead);
-    connect(&m_line, &NetworkLine::waitBegins, this, [this] { Q_EMIT blockingWait(true); });
-    connect(&m_line, &NetworkLine::waitEnds, this, [this] { Q_EMIT blockingWait(false); });
+    // A call again after a dropped connection is NetworkRedial's.
+    connect(&m_line, &NetworkLine::opened, this, [this] {
+        if (std::exchange(m_opening, false))
+            Q_EMIT opened();
+    });
+    connect(&m_line, &NetworkLine::refused, this, [this](int number, const QString &description) {
+        if (std::exchange(m_opening, false))
+            Q_EMIT refused(KavroError(number, description));
+    });
+    connect(&m_line, &NetworkLine::lineAnswered, this, &PortTransport::lineAnswered);
+    connect(&m_line, &NetworkLine::controlAnswered, this,
+            [this](Rfc2217Client::Control asked, bool asWanted) {
+                using C = Rfc2217Client::Control;
+                if (!asWanted)
+                    Q_EMIT failed(KavroError(
+                        Err::PortIo,
+                        lineRefusedText(asked == C::DtrOn || asked == C::DtrOff ? ModemOutput::Dtr
+                                                                                : ModemOutput::Rts,
+                                        asked == C::DtrOn || asked == C::RtsOn, m_target,
+                                        QStringLiteral("der Server meldet sie unverändert"))));
+                Q_EMIT linesAnswered();
+            });
     connect(&m_line, &NetworkLine::dropped, this, [this] {
         Q_EMIT lost(Err::PortGone,
                     QStringLiteral("Die Verbindung zu %1 ist abgebrochen").arg(m_target));
@@ -25,12 +45,14 @@ bool NetworkTransport::open(const QString &target)
     m_line.setAddress(*NetworkAddress::parse(target));
     m_line.setOpenLevels(m_setup.openLevels());
     m_target = target;
-    m_line.open(m_setup.settings);
-    return true;
+    m_opening = true;
+    m_line.begin(m_setup.settings);
+    return false;
 }
 
 void NetworkTransport::close()
 {
+    m_opening = false;
     delete std::exchange(m_redial, nullptr);
     m_line.close();
 }
@@ -40,13 +62,9 @@ bool NetworkTransport::write(const QByteArray &bytes)
     return m_line.write(bytes) == bytes.size();
 }
 
-bool NetworkTransport::setLine(const LineSettings &settings, const QString &text)
+bool NetworkTransport::setLine(const LineSettings &settings, const QString &)
 {
-    if (!m_line.setLine(settings)) {
-        m_line.setLine(m_setup.settings);
-        raiseError(Err::InvalidValue, settingsRefusedText(text, m_target));
-    }
-    return true;
+    return !m_line.setLine(settings);
 }
 
 ModemLines NetworkTransport::lines()
@@ -67,16 +85,14 @@ void NetworkTransport::setOutput(ModemOutput line, bool on)
     using C = Rfc2217Client::Control;
     static const C controls[3][2] = {
         {C::DtrOff, C::DtrOn}, {C::RtsOff, C::RtsOn}, {C::BreakOff, C::BreakOn}};
-    if (!m_line.setControl(controls[int(line)][on]))
-        raiseError(Err::PortIo,
-                   lineRefusedText(line, on, m_target,
-                                   QStringLiteral("der Server meldet sie unverändert")));
+    m_line.setControl(controls[int(line)][on]);
 }
 
 QString NetworkTransport::awaitReturn(const QString &linkPath)
 {
     m_line.close();
     delete std::exchange(m_redial, nullptr);
+    m_line.setOpenLevels(m_setup.openLevels());
     m_redial = new NetworkRedial(m_line, m_setup.settings, this);
     connect(m_redial, &NetworkRedial::returned, this, [this] {
         // Let go of from inside its own signal: it goes once that has returned.

@@ -7,7 +7,8 @@ class NetworkRedial;
 
 // The bytes of a port on a serial server (an rfc2217:// or tcp:// link):
 // one NetworkLine, and once its connection dropped, calls to the server
-// until it takes the port again (NetworkRedial).
+// until it takes the port again (NetworkRedial). Opening, new settings and
+// line changes go out at once; the server's answers come later.
 class NetworkTransport : public PortTransport
 {
     Q_OBJECT
@@ -29,15 +30,9 @@ public:
     void setOutput(ModemOutput line, bool on) override;
     QString awaitReturn(const QString &linkPath) override;
 
-    // Ends a wait for the server at once.
-    void cancelWait() { m_line.close(); }
-
-Q_SIGNALS:
-    // A call waits for the server in a local event loop (NetworkLine).
-    void blockingWait(bool waiting);
-
 private:
     NetworkLine m_line{this};
     NetworkRedial *m_redial = nullptr; // while the server is called again
     QString m_target;                  // the address as the link gives it
+    bool m_opening = false;            // open() waits for the server's answer
 };

@@ -45,7 +45,12 @@ public:
     SerialLink(SerialPort &port, MessageBoxes &boxes, CaptureSink &capture,
                QObject *parent = nullptr);
 
+    // "Öffnen" and "Schließen". A port on a serial server opens in the
+    // background (openingPending()); the click ends in finishOpening once the
+    // port has told how its opening went.
     void Verbind_Click(const PortChoice &choice);
+    void finishOpening(const std::optional<KavroError> &failure);
+    bool openingPending() const { return m_pendingPort.has_value(); }
     void send_win_Click(const QString &command, Terminator terminator);
     void MSComm1_OnComm();
     void clear_empf_Click();
@@ -74,6 +79,8 @@ Q_SIGNALS:
 
 private:
     void openSequence(const PortChoice &choice);
+    void opened();
+    void refused(const KavroError &e, bool opening, const QString &comport);
     void closeSequence();
     void setRefusal(std::optional<KavroError> refusal);
 
@@ -83,4 +90,6 @@ private:
     LineAssembler m_recv;
     std::optional<KavroError> m_lastRefusal;
     QString m_openNotice;
+    // The port text of the click whose opening is under way.
+    std::optional<QString> m_pendingPort;
 };

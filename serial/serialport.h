@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <optional>
 
 // What the window needs of a serial port: the operations of the component
 // `MSComm1`. Text mode throughout: one byte is one character (the code page
@@ -22,15 +23,23 @@ public:
     using QObject::QObject;
 
     virtual bool PortOpen() const = 0;
-    // true opens the port with the CommPort and Settings last given,
-    // false closes it (closing a closed port does nothing).
+    // true opens the port with the CommPort and Settings last given, false
+    // closes it (closing a closed port does nothing). A device opens before
+    // this returns; a port on a serial server opens in the background
+    // (isOpening), and openingEnded tells how it went. Closing ends such an
+    // opening.
     virtual void setPortOpen(bool open) = 0;
+    // An opening waits for a serial server's answer: the port is neither
+    // open nor closed.
+    virtual bool isOpening() const { return false; }
 
     virtual qint16 CommPort() const = 0;
     virtual void setCommPort(qint16 port) = 0;
 
     virtual QString Settings() const = 0;
-    // "baud,parity,data,stop"; a text the port cannot use is refused.
+    // "baud,parity,data,stop"; a text the port cannot use is refused. An
+    // open port takes them at once; a serial server's refusal comes later,
+    // through Failed, and the old ones are in force again.
     virtual void setSettings(const QString &settings) = 0;
 
     // Queues the whole text for sending, one byte per character; a character
@@ -38,12 +47,10 @@ public:
     virtual void setOutput(const QString &text) = 0;
 
     // The port's modem lines and break, for as long as the port lives; what
-    // they can do follows the port (closed, open, its device away).
+    // they can do follows the port (closed, open, its device away). A serial
+    // server is asked and answers later (serverAnswered; a refusal through
+    // Failed).
     virtual ModemControl &modemLines() = 0;
-
-    // Ends a wait for the port (blockingWait) at once: the call that waits
-    // fails as a cancelled one.
-    virtual void cancelWait() {}
 
     // What the operator should know about the opening of the open port
     // although it worked; empty when nothing.
@@ -117,8 +124,13 @@ Q_SIGNALS:
     void pieceTaken(QByteArrayView piece);
     // Every text that went out, as the bytes handed to the line.
     void bytesSent(QByteArrayView bytes);
-    // A call waits for the port (a connection to a serial server) in a local
-    // event loop: the window keeps painting, and whoever shows it keeps the
-    // operator from starting anything meanwhile.
-    void blockingWait(bool waiting);
+    // An opening that setPortOpen left waiting for a serial server has ended:
+    // the port is open (no failure), or it is closed and `failure` says why
+    // (8022 when it was closed meanwhile). Told once the port is open, before
+    // any of its bytes are handed out.
+    void openingEnded(const std::optional<KavroError> &failure);
+    // A serial server answered a change of the open port (its settings, a
+    // modem line), or its time ran out: Settings() and modemLines() tell what
+    // holds now.
+    void serverAnswered();
 };
