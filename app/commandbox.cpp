@@ -3,7 +3,7 @@
 #include "bytenames.h"
 #include "bytesdialog.h"
 #include "codepage.h"
-#include "commandhistory.h"
+#include "sentcommands.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QContextMenuEvent>
@@ -136,15 +136,15 @@ void CommandBox::insertBytes(QByteArrayView bytes)
     insertAtCursor(textFromBytes(bytes));
 }
 
-void CommandBox::setHistory(CommandHistory *history)
+void CommandBox::setSentCommands(SentCommands *commands)
 {
-    m_history = history;
+    m_sentCommands = commands;
 }
 
 void CommandBox::recordSent(const QString &command)
 {
-    if (m_history)
-        m_history->record(command);
+    if (m_sentCommands)
+        m_sentCommands->record(command);
 }
 
 void CommandBox::setBytesPrompt(BytesPrompt *prompt)
@@ -200,7 +200,7 @@ void CommandBox::contextMenuEvent(QContextMenuEvent *event)
 
 void CommandBox::keyPressEvent(QKeyEvent *event)
 {
-    if (stepHistory(event))
+    if (stepSentCommands(event))
         return;
     // Shift+Enter is a line break like Enter: both read as CR LF.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
@@ -214,10 +214,10 @@ void CommandBox::keyPressEvent(QKeyEvent *event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
-bool CommandBox::stepHistory(QKeyEvent *event)
+bool CommandBox::stepSentCommands(QKeyEvent *event)
 {
     const bool up = event->key() == Qt::Key_Up;
-    if (!m_history || (!up && event->key() != Qt::Key_Down))
+    if (!m_sentCommands || (!up && event->key() != Qt::Key_Down))
         return false;
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     if (mods != Qt::NoModifier && mods != Qt::ControlModifier)
@@ -234,7 +234,8 @@ bool CommandBox::stepHistory(QKeyEvent *event)
         if (line.isValid() && line.lineNumber() != (up ? 0 : layout->lineCount() - 1))
             return false;
     }
-    const std::optional<QString> command = up ? m_history->older(text()) : m_history->newer(text());
+    const std::optional<QString> command =
+        up ? m_sentCommands->older(text()) : m_sentCommands->newer(text());
     if (command) {
         setText(*command);
         moveCursor(QTextCursor::End);

@@ -5,7 +5,7 @@
 #include <memory>
 
 class BytesPrompt;
-class CommandHistory;
+class SentCommands;
 class QMenu;
 
 // The command box. Every character the operator types or pastes goes out as
@@ -17,9 +17,9 @@ class QMenu;
 // blanks costs time in proportion to its length, not to its square.
 //
 // The context menu inserts control characters by name and bytes typed in
-// hex, and sends a single control character at once (sendNow). With a
-// history given, Up on the first line and Down on the last (Ctrl+Up and
-// Ctrl+Down anywhere) step through the commands sent before.
+// hex, and sends a single control character at once (sendNow). With the
+// commands sent before given, Up on the first line and Down on the last
+// (Ctrl+Up and Ctrl+Down anywhere) step through them.
 class CommandBox : public QPlainTextEdit
 {
     Q_OBJECT
@@ -35,9 +35,9 @@ public:
     void insertBytes(QByteArrayView bytes);
 
     // The commands sent before; none by default (the box does not own it).
-    void setHistory(CommandHistory *history);
-    // The command went out: it becomes the newest in the history. Throws
-    // KavroError when the history cannot be kept (told once).
+    void setSentCommands(SentCommands *commands);
+    // The command went out: it becomes the newest of them. Throws
+    // KavroError when they cannot be kept (told once).
     void recordSent(const QString &command);
 
     // Why nothing can be sent now (the port closed, its device away); empty
@@ -72,10 +72,11 @@ private:
     // The text between two positions of the document, as it goes out.
     QString exactText(int from, int to) const;
     void insertAtCursor(const QString &text);
-    // Up or Down at the first or last line: a step through the history.
-    bool stepHistory(QKeyEvent *event);
+    // Up or Down at the first or last line: a step through the commands
+    // sent before.
+    bool stepSentCommands(QKeyEvent *event);
 
-    CommandHistory *m_history = nullptr;
+    SentCommands *m_sentCommands = nullptr;
     QString m_sendRefusal;
     std::unique_ptr<BytesPrompt> m_ownPrompt;
     BytesPrompt *m_prompt = nullptr;

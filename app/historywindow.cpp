@@ -1,8 +1,9 @@
 #include "historywindow.h"
 
 #include "artwork.h"
+#include "charsets.h"
 #include "historystore.h"
-#include "settingsfile.h"
+#include "kavrosettings.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,7 +22,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -336,19 +336,17 @@ void HistoryWindow::showAndRaise()
 
 void HistoryWindow::readChoices()
 {
-    QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("Verlauf"));
+    const KavroSettings settings;
+    const KavroSettings::HistoryChoices chosen = settings.historyChoices();
     m_reading = true;
-    m_times->setChecked(settings.value(QStringLiteral("Zeit"), true).toBool());
-    m_sent->setChecked(settings.value(QStringLiteral("Gesendete"), true).toBool());
-    m_mode->setCurrentIndex(settings.value(QStringLiteral("Hex"), false).toBool() ? 1 : 0);
-    m_charset->setCurrentText(charsetName(charsetNamed(
-        settings.value(QStringLiteral("Zeichensatz")).toString(), Charset::Automatic)));
-    m_colours->setChecked(settings.value(QStringLiteral("Farben"), true).toBool());
-    m_searchMode->setCurrentIndex(settings.value(QStringLiteral("SucheHex"), false).toBool() ? 1
-                                                                                             : 0);
-    m_caseSensitive->setChecked(settings.value(QStringLiteral("GrossKlein"), false).toBool());
-    const QByteArray geometry = settings.value(QStringLiteral("Fenster")).toByteArray();
+    m_times->setChecked(chosen.times);
+    m_sent->setChecked(chosen.sent);
+    m_mode->setCurrentIndex(chosen.hex ? 1 : 0);
+    m_charset->setCurrentText(charsetName(chosen.charset));
+    m_colours->setChecked(chosen.colours);
+    m_searchMode->setCurrentIndex(chosen.searchHex ? 1 : 0);
+    m_caseSensitive->setChecked(chosen.caseSensitive);
+    const QByteArray geometry = settings.historyGeometry();
     m_remembered = !geometry.isEmpty() && restoreGeometry(geometry);
     m_reading = false;
     choicesChanged();
@@ -358,21 +356,19 @@ void HistoryWindow::writeChoices() const
 {
     if (m_reading)
         return;
-    QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("Verlauf"));
-    settings.setValue(QStringLiteral("Zeit"), m_times->isChecked());
-    settings.setValue(QStringLiteral("Gesendete"), m_sent->isChecked());
-    settings.setValue(QStringLiteral("Hex"), m_mode->currentIndex() == 1);
-    settings.setValue(QStringLiteral("Zeichensatz"), m_charset->currentText());
-    settings.setValue(QStringLiteral("Farben"), m_colours->isChecked());
-    settings.setValue(QStringLiteral("SucheHex"), m_searchMode->currentIndex() == 1);
-    settings.setValue(QStringLiteral("GrossKlein"), m_caseSensitive->isChecked());
+    KavroSettings().setHistoryChoices(
+        {.times = m_times->isChecked(),
+         .sent = m_sent->isChecked(),
+         .hex = m_mode->currentIndex() == 1,
+         .charset = charsetNamed(m_charset->currentText(), Charset::Automatic),
+         .colours = m_colours->isChecked(),
+         .searchHex = m_searchMode->currentIndex() == 1,
+         .caseSensitive = m_caseSensitive->isChecked()});
 }
 
 void HistoryWindow::closeEvent(QCloseEvent *event)
 {
-    QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("Verlauf/Fenster"), saveGeometry());
+    KavroSettings().setHistoryGeometry(saveGeometry());
     // The window only hides: a save goes on, a search for a hit nobody
     // will see ends.
     m_jobs.stopFinding();

@@ -4,7 +4,6 @@
 #include "cachedcontrols.h"
 #include "codepage.h"
 #include "commandbox.h"
-#include "commandhistory.h"
 #include "deviceserialport.h"
 #include "historystore.h"
 #include "historywindow.h"
@@ -20,6 +19,7 @@
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
 #include "receiveview.h"
+#include "sentcommands.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -133,7 +133,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
       m_ownDialog(dialog ? nullptr : new QtCommonDialog(this)),
       m_boxes(boxes ? *boxes : *m_ownBoxes), m_dialog(dialog ? *dialog : *m_ownDialog),
       m_reporter(&m_boxes, this), m_port(port ? port : new DeviceSerialPort(this)),
-      m_sentCommands(std::make_unique<CommandHistory>())
+      m_sentCommands(std::make_unique<SentCommands>())
 {
     setWindowTitle(QStringLiteral("T o l m  Kavro V1.00"));
     setWindowIcon(kavroIcon());
@@ -155,8 +155,8 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
 
 KavroWindow::~KavroWindow()
 {
-    // The history goes before the box that steps through it.
-    m_c.SendWin->setHistory(nullptr);
+    // The commands sent before go before the box that steps through them.
+    m_c.SendWin->setSentCommands(nullptr);
 }
 
 void KavroWindow::buildControls()
@@ -251,7 +251,7 @@ void KavroWindow::buildControls()
     // it shows, its tooltip.
     f.Shape1->setContextMenuPolicy(Qt::CustomContextMenu);
     f.Shape1->installEventFilter(this);
-    f.SendWin->setHistory(m_sentCommands.get());
+    f.SendWin->setSentCommands(m_sentCommands.get());
 }
 
 void KavroWindow::setTabChain()

@@ -13,7 +13,7 @@
 
 class ActivityBar;
 class CommandBox;
-class CommandHistory;
+class SentCommands;
 class LinePulser;
 class CommonDialog;
 class HistoryStore;
@@ -89,7 +89,7 @@ private:
     PortState m_portState = PortState::Closed;
     QString m_portStateAbout;
     // The commands sent before, for the command box's keys.
-    std::unique_ptr<CommandHistory> m_sentCommands;
+    std::unique_ptr<SentCommands> m_sentCommands;
     // "Break senden" and "Reset-Puls" of the lamp's menu.
     LinePulser *m_pulser = nullptr;
     // The lamp's menu last shown.

@@ -1,9 +1,10 @@
 #include "receiveview.h"
 
 #include "cachedcontrols.h"
+#include "charsets.h"
 #include "codepage.h"
+#include "kavrosettings.h"
 #include "receiveaccessible.h"
-#include "settingsfile.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -13,7 +14,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
-#include <QSettings>
 
 namespace
 {
@@ -39,16 +39,10 @@ ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_cells.setFont(font());
-    {
-        // What the operator chose last time; bytes as they are by default.
-        QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
-        settings.beginGroup(QStringLiteral("Empfang"));
-        const Charset charset = charsetNamed(
-            settings.value(QStringLiteral("Zeichensatz")).toString(), Charset::Windows1252);
-        const bool colours = settings.value(QStringLiteral("Farben"), false).toBool();
-        m_decoding = {charset, colours};
-        decodeAgain();
-    }
+    // What the operator chose last time.
+    const KavroSettings::ReceiveChoices chosen = KavroSettings().receiveChoices();
+    m_decoding = {chosen.charset, chosen.colours};
+    decodeAgain();
 
     // Twenty pictures a second are more than anyone reads text at; more often
     // would cost a slow line's worth of CPU for nothing. While text keeps
@@ -384,10 +378,7 @@ void ReceiveView::setDecoding(const DecodeOptions &options)
     if (options == m_decoding)
         return;
     m_decoding = options;
-    QSettings settings(kavroSettingsPath(), QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("Empfang"));
-    settings.setValue(QStringLiteral("Zeichensatz"), charsetName(options.charset));
-    settings.setValue(QStringLiteral("Farben"), options.colours);
+    KavroSettings().setReceiveChoices({options.charset, options.colours});
     decodeAgain();
     updateScrollBar(true);
     viewport()->update();

@@ -2,7 +2,7 @@
 
 #include "artwork.h"
 #include "errorreporter.h"
-#include "kavroconf.h"
+#include "kavrosettings.h"
 
 #include <QApplication>
 #include <QFont>
@@ -46,7 +46,7 @@ void prepareApplication(QApplication &app)
 
 void reportSettingsFile(ErrorReporter &reporter)
 {
-    reporter.run([] { checkSettingsFile(); }, ErrorReporter::Show::FromEventLoop);
+    reporter.run([] { KavroSettings::check(); }, ErrorReporter::Show::FromEventLoop);
 }
 
 namespace

@@ -10,7 +10,7 @@ class ErrorReporter;
 class QWidget;
 
 // Tells the operator, once the window is up, that kavro.conf is set aside for
-// this run because it is far larger than Kavro writes (kavroconf.h).
+// this run because it is far larger than Kavro writes (kavrosettings.h).
 void reportSettingsFile(ErrorReporter &reporter);
 
 // SIGTERM, SIGHUP and SIGINT close the window as the operator would, so a

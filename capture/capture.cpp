@@ -55,15 +55,7 @@ void Capture::startSequence(QString &file)
 
     // The length only tells whether the file is there: a new file needs no
     // question.
-    bool exists = true;
-    try {
-        FileNumbers::fileLength(m_recFileName);
-    } catch (const KavroError &e) {
-        if (e.number() != Err::FileNotFound)
-            throw;
-        exists = false;
-    }
-    if (exists) {
+    if (FileNumbers::fileLength(m_recFileName)) {
         const QString question = QStringLiteral("Die Datei existiert bereits!") + QChar(13) +
                                  QStringLiteral("Soll ") + m_recFileName +
                                  QStringLiteral(" überschrieben werden?");
@@ -73,12 +65,7 @@ void Capture::startSequence(QString &file)
     }
 
     Q_EMIT fileShown(m_recFileName);
-    try {
-        FileNumbers::remove(m_recFileName);
-    } catch (const KavroError &e) {
-        if (e.number() != Err::FileNotFound)
-            throw;
-    }
+    FileNumbers::remove(m_recFileName); // gone meanwhile: nothing to remove
     m_files.openAppend(1, m_recFileName);
     Q_EMIT recordingChanged(true);
     m_recActive = -1;

@@ -36,7 +36,6 @@ public:
     const QString &recFileName() const { return m_recFileName; }
     FileNumbers &files() { return m_files; }
     // The activity bar's value, 0 to 100.
-    float barValue() const { return m_barValue; }
     QTimer &timer() { return m_timer1; }
 
 Q_SIGNALS:

@@ -36,7 +36,7 @@ FileNumbers::~FileNumbers()
     }
 }
 
-qint64 FileNumbers::fileLength(const QString &path)
+std::optional<qint64> FileNumbers::fileLength(const QString &path)
 {
     // The name itself counts, not what a link points to: a link whose
     // target is gone is still there.
@@ -44,20 +44,20 @@ qint64 FileNumbers::fileLength(const QString &path)
     };
     if (::lstat(nativePath(path).constData(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
-            raiseError(Err::FileNotFound);
+            return std::nullopt;
         raiseFileError(errno);
     }
     return qint64(st.st_size);
 }
 
-void FileNumbers::remove(const QString &path)
+bool FileNumbers::remove(const QString &path)
 {
     const QByteArray native = nativePath(path);
     struct stat st {
     };
     if (::lstat(native.constData(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
-            raiseError(Err::FileNotFound);
+            return false;
         raiseFileError(errno);
     }
     // Only plain files are deleted. A folder, a device or a link of that name
@@ -77,9 +77,10 @@ void FileNumbers::remove(const QString &path)
     }
     if (::unlink(native.constData()) != 0) {
         if (errno == ENOENT)
-            raiseError(Err::FileNotFound);
+            return false;
         raiseFileError(errno);
     }
+    return true;
 }
 
 FileNumbers::Slot &FileNumbers::slot(int number)

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class KavroError;
 
@@ -18,11 +19,13 @@ public:
     FileNumbers(const FileNumbers &) = delete;
     FileNumbers &operator=(const FileNumbers &) = delete;
 
-    // Length of the file at path; 53 when there is none.
-    static qint64 fileLength(const QString &path);
-    // Deletes the plain file at path; 53 when there is none, 70 when it may
-    // not be deleted, 75 when it is no plain file (a link, folder or device).
-    static void remove(const QString &path);
+    // Length of the file at path; nothing when there is none (the outcome
+    // callers know as 53), other failures thrown.
+    static std::optional<qint64> fileLength(const QString &path);
+    // Deletes the plain file at path; false when there is none; 70 when it
+    // may not be deleted, 75 when it is no plain file (a link, folder or
+    // device).
+    static bool remove(const QString &path);
 
     // Opens path for appending under number (creating it when missing).
     void openAppend(int number, const QString &path);

@@ -1,6 +1,7 @@
 #include "historysearch.h"
 
-#include <QStringMatcher>
+#include "bytefilter.h"
+#include "textscan.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,22 +13,36 @@ namespace
 constexpr qint64 LinesPerRead = 4096;
 constexpr qint64 BytesPerRead = qint64(1) << 20;
 
-// Each character's first byte in the UTF-8 of a marker's text.
-void utf8Offsets(const QString &text, std::vector<int> &byteOf)
-{
-    byteOf.clear();
-    int at = 0;
-    for (const QChar c : text) {
-        byteOf.push_back(at);
-        at += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 ? 2 : c.isSurrogate() ? 2 : 3;
-    }
-}
-
 bool before(const SearchHit &a, const SearchHit &b, bool hex)
 {
     if (hex)
         return a.pos < b.pos;
     return a.line != b.line ? a.line < b.line : a.offset < b.offset;
+}
+
+// Marks each received line of a batch that holds a place `find` gives
+// (`length` bytes from it, all within the line). `find` answers the next
+// place in the batch's bytes from an offset on, or -1; after a line is
+// marked it goes on from that line's end.
+template <class Find>
+void markLines(const std::vector<HistoryLine> &batch, qint64 spanFrom, qsizetype length,
+               quint8 mark, std::vector<quint8> &marks, Find find)
+{
+    size_t i = 0;
+    for (qsizetype at = find(0); at >= 0;) {
+        while (i < batch.size() && (batch[i].kind != HistoryLine::Received ||
+                                    batch[i].pos - spanFrom + batch[i].length <= at))
+            ++i;
+        if (i == batch.size())
+            return;
+        const qsizetype begin = batch[i].pos - spanFrom, end = begin + batch[i].length;
+        if (at >= begin && at + length <= end) {
+            marks[i] |= mark;
+            at = find(end);
+        } else {
+            at = find(at + 1);
+        }
+    }
 }
 
 } // namespace
@@ -47,8 +62,9 @@ std::optional<QByteArray> SearchPattern::hexBytes(const QString &text)
     return QByteArray::fromHex(digits);
 }
 
-HistorySearch::HistorySearch(std::shared_ptr<const HistoryLog> log, SearchPattern pattern)
-    : m_log(std::move(log)), m_pattern(std::move(pattern))
+HistorySearch::HistorySearch(std::shared_ptr<const HistoryLog> log, SearchPattern pattern,
+                             TextReading reading)
+    : m_log(std::move(log)), m_pattern(std::move(pattern)), m_reading(reading)
 {
 }
 
@@ -68,76 +84,100 @@ bool HistorySearch::scanText(qint64 from, qint64 to,
                              const std::function<bool(const SearchHit &)> &onHit,
                              const Progress &progress) const
 {
-    const QStringMatcher matcher(m_pattern.text,
-                                 m_pattern.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive);
-    const qsizetype m = m_pattern.text.size();
-    // What is left of the piece before: its last characters, after its last
-    // hit, that a hit across the cut can begin with.
-    struct Carry {
-        QString text;
-        std::vector<int> byteOf;
-        qint64 line = -1;
-        qint64 length = 0;
-    } carry;
-    QString text, combined;
-    std::vector<int> byteOf;
+    const Qt::CaseSensitivity cs =
+        m_pattern.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const ByteFilter filter(m_pattern.text, cs, m_pattern.decode);
+    const bool byBytes = m_reading == TextReading::BytesFirst && filter.usable();
+    TextScan scan(m_pattern, from, onHit);
+    std::vector<quint8> marks;
+    QByteArray buffer;
     // One line earlier, for a hit that begins there and ends in `from`.
     const qint64 start = std::max(m_log->beginLine(), from - 1);
     for (qint64 n = start; n < to;) {
         const std::vector<HistoryLine> batch = m_log->lines(n, std::min(LinesPerRead, to - n));
         if (batch.empty())
             return true;
-        const std::vector<QByteArray> contents = m_log->contents(batch);
+        // The received lines of a batch lie one after another in the stream:
+        // their bytes are read in one go. Lines read a moment ago may have
+        // gone meanwhile: then they come empty.
+        qint64 spanFrom = -1, spanTo = -1;
+        for (const HistoryLine &line : batch) {
+            if (line.kind == HistoryLine::Received) {
+                spanFrom = spanFrom < 0 ? line.pos : spanFrom;
+                spanTo = line.pos + line.length;
+            }
+        }
+        qint64 readFrom = spanFrom;
+        QByteArray span =
+            spanFrom < 0 ? QByteArray() : m_log->received(spanFrom, spanTo, &readFrom);
+        if (readFrom != spanFrom || span.size() != spanTo - spanFrom)
+            span.clear();
+        marks.assign(batch.size(), 0);
+        // A pattern that only bytes above 127 can show has nothing to look
+        // for in a batch without them.
+        const bool beyondAscii = filter.needsBeyondAscii();
+        if (byBytes && !span.isEmpty() &&
+            (!beyondAscii || ByteFilter::findBeyondAscii(span, 0) >= 0)) {
+            markLines(batch, spanFrom, filter.runLength(), ByteFilter::HoldsRun, marks,
+                      [&](qsizetype at) { return filter.findRun(span, at); });
+            for (const QByteArray &spelling : filter.otherSpellings()) {
+                markLines(batch, spanFrom, spelling.size(), ByteFilter::OtherSpelling, marks,
+                          [&](qsizetype at) { return filter.find(span, at, spelling); });
+            }
+            if (beyondAscii) {
+                markLines(batch, spanFrom, 1, ByteFilter::BeyondAscii, marks,
+                          [&](qsizetype at) { return ByteFilter::findBeyondAscii(span, at); });
+            }
+            if (filter.hides()) {
+                markLines(batch, spanFrom, 1, ByteFilter::HasEsc, marks, [&](qsizetype at) {
+                    const void *esc =
+                        std::memchr(span.constData() + at, 0x1b, size_t(span.size() - at));
+                    return esc ? static_cast<const char *>(esc) - span.constData() : -1;
+                });
+            }
+        }
+        // Decoded: every line when the bytes cannot tell, and a piece that
+        // goes on from the one before (a hit may span the cut).
+        auto reading = [&](size_t i, QByteArrayView bytes) {
+            if (!byBytes || batch[i].continued())
+                return ByteFilter::Decoded;
+            // Otherwise whether a line is ASCII only matters for one that
+            // holds the run: it is asked of that line alone.
+            quint8 mark = marks[i];
+            if (!beyondAscii && (mark & ByteFilter::HoldsRun) &&
+                ByteFilter::findBeyondAscii(bytes, 0) >= 0)
+                mark |= ByteFilter::BeyondAscii;
+            return filter.reading(bytes, mark, buffer);
+        };
         for (size_t i = 0; i < batch.size(); ++i) {
             const HistoryLine &line = batch[i];
             n = line.number + 1;
             // A hidden command leaves the piece before it to join the one after.
             if (line.kind == HistoryLine::Sent && !m_pattern.sentLines)
                 continue;
-            const QByteArray &bytes = contents[i];
-            if (line.kind == HistoryLine::Marker) {
-                text = QString::fromUtf8(bytes);
-                utf8Offsets(text, byteOf);
-            } else {
-                shownText(bytes, m_pattern.decode, text, &byteOf);
-            }
-            const bool joins = line.continued() && carry.line >= 0;
-            const qsizetype prefix = joins ? carry.text.size() : 0;
-            if (joins) {
-                combined = carry.text;
-                combined += text;
-            }
-            const QString &where = joins ? combined : text;
-            auto byteAt = [&](qsizetype i) {
-                return i >= text.size() ? qint64(bytes.size()) : qint64(byteOf[size_t(i)]);
-            };
-            qsizetype at = 0;
-            for (qsizetype k; (k = matcher.indexIn(where, at)) >= 0; at = k + m) {
-                SearchHit hit;
-                const qint64 end = byteAt(k + m - prefix);
-                if (k < prefix) {
-                    hit.line = carry.line;
-                    hit.offset = carry.byteOf[size_t(k)];
-                    hit.length = carry.length - hit.offset + end;
-                } else {
-                    hit.line = line.number;
-                    hit.offset = byteAt(k - prefix);
-                    hit.length = end - hit.offset;
-                }
-                if (line.kind == HistoryLine::Received)
-                    hit.pos = (k < prefix ? line.pos - carry.length : line.pos) + hit.offset;
-                if (line.number >= from && !onHit(hit))
+            if (line.kind != HistoryLine::Received) {
+                if (!scan.take(line, m_log->content(line)))
                     return true;
+                continue;
             }
-            carry.line = -1;
-            if (line.kind == HistoryLine::Received && m > 1) {
-                const qsizetype keep = std::max({at - prefix, text.size() - (m - 1), qsizetype(0)});
-                carry.text = text.sliced(keep);
-                carry.byteOf.assign(byteOf.begin() + keep, byteOf.end());
-                carry.line = line.number;
-                carry.length = bytes.size();
+            const qsizetype at = span.isEmpty() ? 0 : line.pos - spanFrom;
+            const QByteArrayView bytes =
+                QByteArrayView(span).sliced(at, span.isEmpty() ? 0 : line.length);
+            switch (reading(i, bytes)) {
+            case ByteFilter::NotAtAll:
+                scan.pass(line, bytes);
+                break;
+            case ByteFilter::InBytes:
+                if (!scan.takeBytes(line, bytes, filter))
+                    return true;
+                break;
+            case ByteFilter::Decoded:
+                if (!scan.take(line, bytes))
+                    return true;
+                break;
             }
         }
+        scan.keepPending();
         if (progress && !progress(double(n - start) / double(to - start)))
             return false;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "historystore.h"
+#include "historylog.h"
 #include "linedecoder.h"
 
 #include <QByteArray>
@@ -46,7 +46,12 @@ class HistorySearch
 {
 public:
     using Progress = std::function<bool(double)>;
-    HistorySearch(std::shared_ptr<const HistoryLog> log, SearchPattern pattern);
+    // How a text is looked for: in the bytes first, decoding only the lines
+    // that may hold it, or by decoding every line, as a pattern without an
+    // ASCII character is searched. Both find exactly the same.
+    enum class TextReading : quint8 { BytesFirst, DecodeAll };
+    HistorySearch(std::shared_ptr<const HistoryLog> log, SearchPattern pattern,
+                  TextReading reading = TextReading::BytesFirst);
 
     // Hits that end in lines [from, to): a text hit across two pieces counts
     // for the later one; a hex hit counts for the line its first byte is in.
@@ -72,4 +77,5 @@ private:
                    const Progress &progress) const;
     std::shared_ptr<const HistoryLog> m_log;
     SearchPattern m_pattern;
+    TextReading m_reading;
 };

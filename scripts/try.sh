@@ -24,7 +24,7 @@ trap finish EXIT
 trap 'exit 130' INT TERM
 
 links="$config/kavro/ports"
-"$build/tools/kavro-instrument" --link-dir "$links" --port "$port" &
+"$build/instrument/kavro-instrument" --link-dir "$links" --port "$port" &
 instrument=$!
 for _ in $(seq 100); do
     [ -L "$links/com$port" ] && break

@@ -27,7 +27,7 @@ export DISPLAY=":$(head -n1 "$work/display")"
 # link folder: start_instrument N.
 links="$XDG_CONFIG_HOME/kavro/ports"
 start_instrument() {
-    "$build/tools/kavro-instrument" --link-dir "$links" --port "$1" >/dev/null &
+    "$build/instrument/kavro-instrument" --link-dir "$links" --port "$1" >/dev/null &
     pids+=($!)
     for _ in $(seq 100); do [ -L "$links/com$1" ] && break; sleep 0.05; done
 }

@@ -24,7 +24,7 @@ set -euo pipefail
 [ "\$1" = --build ] || exec "$KAVRO_CMAKE" "\$@"
 echo "\$*" >>"$work/builds"
 "$KAVRO_CMAKE" "\$@" -- -n >"$work/dry"
-for program in app/kavro tools/kavro-instrument; do
+for program in app/kavro instrument/kavro-instrument; do
     [[ " \$* " == *" --target \${program#*/} "* || " \$* " != *" --target "* ]] &&
         cp "$work/\${program#*/}" "\$2/\$program"
 done
@@ -51,7 +51,7 @@ start() {
         echo "$1 failed: $(cat "$work/said")" >>"$work/said"
     targets=$(grep -o -- '--target [^ ]*' "$work/builds" | cut -d ' ' -f 2 | paste -sd ' ') || true
     linked=$(sed -n 's/.*Linking CXX executable \([^ ]*\).*/\1/p' "$work/dry" | sort | paste -sd ' ') || true
-    others=$(grep -cE ' (tests|bench|fuzz)/' "$work/dry") || true
+    others=$(grep -cE ' (tests|testsupport|bench|fuzz)/' "$work/dry") || true
     first=$(head -n 1 "$work/said" | sed -E 's/etwa [1-9][0-9]* Minuten?/etwa N Minuten/')
     started=$(paste -sd ',' "$work/started" 2>/dev/null) || true
 }
@@ -65,7 +65,7 @@ check "run.sh starts" "kavro " "$started"
 
 start try.sh
 check "try.sh builds" "kavro kavro-instrument" "$targets"
-check "try.sh links" "app/kavro tools/kavro-instrument" "$linked"
+check "try.sh links" "app/kavro instrument/kavro-instrument" "$linked"
 check "try.sh builds no test, benchmark or fuzz target" 0 "$others"
 check "try.sh says" "Baue Kavro … (einmalig, etwa N Minuten)" "$first"
 check "try.sh starts" "kavro-instrument --port 9,kavro with its own config folder" "$started"

@@ -153,6 +153,11 @@ private Q_SLOTS:
         QTest::newRow("an escape sequence is not cut")
             << Events{QByteArray(12, 'a') + "\x1b[31mrot\r\n"} << qint64(16)
             << QStringList{"2000 R aaaaaaaaaaaa", "2000 R+ %1B[31mrot"};
+        // A terminal reads a device control string up to ESC \: unfinished
+        // at the cut, it moves on whole.
+        QTest::newRow("a device control string is not cut")
+            << Events{QByteArray(12, 'a') + "\x1bPq#0\x1b\\ok\r\n"} << qint64(16)
+            << QStringList{"2000 R aaaaaaaaaaaa", "2000 R+ %1BPq#0%1B\\ok"};
     }
     void linesAndTimes()
     {
@@ -290,9 +295,9 @@ private Q_SLOTS:
         // Random bytes, many of them escapes, brackets, digits and lead
         // bytes of UTF-8, so that sequences of every kind begin and break off.
         std::mt19937_64 random(1);
-        const QByteArray pieces[] = {"\x1b", "[",    "]",    ";",        "38;5;",
-                                     "m",    "\x07", "\xc3", "\xe2\x82", "\xf0\x9f",
-                                     "\x80", "1",    "\\",   "(",        "P"};
+        const QByteArray pieces[] = {"Na",   "del",  "NA",     "\x1b[31m", "\x1b", "[",
+                                     "ä",    "\344", "\u212A", "\u017F",   "s",    "k",
+                                     "\r\n", "\n",   " ",      "e"};
         QByteArray bytes;
         while (bytes.size() < 4000) {
             const quint64 r = random();
@@ -513,6 +518,78 @@ private Q_SLOTS:
         QVERIFY(round);
         QCOMPARE(round->line, first->line);
         QCOMPARE(search.hitsIn(log.beginLine(), log.endLine()).size(), size_t(hits));
+    }
+
+    // Text is looked for in the bytes first, and only the lines that may show
+    // it are decoded: that finds exactly what decoding every line finds, in
+    // every character set, colours on and off, with and without case, the
+    // commands shown or not, through everything and in each line alone.
+    void bytesFirstFindsWhatDecodingFinds_data()
+    {
+        QTest::addColumn<Events>("events");
+        QTest::newRow("a board's UTF-8 log in colours")
+            << Events{"\x1b[0;32mI (120) wlan: verbunden mit „Büro“\x1b[0m\r\n",
+                      "\x1b[0;33mW (130) Temperatur 21,5 °C\x1b[0m\r\n", "E (140) Nadel\r\n"};
+        // Octal, so that no letter after a byte is read as part of it.
+        QTest::newRow("Windows-1252")
+            << Events{"Temperatur 21,5 \260C\r\n", "Stra\337e \200 N\344del nadel\r\n"};
+        QTest::newRow("sequences inside words")
+            << Events{"Na\x1b[31mdel\r\n", "Na\x1b]0;Titel\adel\r\n",
+                      "Na\x1bPq#\x1b\\del Na\x1b[del Na\x1b\r\n"};
+        QTest::newRow("pieces cut at 1024 bytes")
+            << Events{QByteArray(1021, '.') + "Nadel" + QByteArray(1020, '.') + "äNadel\r\n",
+                      QByteArray(1022, '.') + "\x1b[31mNadel\r\n"};
+        QTest::newRow("commands between pieces") << Events{
+            "> Na", "→AT\r", "del\r\n", "Na", "→Nadel\r", "del\r\n", "Naa", "→AT\r", "a\r\n"};
+        QTest::newRow("Kelvin sign and long s fold to k and s")
+            << Events{"\u212Aelvin\r\n", "Kelvin\r\n", "Me\u017F\u017Fage\r\n"};
+        // Bytes that begin and end lines, sequences and characters anywhere.
+        std::mt19937_64 random(7);
+        const QByteArray pieces[] = {
+            "Na",           "del",      "NA", "\x1b[31m", "\x1b", "[",  "\xC3\xA4", "\xE4",
+            "\xE2\x84\xAA", "\xC5\xBF", "s",  "k",        "\r\n", "\n", " ",        "e"};
+        Events mixed;
+        for (int i = 0; i < 120; ++i) {
+            QByteArray event = i % 9 ? QByteArray() : QByteArray("→");
+            for (quint64 r = random(); event.size() < 40; r = random())
+                event += r % 50 ? pieces[r % std::size(pieces)] : QByteArray(700, '.');
+            mixed << event;
+        }
+        QTest::newRow("mixed at random") << mixed;
+    }
+    void bytesFirstFindsWhatDecodingFinds()
+    {
+        QFETCH(Events, events);
+        Rig rig;
+        rig.receive(events);
+        const HistoryLog &log = rig.log();
+        auto found = [&](const HistorySearch &search, qint64 from, qint64 to) {
+            QList<qint64> places;
+            for (const SearchHit &h : search.hitsIn(from, to))
+                places << h.line << h.offset << h.pos << h.length;
+            return places;
+        };
+        const QStringList patterns{"Nadel", "NA",    "a",   "del N",  "°C",      "Büro",
+                                   "ä",     "äN",    "°",   "Kelvin", "message", "31m",
+                                   "at",    "\x1b[", ". N", "s",      "aa",      "\u212Aelvin"};
+        for (const QString &text : patterns) {
+            for (int choice = 0; choice < 3 * 8; ++choice) {
+                SearchPattern p;
+                p.text = text;
+                p.decode = {Charset(choice % 3), bool(choice / 3 & 1)};
+                p.caseSensitive = choice / 3 & 2;
+                p.sentLines = choice / 3 & 4;
+                const HistorySearch bytes(rig.store.log(), p);
+                const HistorySearch decoding(rig.store.log(), p,
+                                             HistorySearch::TextReading::DecodeAll);
+                QCOMPARE(found(bytes, log.beginLine(), log.endLine()),
+                         found(decoding, log.beginLine(), log.endLine()));
+                // Each line alone, every fifth in turn, as the count's blocks
+                // and the search for the next hit begin anywhere.
+                for (qint64 line = log.beginLine() + choice % 5; line < log.endLine(); line += 5)
+                    QCOMPARE(found(bytes, line, line + 1), found(decoding, line, line + 1));
+            }
+        }
     }
 
     // The time column asks for the offset from UTC once per quarter hour:

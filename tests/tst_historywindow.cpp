@@ -3,9 +3,10 @@
 // copying and saving, choices kept between runs, a history that cannot be
 // written, and the cache files gone after SIGTERM.
 
+#include "charsets.h"
 #include "historystore.h"
 #include "historywindow.h"
-#include "settingsfile.h"
+#include "kavrosettings.h"
 #include "startup.h"
 #include "support.h"
 #include "textcolours.h"
@@ -104,7 +105,7 @@ private Q_SLOTS:
     }
     void init()
     {
-        QFile::remove(kavroSettingsPath());
+        QFile::remove(KavroSettings::path());
         cache = std::make_unique<QTemporaryDir>();
         now = 36000125; // 10:00:00.125 UTC
         store = std::make_unique<HistoryStore>(
@@ -529,8 +530,8 @@ private Q_SLOTS:
         control<QComboBox>("Zeichensatz")->setCurrentText("UTF-8");
         control<QCheckBox>("Zeit")->setChecked(false);
         window.reset();
-        QVERIFY(kavroSettingsPath().startsWith(config.path()) &&
-                QFile::exists(kavroSettingsPath()));
+        QVERIFY(KavroSettings::path().startsWith(config.path()) &&
+                QFile::exists(KavroSettings::path()));
         open();
         QCOMPARE(view()->choices(),
                  (HistoryView::Choices{false, false, true, {Charset::Utf8, true}}));

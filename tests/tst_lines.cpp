@@ -1,20 +1,20 @@
 // Hands on the line: what reaches a device's modem lines (through the
-// preloaded library of tools/modemlines.cpp, which lets pseudo-terminals answer
-// and records every request with its time), RFC 2217 line changes through the
+// preloaded library of testsupport/modemlines.cpp, which lets pseudo-terminals
+// answer and records every request with its time), RFC 2217 line changes through the
 // real ser2net, the timed break and reset pulse, the lamp's line menu and
 // tooltip, and the command box's control bytes, hex bytes, sending at once and
 // history keys.
 
-#include "commandhistory.h"
 #include "deviceserialport.h"
 #include "fakes.h"
 #include "hexbytes.h"
-#include "kavroconf.h"
+#include "kavrosettings.h"
 #include "lampmenu.h"
 #include "linepulser.h"
 #include "modemlinelog.h"
 #include "modemlines.h"
 #include "openlevels.h"
+#include "sentcommands.h"
 #include "ser2netserver.h"
 #include "support.h"
 
@@ -345,7 +345,7 @@ private Q_SLOTS:
         rig.f.Verbind->click();
         QTRY_COMPARE(rig.lamp(), Lamp::Green);
         QTRY_VERIFY(shownToolTip(rig.f.Shape1).startsWith("Ausgänge: DTR an, RTS an" + inputs));
-        const QString conf = kavroSettingsPath();
+        const QString conf = KavroSettings::path();
         if (refuse == "conf") { // a folder where the file should be
             QVERIFY(QFile::remove(conf) && QDir().mkpath(conf));
         }
@@ -474,7 +474,7 @@ private Q_SLOTS:
         box->setText(QString());
         QTest::keyClick(box, Qt::Key_Up);
         QCOMPARE(box->text(), QStringLiteral("AT"));
-        QCOMPARE(CommandHistory().commands(), QStringList{"AT"});
+        QCOMPARE(SentCommands().commands(), QStringList{"AT"});
     }
 
     // What the box holds reads back exactly; control bytes (and the others
@@ -577,11 +577,11 @@ private Q_SLOTS:
         QFETCH(QString, keys);
         QFETCH(QStringList, shown);
         QTemporaryDir state;
-        CommandHistory history(state.filePath("history.json"));
+        SentCommands history(state.filePath("history.json"));
         CommandBox box;
         box.resize(300, 80);
         box.show();
-        box.setHistory(&history);
+        box.setSentCommands(&history);
         for (const char *sent : {"AT", "A\x1b\r\nB", "ATI"})
             box.recordSent(sent);
         box.setText(written);

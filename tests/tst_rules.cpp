@@ -1,23 +1,16 @@
 // The rules without widgets: the receive view's line state (pairing line
 // ends, the ten-line view, the line bound), the code page, the settings text,
-// port numbers to devices and network addresses, hex bytes, the levels at
-// opening and the commands sent before (stepping through them is tested by
-// its keys in tst_lines). Clearing the view is tested
-// through its button (tst_window), the command as it goes out through the
-// port (tst_terminal).
+// port numbers to devices and network addresses, hex bytes. Clearing the view
+// is tested through its button (tst_window), the command as it goes out
+// through the port (tst_terminal).
 
 #include "codepage.h"
-#include "commandhistory.h"
 #include "hexbytes.h"
 #include "lineassembler.h"
 #include "linesettings.h"
 #include "networkaddress.h"
-#include "openlevels.h"
 #include "portmap.h"
 #include "support.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <grp.h>
 #include <unistd.h>
@@ -297,86 +290,6 @@ private Q_SLOTS:
         const HexBytes parsed = parseHexBytes(text);
         QCOMPARE(parsed.error, error);
         QCOMPARE(parsed.bytes, bytes);
-    }
-
-    // Per port number, in kavro.conf below XDG_CONFIG_HOME; both lines rise
-    // unless the operator said otherwise. A file that cannot be written says so.
-    void openLevels()
-    {
-        const RestoreEnvironment restore{"XDG_CONFIG_HOME"};
-        QTemporaryDir dir;
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-        QCOMPARE(OpenLevels::load(2), (OpenLevels{true, true}));
-        OpenLevels::save(2, {false, true});
-        QCOMPARE(OpenLevels::load(2), (OpenLevels{false, true}));
-        QVERIFY(QFileInfo(dir.filePath("kavro/kavro.conf")).isFile());
-        // A file where the folder should be: no file can be made below it.
-        QVERIFY(writeFile(dir.filePath("file"), "x"));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("file")));
-        QCOMPARE(errorOf([] { OpenLevels::save(2, {false, false}); }), Err::PathAccess);
-    }
-
-    // Newest first, exactly as sent (control bytes, lone CR), a repeat once
-    // (an older copy moves to the top), nothing empty, the newest 200, kept
-    // in the state folder for the next run; a damaged file starts afresh, an
-    // oversized one is not read and the next command makes it small again, a
-    // folder that cannot be written is told once.
-    void commandHistory()
-    {
-        const RestoreEnvironment restore{"XDG_STATE_HOME"};
-        QTemporaryDir dir;
-        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.path()));
-        const QString file = CommandHistory::defaultFile();
-        QCOMPARE(file, dir.filePath("kavro/history.json"));
-        qputenv("XDG_STATE_HOME", "state");
-        QCOMPARE(CommandHistory::defaultFile(),
-                 QDir::homePath() + "/.local/state/kavro/history.json");
-        const QString exact = QString("\x1b[A\r") + QChar(0) + "\r\n\u00e4\u20ac";
-        {
-            CommandHistory history(file);
-            for (int i = 1; i <= 205; ++i)
-                history.record(QString::number(i));
-            history.record("150");
-            history.record("");
-            history.record(exact);
-            history.record(exact);
-            history.record(QString(CommandHistory::LongestKept + 1, 'x'));
-            QCOMPARE(history.commands().size(), 200);
-            QCOMPARE(history.commands().first(), exact);
-            QCOMPARE(history.commands()[1], QStringLiteral("150"));
-            QCOMPARE(history.commands()[2], QStringLiteral("205"));
-            QCOMPARE(history.commands().count("150"), 1);
-            QCOMPARE(history.commands().last(), QStringLiteral("7"));
-        }
-        CommandHistory next(file);
-        QCOMPARE(next.commands().size(), 200);
-        QCOMPARE(next.commands()[0], exact);
-        QVERIFY(writeFile(file, "[\"AT\", 3"));
-        CommandHistory damaged(file);
-        QCOMPARE(damaged.commands(), QStringList());
-        damaged.record("ATI");
-        QCOMPARE(CommandHistory(file).commands(), QStringList{"ATI"});
-
-        QVERIFY(writeFile(file, "[\"AT\"" + QByteArray(CommandHistory::LargestFile, ' ') + "]"));
-        QCOMPARE(CommandHistory(file).commands(), QStringList());
-        // Pasted blocks: one too long to keep, and more than fit in all.
-        QStringList blocks;
-        for (int i = 0; i < 5; ++i)
-            blocks.append(QString::number(i) + QString(CommandHistory::LongestKept - 1, 'b'));
-        const QStringList stored =
-            QStringList{QString(CommandHistory::LongestKept + 1, 'x'), "AT", "AT"} + blocks;
-        QVERIFY(writeFile(file, QJsonDocument(QJsonArray::fromStringList(stored)).toJson()));
-        CommandHistory oversized(file);
-        QCOMPARE(oversized.commands(), (QStringList{"AT"} + blocks.first(3)));
-        oversized.record("ATI");
-        QCOMPARE(CommandHistory(file).commands(), (QStringList{"ATI", "AT"} + blocks.first(3)));
-        QCOMPARE(QFileInfo(file).size(), 3 * (CommandHistory::LongestKept + 2) + 15);
-
-        QVERIFY(writeFile(dir.filePath("file"), "x"));
-        CommandHistory unwritable(dir.filePath("file/history.json"));
-        QCOMPARE(errorOf([&] { unwritable.record("A"); }), Err::PathAccess);
-        QCOMPARE(errorOf([&] { unwritable.record("B"); }), 0);
-        QCOMPARE(unwritable.commands(), (QStringList{"B", "A"}));
     }
 };
 

@@ -4,7 +4,7 @@
 // dialog, the activity bar; the Qt message box and the error reporter.
 
 #include "fakes.h"
-#include "kavroconf.h"
+#include "kavrosettings.h"
 #include "qtcommondialog.h"
 #include "qtmessageboxes.h"
 #include "startup.h"
@@ -575,13 +575,13 @@ private Q_SLOTS:
     void oversizedSettingsFile_data()
     {
         QTest::addColumn<qint64>("size");
-        QTest::newRow("at the limit: used") << LargestSettingsFile;
-        QTest::newRow("one byte more: set aside") << LargestSettingsFile + 1;
+        QTest::newRow("at the limit: used") << KavroSettings::LargestFile;
+        QTest::newRow("one byte more: set aside") << KavroSettings::LargestFile + 1;
     }
     void oversizedSettingsFile()
     {
         QFETCH(qint64, size);
-        const bool aside = size > LargestSettingsFile;
+        const bool aside = size > KavroSettings::LargestFile;
         const QString folder =
             QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/kavro";
         const QString conf = folder + "/kavro.conf";

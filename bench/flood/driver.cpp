@@ -5,7 +5,7 @@
 //   build/bench/kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] [--seed S]
 //
 // For each of three kinds of traffic (62-byte CR LF lines, one line that never
-// ends, random binary bytes; tools/traffic.h makes them) it measures
+// ends, random binary bytes; testsupport/traffic.h makes them) it measures
 //   - the throughput, from the far end's first byte until the capture file
 //     holds all N bytes, against a plain reader copying the same line into a
 //     file (the baseline: what the pseudo-terminal itself carries);

@@ -66,34 +66,40 @@ void raiseError(int number, const QString &detail)
     throw KavroError(number, detail.isEmpty() ? errorDescription(number) : detail);
 }
 
-void raiseFileError(int err)
+FileFailure fileFailure(int err)
 {
     switch (err) {
     case ENOENT:
     case ENOTDIR:
-        raiseError(Err::PathNotFound);
+        return {Err::PathNotFound, errorDescription(Err::PathNotFound)};
     case EACCES:
     case EPERM:
     case ETXTBSY:
-        raiseError(Err::PermissionDenied);
+        return {Err::PermissionDenied, errorDescription(Err::PermissionDenied)};
     case EROFS:
-        raiseError(Err::PermissionDenied, QStringLiteral("Der Datenträger ist schreibgeschützt"));
+        return {Err::PermissionDenied, QStringLiteral("Der Datenträger ist schreibgeschützt")};
     case ENOSPC:
-        raiseError(Err::DiskFull, QStringLiteral("Auf dem Datenträger ist kein Platz mehr frei"));
+        return {Err::DiskFull, QStringLiteral("Auf dem Datenträger ist kein Platz mehr frei")};
     case EDQUOT:
-        raiseError(Err::DiskFull, QStringLiteral("Das Speicherkontingent ist erschöpft"));
+        return {Err::DiskFull, QStringLiteral("Das Speicherkontingent ist erschöpft")};
     case EFBIG:
-        raiseError(Err::DiskFull,
-                   QStringLiteral("Die Datei hat die größte erlaubte Dateigröße erreicht"));
+        return {Err::DiskFull,
+                QStringLiteral("Die Datei hat die größte erlaubte Dateigröße erreicht")};
     case EIO:
     case ENXIO:
     case ENODEV:
-        raiseError(Err::DeviceIo, QStringLiteral("Ein-/Ausgabefehler des Datenträgers"));
+        return {Err::DeviceIo, QStringLiteral("Ein-/Ausgabefehler des Datenträgers")};
     default:
-        raiseError(
+        return {
             Err::PathAccess,
-            QStringLiteral("%1 (Systemfehler %2)").arg(errorDescription(Err::PathAccess)).arg(err));
+            QStringLiteral("%1 (Systemfehler %2)").arg(errorDescription(Err::PathAccess)).arg(err)};
     }
+}
+
+void raiseFileError(int err)
+{
+    FileFailure failure = fileFailure(err);
+    throw KavroError(failure.number, std::move(failure.description));
 }
 
 void raisePortError(int err, const QString &device)

@@ -57,6 +57,14 @@ QString errorDescription(int number);
 // precise one when given.
 [[noreturn]] void raiseError(int number, const QString &detail = {});
 
+// What a system error (errno) of a file operation means to the operator: the
+// number of the failure and its German description.
+struct FileFailure {
+    int number;
+    QString description;
+};
+FileFailure fileFailure(int err);
+
 // The numbered failure for a system error (errno) of a file operation: what
 // the operator reads when a capture file cannot be made or written.
 [[noreturn]] void raiseFileError(int err);

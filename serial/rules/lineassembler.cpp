@@ -2,17 +2,11 @@
 
 #include <algorithm>
 
-namespace
-{
-constexpr char CR = 13;
-constexpr char LF = 10;
-} // namespace
-
 void LineAssembler::reset()
 {
     emptySlots();
     m_recvLineIdx = 1;
-    m_lineEndSeen = false;
+    m_lineEnds.reset();
 }
 
 void LineAssembler::clear()
@@ -46,22 +40,18 @@ bool LineAssembler::feedUnit(QByteArrayView unit)
         return false; // the port never hands out an empty unit; nothing to fold in
 
     bool refreshed = false;
-    const char first = unit.front();
-    if (first == CR || first == LF) {
-        if (!m_lineEndSeen) {
-            m_lineEndSeen = true;
-            m_recvLines.at(size_t(m_recvLineIdx)).append("\r\n", 2);
-            refreshed = true;
-            ++m_recvLineIdx;
-        } else {
-            // The second half of a line-end pair: swallowed, and the rule is
-            // armed again.
-            m_lineEndSeen = false;
-        }
-    } else {
+    switch (m_lineEnds.take(unit.front())) {
+    case LineEnds::End: // the rest of a line-end unit goes with it
+        m_recvLines.at(size_t(m_recvLineIdx)).append("\r\n", 2);
+        refreshed = true;
+        ++m_recvLineIdx;
+        break;
+    case LineEnds::Swallowed:
+        break;
+    case LineEnds::Text:
         appendText(unit);
         refreshed = true;
-        m_lineEndSeen = false;
+        break;
     }
 
     if (refreshed)

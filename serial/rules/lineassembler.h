@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lineends.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -36,9 +38,9 @@ public:
         // slot in one piece.
         if (unit.size() == 1 && m_runLength < qsizetype(m_run.size())) {
             const char c = unit.front();
-            if (c != '\r' && c != '\n') {
+            if (!LineEnds::isLineEnd(c)) {
                 m_run[size_t(m_runLength++)] = c;
-                m_lineEndSeen = false;
+                m_lineEnds.take(c);
                 m_scrollPending = false;
                 return true;
             }
@@ -61,7 +63,7 @@ public:
     // RecvLineIdx: the slot that receives text; 0 until the port is first opened.
     qint16 recvLineIdx() const { return m_recvLineIdx; }
     // LineEndSeen: the last unit ended a line.
-    bool lineEndSeen() const { return m_lineEndSeen; }
+    bool lineEndSeen() const { return m_lineEnds.lineEndSeen(); }
 
 private:
     bool feedUnit(QByteArrayView unit);
@@ -77,7 +79,9 @@ private:
     mutable std::array<char, 256> m_run{};
     mutable qsizetype m_runLength = 0;
     qint16 m_recvLineIdx = 0;
-    bool m_lineEndSeen = false;
+    // LineEndSeen, and the pairing rule that keeps it: a unit's first byte
+    // decides whether it is text, a line end or the swallowed half of a pair.
+    LineEnds m_lineEnds;
 
     QByteArray m_scrolledOut;
     bool m_scrollPending = false;

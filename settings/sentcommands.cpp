@@ -1,4 +1,4 @@
-#include "commandhistory.h"
+#include "sentcommands.h"
 
 #include "kavroerror.h"
 
@@ -9,11 +9,11 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
-CommandHistory::CommandHistory(QString file) : m_file(std::move(file))
+SentCommands::SentCommands(QString file) : m_file(std::move(file))
 {
 }
 
-QString CommandHistory::defaultFile()
+QString SentCommands::defaultFile()
 {
     // Qt 6.4 knows no state folder; the XDG rules: an absolute
     // $XDG_STATE_HOME, else ~/.local/state.
@@ -23,13 +23,13 @@ QString CommandHistory::defaultFile()
     return base + QStringLiteral("/kavro/history.json");
 }
 
-const QStringList &CommandHistory::commands()
+const QStringList &SentCommands::commands()
 {
     load();
     return m_commands;
 }
 
-void CommandHistory::load()
+void SentCommands::load()
 {
     if (m_loaded)
         return;
@@ -49,7 +49,7 @@ void CommandHistory::load()
     trim();
 }
 
-void CommandHistory::trim()
+void SentCommands::trim()
 {
     qsizetype characters = 0;
     qsizetype n = 0;
@@ -58,7 +58,7 @@ void CommandHistory::trim()
     m_commands.resize(n);
 }
 
-void CommandHistory::save()
+void SentCommands::save()
 {
     QJsonArray stored;
     for (const QString &c : std::as_const(m_commands))
@@ -75,7 +75,7 @@ void CommandHistory::save()
                    .arg(m_file, file.errorString()));
 }
 
-void CommandHistory::record(const QString &command)
+void SentCommands::record(const QString &command)
 {
     load();
     m_at = -1;
@@ -89,7 +89,7 @@ void CommandHistory::record(const QString &command)
     save();
 }
 
-std::optional<QString> CommandHistory::older(const QString &shown)
+std::optional<QString> SentCommands::older(const QString &shown)
 {
     load();
     qsizetype at = m_at + 1;
@@ -103,7 +103,7 @@ std::optional<QString> CommandHistory::older(const QString &shown)
     return m_commands[at];
 }
 
-std::optional<QString> CommandHistory::newer(const QString &shown)
+std::optional<QString> SentCommands::newer(const QString &shown)
 {
     load();
     if (m_at < 0)

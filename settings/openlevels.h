@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QString>
+#include <QtGlobal>
 
 // "Beim Öffnen": whether DTR and RTS are raised when a port number is opened
 // (both, unless the operator said otherwise: many boards reset on a rising
 // DTR, and some need it to stay low). Kept per port number in kavro.conf
-// (kavroconf.h), read anew each time, so it follows the file and the folder the
-// environment names at that moment.
+// (KavroSettings), read anew each time, so it follows the file and the
+// folder the environment names at that moment.
 struct OpenLevels {
     bool dtr = true;
     bool rts = true;

@@ -5,35 +5,8 @@
 #include <QThread>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
-
-FarEnd::FarEnd()
-{
-    char name[256] = {};
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        m_master = m_slave = -1;
-        return;
-    }
-    m_slavePath = QString::fromLocal8Bit(name);
-    // Raw on both sides: the far end sees bytes, not a terminal's cooked lines.
-    termios t{};
-    tcgetattr(m_slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(m_slave, TCSANOW, &t);
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-}
-
-FarEnd::~FarEnd()
-{
-    closeMaster();
-    closeSlave();
-}
 
 bool FarEnd::send(QByteArrayView bytes)
 {
@@ -41,7 +14,7 @@ bool FarEnd::send(QByteArrayView bytes)
     QElapsedTimer clock;
     clock.start();
     while (done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.data() + done, size_t(bytes.size() - done));
+        const ssize_t n = ::write(master(), bytes.data() + done, size_t(bytes.size() - done));
         if (n > 0) {
             done += n;
             clock.restart();
@@ -56,7 +29,7 @@ bool FarEnd::send(QByteArrayView bytes)
                 QThread::currentThread() == QCoreApplication::instance()->thread()) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             } else {
-                pollfd p{m_master, POLLOUT, 0};
+                pollfd p{master(), POLLOUT, 0};
                 poll(&p, 1, 10);
             }
         } else {
@@ -73,26 +46,12 @@ QByteArray FarEnd::receive(qsizetype atLeast, int timeoutMs)
     clock.start();
     char buf[4096];
     while (got.size() < atLeast && clock.elapsed() < timeoutMs) {
-        pollfd p{m_master, POLLIN, 0};
+        pollfd p{master(), POLLIN, 0};
         if (poll(&p, 1, 10) > 0) {
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
+            const ssize_t n = ::read(master(), buf, sizeof buf);
             if (n > 0)
                 got.append(buf, n);
         }
     }
     return got;
-}
-
-void FarEnd::closeMaster()
-{
-    if (m_master >= 0)
-        ::close(m_master);
-    m_master = -1;
-}
-
-void FarEnd::closeSlave()
-{
-    if (m_slave >= 0)
-        ::close(m_slave);
-    m_slave = -1;
 }

@@ -1,4 +1,4 @@
-#include "settingsfile.h"
+#include "charsets.h"
 
 QString charsetName(Charset charset)
 {

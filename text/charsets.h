@@ -1,6 +1,5 @@
 #pragma once
 
-#include "kavroconf.h" // kavroSettingsPath(), where the choices below are kept
 #include "linedecoder.h"
 
 #include <QString>

@@ -16,7 +16,7 @@
 // Stepping starts at the command being written. Whatever the operator last
 // changed by hand counts as that command: stepping away from it keeps it, and
 // stepping back past the newest one brings it back.
-class CommandHistory
+class SentCommands
 {
 public:
     static constexpr qsizetype Kept = 200;
@@ -31,7 +31,7 @@ public:
     // (six bytes), and the quotes and commas around each command.
     static constexpr qint64 LargestFile = 6 * KeptCharacters + 3 * Kept + 2;
 
-    explicit CommandHistory(QString file = defaultFile());
+    explicit SentCommands(QString file = defaultFile());
 
     // $XDG_STATE_HOME/kavro/history.json, or ~/.local/state/kavro/history.json.
     static QString defaultFile();

@@ -5,8 +5,8 @@
 // $XDG_CONFIG_HOME/kavro/ports, unless given) to its line, so that port N
 // reaches it. It answers until SIGINT or SIGTERM and then removes the link.
 
-#include "farend.h"
 #include "portmap.h"
+#include "pseudoterminal.h"
 #include "simulatedinstrument.h"
 
 #include <QCommandLineParser>
@@ -97,7 +97,7 @@ int main(int argc, char *argv[])
 
     // The instrument keeps the slave open too: the line stays up while Kavro
     // closes and opens the port again.
-    FarEnd line;
+    PseudoTerminal line;
     if (!line.isValid())
         return fail(QStringLiteral("kein Pseudo-Terminal: %1")
                         .arg(QString::fromLocal8Bit(std::strerror(errno))));

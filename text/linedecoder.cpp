@@ -2,6 +2,7 @@
 
 #include "bytenames.h"
 #include "codepage.h"
+#include "sequences.h"
 
 #include <algorithm>
 #include <array>
@@ -33,89 +34,6 @@ const std::array<ByteLook, 256> &windows1252()
 bool boxedCode(char32_t c)
 {
     return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0xa0) || c == 0xad;
-}
-
-bool continuation(uchar b)
-{
-    return (b & 0xc0) == 0x80;
-}
-
-// The length of the valid UTF-8 sequence of more than one byte at p[i], with
-// its character; 0 when the lead byte does not start one.
-int utf8Sequence(const uchar *p, qsizetype n, qsizetype i, char32_t &code)
-{
-    const uchar b = p[i];
-    int len = 0;
-    uchar low = 0x80, high = 0xbf; // the range of the second byte
-    if (b >= 0xc2 && b <= 0xdf) {
-        len = 2;
-        code = b & 0x1f;
-    } else if (b >= 0xe0 && b <= 0xef) {
-        len = 3;
-        code = b & 0x0f;
-        if (b == 0xe0)
-            low = 0xa0; // overlong
-        if (b == 0xed)
-            high = 0x9f; // surrogates
-    } else if (b >= 0xf0 && b <= 0xf4) {
-        len = 4;
-        code = b & 0x07;
-        if (b == 0xf0)
-            low = 0x90; // overlong
-        if (b == 0xf4)
-            high = 0x8f; // beyond U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + len > n || p[i + 1] < low || p[i + 1] > high)
-        return 0;
-    for (int k = 1; k < len; ++k) {
-        if (!continuation(p[i + k]))
-            return 0;
-        code = code << 6 | (p[i + k] & 0x3f);
-    }
-    return len;
-}
-
-// The length of the complete escape sequence at p[i] (an ESC), 0 when there
-// is none: an unknown follower, or the line ends before the sequence does.
-// `sgr` tells whether it sets colours or bold and underline.
-qsizetype escapeLength(const uchar *p, qsizetype n, qsizetype i, bool &sgr)
-{
-    sgr = false;
-    if (i + 1 >= n)
-        return 0;
-    const uchar kind = p[i + 1];
-    qsizetype j = i + 2;
-    if (kind == '[') { // CSI: parameters, intermediates, one final byte
-        const bool privateMark = j < n && p[j] >= 0x3c && p[j] <= 0x3f;
-        while (j < n && p[j] >= 0x30 && p[j] <= 0x3f)
-            ++j;
-        const qsizetype intermediates = j;
-        while (j < n && p[j] >= 0x20 && p[j] <= 0x2f)
-            ++j;
-        if (j >= n || p[j] < 0x40 || p[j] > 0x7e)
-            return 0;
-        sgr = p[j] == 'm' && !privateMark && intermediates == j;
-        return j + 1 - i;
-    }
-    if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' || kind == '_') {
-        // A string (a window title, a device control): up to BEL or ESC \.
-        for (; j < n; ++j) {
-            if (p[j] == 0x07 && kind == ']')
-                return j + 1 - i;
-            if (p[j] == Esc)
-                return j + 1 < n && p[j + 1] == '\\' ? j + 2 - i : 0;
-            if (p[j] < 0x20 && p[j] != '\t')
-                return 0;
-        }
-        return 0;
-    }
-    while (j - 1 < n && p[j - 1] >= 0x20 && p[j - 1] <= 0x2f) // ESC ( B and the like
-        ++j;
-    if (j - 1 < n && p[j - 1] >= 0x30 && p[j - 1] <= 0x7e)
-        return j - i;
-    return 0;
 }
 
 // Applies "ESC [ params m": 0 reset, 1/22 bold, 4/24 underline, 30-37, 90-97
@@ -201,18 +119,18 @@ void decode(QByteArrayView bytes, const DecodeOptions &options, TextStyle &style
     for (qsizetype i = 0; i < n;) {
         const uchar b = p[i];
         if (b == Esc && options.colours) {
-            bool sgr = false;
-            if (const qsizetype len = escapeLength(p, n, i, sgr)) {
-                if (sgr)
-                    applySgr(p + i, len, style);
-                sink(Cell::Hidden, i, len, 0, false, style);
-                i += len;
+            const EscapeSequence sequence = escapeAt(bytes, i);
+            if (sequence.state == EscapeSequence::Complete) {
+                if (sequence.sgr)
+                    applySgr(p + i, sequence.length, style);
+                sink(Cell::Hidden, i, sequence.length, 0, false, style);
+                i += sequence.length;
                 continue;
             }
         }
         if (utf8 && b >= 0x80) {
             char32_t code = 0;
-            if (const int len = utf8Sequence(p, n, i, code)) {
+            if (const int len = Utf8::sequenceAt(bytes, i, code)) {
                 sink(boxedCode(code) ? Cell::Boxed : Cell::Char, i, len, code, false, style);
                 i += len;
             } else {
@@ -240,7 +158,7 @@ bool looksLikeUtf8(QByteArrayView bytes)
             continue;
         }
         char32_t code = 0;
-        const int len = utf8Sequence(p, n, i, code);
+        const int len = Utf8::sequenceAt(bytes, i, code);
         if (len == 0)
             return false;
         multi = true;

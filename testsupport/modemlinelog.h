@@ -1,7 +1,8 @@
 #pragma once
 
 // What a test sees of the modem lines through the preloaded library
-// (tools/modemlines.cpp): the requests it recorded, and the input lines it answers.
+// (testsupport/modemlines.cpp): the requests it recorded, and the input lines
+// it answers.
 
 #include "support.h"
 
