@@ -2,11 +2,15 @@
 
 #include "messageboxes.h"
 
-void ErrorReporter::report(const KavroError &e)
+void ErrorReporter::showWhenDone(Show show) noexcept
 {
-    m_pending.append(e);
-    if (m_depth == 0)
+    if (m_depth > 0 || m_pending.isEmpty())
+        return;
+    if (show == Show::AfterHandler)
         showPending();
+    else
+        QMetaObject::invokeMethod(
+            m_context, [this] { showPending(); }, Qt::QueuedConnection);
 }
 
 void ErrorReporter::showPending() noexcept

@@ -11,7 +11,8 @@ class MessageBoxes;
 // handler runs through run(): a KavroError (or anything else thrown) ends the
 // handler there, and once the outermost handler has ended the failure is shown
 // as "Fehler N: ..." while the program goes on. Nothing thrown ever gets past
-// run() into Qt's event loop.
+// run() into Qt's event loop. A failure found outside any handler takes the
+// same road through report().
 class ErrorReporter
 {
 public:
@@ -31,29 +32,31 @@ public:
         try {
             handler();
         } catch (const KavroError &e) {
-            report(e);
+            m_pending.append(e);
         } catch (const std::exception &e) {
-            report(KavroError(
+            m_pending.append(KavroError(
                 Err::Internal,
                 QStringLiteral("Interner Fehler: %1").arg(QString::fromLocal8Bit(e.what()))));
         } catch (...) {
-            report(KavroError(Err::Internal, errorDescription(Err::Internal)));
+            m_pending.append(KavroError(Err::Internal, errorDescription(Err::Internal)));
         }
         --m_depth;
-        if (m_depth == 0 && !m_pending.isEmpty()) {
-            if (show == Show::AfterHandler)
-                showPending();
-            else
-                QMetaObject::invokeMethod(
-                    m_context, [this] { showPending(); }, Qt::QueuedConnection);
-        }
+        showWhenDone(show);
     }
 
-    // Queues a failure; it is shown when the running handler has ended, so a
-    // modal box never opens in the middle of a handler's work.
-    void report(const KavroError &e);
+    // A failure found outside any handler (a capture write, a line change the
+    // device refused when a timer ended it, a command's rest written in the
+    // background): shown as one a handler raised, after the running handler
+    // if one runs, else as `show` says.
+    void report(const KavroError &e, Show show = Show::AfterHandler) noexcept
+    {
+        m_pending.append(e);
+        showWhenDone(show);
+    }
 
 private:
+    // Shows what waits once no handler runs any more.
+    void showWhenDone(Show show) noexcept;
     void showPending() noexcept;
 
     MessageBoxes *const m_boxes;

@@ -150,7 +150,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     buildControls();
     setTabChain();
     wireEvents();
-    showLook(PortLook::Closed, {});
+    showPortState(PortState::Closed, {});
 }
 
 KavroWindow::~KavroWindow()
@@ -289,7 +289,20 @@ void KavroWindow::wireEvents()
         Q_ASSERT(b);
         connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
     };
-    onClick("Verbind", [this] { m_link->Verbind_Click(portChoice()); });
+    onClick("Verbind", [this] {
+        m_link->Verbind_Click(portChoice());
+        // A port on a serial server opens in the background. Clicks and keys
+        // made meanwhile are dropped, not replayed afterwards; closing the
+        // window ends the wait (Form_Unload).
+        if (m_link->openingPending())
+            m_operatorWait.begin();
+    });
+    // The rest of "Öffnen" once the server has answered.
+    connect(m_port, &SerialPort::openingEnded, this,
+            [this](const std::optional<KavroError> &failure) {
+                m_operatorWait.end();
+                m_reporter.run([this, &failure] { m_link->finishOpening(failure); });
+            });
     onClick("send_win", [this] {
         const QString command = m_c.SendWin->text();
         m_link->send_win_Click(command, terminator());
@@ -307,14 +320,11 @@ void KavroWindow::wireEvents()
     connect(m_port, &SerialPort::OnComm, this, [this] {
         m_reporter.run([this] { m_link->MSComm1_OnComm(); }, ErrorReporter::Show::FromEventLoop);
     });
-    // Clicks and keys made while the port waits are dropped, not replayed
-    // afterwards; a request to close the window ends the wait.
-    connect(m_port, &SerialPort::blockingWait, this, [this](bool waiting) {
-        if (waiting)
-            m_operatorWait =
-                std::make_unique<OperatorWhileWaiting>([this] { m_port->cancelWait(); });
-        else
-            m_operatorWait.reset();
+    // A serial server's answer to a line change: the lamp's tooltip shows
+    // it (its menu follows by itself).
+    connect(m_port, &SerialPort::serverAnswered, this, [this] {
+        if (m_portState == PortState::Open)
+            showRefusal();
     });
     connect(&m_capture->timer(), &QTimer::timeout, this,
             [this] { m_reporter.run([this] { m_capture->Timer1_Timer(); }); });
@@ -328,7 +338,7 @@ void KavroWindow::wireEvents()
     connect(historyKey, &QShortcut::activated, this, &KavroWindow::showHistory);
 
     // What the handlers tell, shown in the controls.
-    connect(m_link, &SerialLink::lookChanged, this, &KavroWindow::showLook);
+    connect(m_link, &SerialLink::stateChanged, this, &KavroWindow::showPortState);
     connect(m_link, &SerialLink::refusalChanged, this, &KavroWindow::showRefusal);
     connect(m_link, &SerialLink::linesChanged, m_c.Empfang, &ReceiveView::setLines);
     connect(m_link, &SerialLink::viewCleared, m_c.Empfang, &ReceiveView::clearText);
@@ -338,16 +348,17 @@ void KavroWindow::wireEvents()
     connect(m_capture, &Capture::fileShown, m_c.Text1, &QPlainTextEdit::setPlainText);
     connect(m_capture, &Capture::barValueChanged, m_c.ProgressBar1, &QProgressBar::setValue);
 
-    // Failures found outside any handler: a write of the capture, or the
-    // rest of a long command that could not be written in the background.
+    // Failures found outside any handler: a write of the capture, the rest of
+    // a long command that could not be written in the background (shown from
+    // the event loop, as the receive event's), the end of a break or reset
+    // pulse that the device refused.
     connect(m_capture, &Capture::failed, this,
             [this](const KavroError &e) { m_reporter.report(e); });
     connect(m_port, &SerialPort::Failed, this, [this](const KavroError &e) {
-        m_reporter.run([&e] { throw e; }, ErrorReporter::Show::FromEventLoop);
+        m_reporter.report(e, ErrorReporter::Show::FromEventLoop);
     });
-    // The end of a break or reset pulse that the device refused.
     connect(m_pulser, &LinePulser::failed, this,
-            [this](const KavroError &e) { m_reporter.run([&e] { throw e; }); });
+            [this](const KavroError &e) { m_reporter.report(e); });
 }
 
 PortChoice KavroWindow::portChoice() const
@@ -386,30 +397,30 @@ Terminator KavroWindow::terminator() const
     return terminator;
 }
 
-// The one place that decides how the port looks: the caption, the lamp's
+// The one place that shows the port's state: the caption, the lamp's
 // colour and tooltip, and whether the parameters may be changed.
-void KavroWindow::showLook(PortLook look, const QString &about)
+void KavroWindow::showPortState(PortState state, const QString &about)
 {
     // The history marks each opening and closing once; a device that went
     // away and came back is the same opening.
     const int port = m_port->CommPort();
-    if (m_look == PortLook::Closed && look != PortLook::Closed)
+    if (m_portState == PortState::Closed && state != PortState::Closed)
         m_history->portOpened(port, m_port->Settings());
-    else if (m_look != PortLook::Closed && look == PortLook::Closed)
+    else if (m_portState != PortState::Closed && state == PortState::Closed)
         m_history->portClosed(port);
     if (m_historyWindow)
-        m_historyWindow->setPortNumber(look == PortLook::Closed ? 0 : port);
-    m_look = look;
-    m_lookAbout = about;
+        m_historyWindow->setPortNumber(state == PortState::Closed ? 0 : port);
+    m_portState = state;
+    m_portStateAbout = about;
     static const quint32 colours[] = {Lamp::Red, Lamp::Green, Lamp::Amber};
-    m_c.Verbind->setText(look == PortLook::Closed ? QStringLiteral("Öffnen")
-                                                  : QStringLiteral("Schließen"));
-    m_c.Shape1->setFillColor(colours[int(look)]);
-    m_c.Frame5->setEnabled(look == PortLook::Closed);
+    m_c.Verbind->setText(state == PortState::Closed ? QStringLiteral("Öffnen")
+                                                    : QStringLiteral("Schließen"));
+    m_c.Shape1->setFillColor(colours[int(state)]);
+    m_c.Frame5->setEnabled(state == PortState::Closed);
     m_c.SendWin->setSendRefusal(
-        look == PortLook::Open
+        state == PortState::Open
             ? QString()
-            : lineRefusal(look == PortLook::Closed ? LineAccess::Closed : LineAccess::Away));
+            : lineRefusal(state == PortState::Closed ? LineAccess::Closed : LineAccess::Away));
     showRefusal();
 }
 
@@ -421,9 +432,9 @@ void KavroWindow::showRefusal()
     QString refusal = m_link->openNotice();
     if (const std::optional<KavroError> &e = m_link->lastRefusal())
         refusal = QStringLiteral("Öffnen fehlgeschlagen: %1").arg(e->description());
-    QString lampText = m_look == PortLook::Waiting ? m_lookAbout : refusal;
+    QString lampText = m_portState == PortState::Waiting ? m_portStateAbout : refusal;
     // The lines as they are now, below what the port has to say.
-    if (m_look == PortLook::Open)
+    if (m_portState == PortState::Open)
         if (const QString lines = lineToolTip(m_port->modemLines()); !lines.isEmpty())
             lampText = lampText.isEmpty() ? lines : lampText + u'\n' + lines;
     m_c.Shape1->setToolTip(lampText.isEmpty() ? QString() : plainToolTip(lampText, m_c.Shape1));
@@ -435,7 +446,7 @@ HistoryWindow *KavroWindow::showHistory()
 {
     if (!m_historyWindow) {
         m_historyWindow = new HistoryWindow(*m_history, nullptr, this);
-        m_historyWindow->setPortNumber(m_look == PortLook::Closed ? 0 : m_port->CommPort());
+        m_historyWindow->setPortNumber(m_portState == PortState::Closed ? 0 : m_port->CommPort());
     }
     m_historyWindow->showAndRaise();
     return m_historyWindow;
@@ -445,7 +456,7 @@ bool KavroWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // The input lines change without a word from the port: the tooltip is
     // made anew just before it shows.
-    if (watched == m_c.Shape1 && event->type() == QEvent::ToolTip && m_look == PortLook::Open)
+    if (watched == m_c.Shape1 && event->type() == QEvent::ToolTip && m_portState == PortState::Open)
         showRefusal();
     return QWidget::eventFilter(watched, event);
 }
@@ -472,8 +483,11 @@ void KavroWindow::showLineMenu(const QPoint &at)
         m_lineMenu->deleteLater();
     m_lineMenu = new QMenu(this);
     m_lineMenu->setObjectName(QStringLiteral("lineMenu"));
-    fillLineMenu(m_lineMenu, m_port->modemLines(), *m_pulser, chosenPort(),
-                 [this](const std::function<void()> &change) { m_reporter.run(change); });
+    const std::function<void()> refresh =
+        fillLineMenu(m_lineMenu, m_port->modemLines(), *m_pulser, chosenPort(),
+                     [this](const std::function<void()> &change) { m_reporter.run(change); });
+    // A serial server answers a change later.
+    connect(m_port, &SerialPort::serverAnswered, m_lineMenu, refresh);
     m_lineMenu->popup(m_c.Shape1->mapToGlobal(at));
 }
 
@@ -494,7 +508,7 @@ void KavroWindow::Form_Unload()
     // could not be told; the port's failure is told after.
     std::exception_ptr portFailure;
     try {
-        if (m_port->PortOpen())
+        if (m_port->PortOpen() || m_port->isOpening())
             m_port->setPortOpen(false);
     } catch (...) {
         portFailure = std::current_exception();

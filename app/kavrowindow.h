@@ -2,6 +2,7 @@
 
 #include "capture.h"
 #include "errorreporter.h"
+#include "operatorwait.h"
 #include "seriallink.h"
 
 #include <QPointer>
@@ -18,7 +19,6 @@ class CommonDialog;
 class HistoryStore;
 class HistoryWindow;
 class Lamp;
-class OperatorWhileWaiting;
 class MessageBoxes;
 class PortList;
 class QComboBox;
@@ -67,7 +67,7 @@ private:
     PortChoice portChoice() const;
     Terminator terminator() const;
     // What the handlers tell, shown.
-    void showLook(PortLook look, const QString &about);
+    void showPortState(PortState state, const QString &about);
     void showRefusal();
     // The lamp's context menu: the port's lines.
     void showLineMenu(const QPoint &at);
@@ -86,8 +86,8 @@ private:
     HistoryStore *m_history = nullptr;
     QPointer<HistoryWindow> m_historyWindow;
     SerialLink *m_link = nullptr;
-    PortLook m_look = PortLook::Closed;
-    QString m_lookAbout;
+    PortState m_portState = PortState::Closed;
+    QString m_portStateAbout;
     // The commands sent before, for the command box's keys.
     std::unique_ptr<SentCommands> m_sentCommands;
     // "Break senden" and "Reset-Puls" of the lamp's menu.
@@ -115,6 +115,7 @@ private:
         ActivityBar *ProgressBar1 = nullptr;
     } m_c;
     PortList *m_portList = nullptr;
-    // While the port waits: what the operator does meanwhile.
-    std::unique_ptr<OperatorWhileWaiting> m_operatorWait;
+    // While an opening waits for a serial server: what the operator does
+    // meanwhile.
+    OperatorWhileWaiting m_operatorWait;
 };

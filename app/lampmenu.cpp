@@ -28,8 +28,8 @@ QString states(const QList<std::pair<const char *, std::optional<bool>>> &lines)
 
 } // namespace
 
-void fillLineMenu(QMenu *menu, ModemControl &lines, LinePulser &pulser, std::optional<qint16> port,
-                  const LineMenuRunner &run)
+std::function<void()> fillLineMenu(QMenu *menu, ModemControl &lines, LinePulser &pulser,
+                                   std::optional<qint16> port, const LineMenuRunner &run)
 {
     menu->setToolTipsVisible(true);
     QAction *reason = menu->addAction(QString());
@@ -101,8 +101,8 @@ void fillLineMenu(QMenu *menu, ModemControl &lines, LinePulser &pulser, std::opt
     refresh();
 
     // A change is read back: the check shows what the line is, also after
-    // the device refused. A message box or a serial server's answer lets
-    // events run while the change is made; the menu may be gone by then.
+    // the device refused. A message box lets events run while the change is
+    // made; the menu may be gone by then.
     const QPointer<QMenu> alive(menu);
     auto change = [=](const std::function<void()> &what) {
         run(what);
@@ -141,6 +141,7 @@ void fillLineMenu(QMenu *menu, ModemControl &lines, LinePulser &pulser, std::opt
         timer->start();
     });
     QObject::connect(menu, &QMenu::aboutToHide, timer, &QTimer::stop);
+    return refresh;
 }
 
 QString lineToolTip(ModemControl &lines)

@@ -25,9 +25,10 @@ using LineMenuRunner = std::function<void(const std::function<void()> &)>;
 // Entries that need an open port are disabled while it is closed, its device
 // away or it is a tcp:// port, with the reason on top and in their tooltips.
 // "Beim Öffnen" works at any time; it is disabled only when `port` is empty
-// (no port number chosen).
-void fillLineMenu(QMenu *menu, ModemControl &lines, LinePulser &pulser, std::optional<qint16> port,
-                  const LineMenuRunner &run);
+// (no port number chosen). Returns what reads the lines anew into the menu,
+// for whoever learns of a change first (a serial server's answer).
+std::function<void()> fillLineMenu(QMenu *menu, ModemControl &lines, LinePulser &pulser,
+                                   std::optional<qint16> port, const LineMenuRunner &run);
 
 // How often the open menu looks at the lines.
 constexpr int LineMenuRefreshMs = 250;

@@ -3,32 +3,26 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QTimer>
 
-OperatorWhileWaiting::OperatorWhileWaiting(std::function<void()> cancel)
-    : m_cancel(std::move(cancel)), m_modal(QGuiApplication::modalWindow())
+void OperatorWhileWaiting::begin()
 {
+    if (std::exchange(m_waiting, true))
+        return;
+    m_modal = QGuiApplication::modalWindow();
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-OperatorWhileWaiting::~OperatorWhileWaiting()
+void OperatorWhileWaiting::end()
 {
-    if (QWindow *window = m_closing)
-        QTimer::singleShot(0, window, [window] { window->close(); });
+    if (std::exchange(m_waiting, false))
+        QCoreApplication::instance()->removeEventFilter(this);
 }
 
-bool OperatorWhileWaiting::eventFilter(QObject *watched, QEvent *event)
+bool OperatorWhileWaiting::eventFilter(QObject *, QEvent *event)
 {
     if (QGuiApplication::modalWindow() != m_modal)
         return false;
     switch (event->type()) {
-    case QEvent::Close:
-        // The window system's request, not a window the program closes.
-        if (!watched->isWindowType() || !event->spontaneous())
-            return false;
-        m_closing = static_cast<QWindow *>(watched);
-        m_cancel();
-        return true;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:

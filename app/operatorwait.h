@@ -1,30 +1,26 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <QWindow>
 
-#include <functional>
+class QWindow;
 
-// What the operator does while the port waits (for a serial server). Clicks and
-// keys are dropped: queued for later, as a loop that leaves input out would
-// keep them, five clicks on "Öffnen" would open, close and open again once
-// the wait is over. A window closed meanwhile (its close button, Alt+F4)
-// cancels the wait at once and is closed again once the wait has returned,
-// so that the program ends as it always does. A dialog that opens during
-// the wait (a failure shown from a timer) is answered as usual.
+// What the operator does while an opening waits for a serial server: clicks
+// and keys are dropped, not kept for later; five clicks on "Öffnen" would
+// otherwise open, close and open again once the server has answered. A
+// request to close a window goes through: closing the main window ends the
+// wait and the program as it always does. A dialog that opens during the
+// wait (a failure shown from a timer) is answered as usual.
 class OperatorWhileWaiting : public QObject
 {
 public:
-    // cancel: ends the wait at once.
-    explicit OperatorWhileWaiting(std::function<void()> cancel);
-    ~OperatorWhileWaiting() override;
+    // Clicks and keys are dropped from now on, until end().
+    void begin();
+    void end();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    std::function<void()> m_cancel;
-    QWindow *const m_modal;
-    QPointer<QWindow> m_closing;
+    bool m_waiting = false;
+    QWindow *m_modal = nullptr;
 };

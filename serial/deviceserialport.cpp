@@ -1,113 +1,44 @@
 #include "deviceserialport.h"
 
 #include "codepage.h"
-#include "devicelock.h"
-#include "devicereturn.h"
+#include "devicetransport.h"
 #include "kavroerror.h"
-#include "networkline.h"
-#include "networkredial.h"
-#include "openlevels.h"
-#include "portstatus.h"
+#include "networkaddress.h"
+#include "networktransport.h"
 #include "readpacer.h"
 
 #include <QFileInfo>
-#include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QTimer>
 
-#include <algorithm>
-#include <cerrno>
-#include <limits>
 #include <utility>
 
-#include <sys/ioctl.h>
-#include <termios.h>
-
-namespace
-{
-
-// The settings text's values as QSerialPort takes them; false when the device
-// refuses one. A pseudo-terminal has no line: the kernel keeps it at 8 data
-// bits without parity whatever is asked. The bytes pass all the same, so the
-// character format is not held against it.
-bool applyLineSettings(QSerialPort &port, const LineSettings &s, bool lineless)
-{
-    // With five data bits a UART told to use two stop bits sends one and a
-    // half, and 1.5 comes only with five data bits.
-    const QSerialPort::StopBits stop =
-        s.stopBits == LineSettings::StopBits::One ? QSerialPort::OneStop : QSerialPort::TwoStop;
-    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
-                                                   QSerialPort::OddParity, QSerialPort::MarkParity,
-                                                   QSerialPort::SpaceParity};
-    port.clearError();
-    bool ok = port.setBaudRate(s.baud) && port.setStopBits(stop) &&
-              port.setFlowControl(QSerialPort::NoFlowControl);
-    ok = (port.setDataBits(QSerialPort::DataBits(s.dataBits)) || lineless) && ok;
-    ok = (port.setParity(parities[int(s.parity)]) || lineless) && ok;
-    port.clearError();
-    return ok;
-}
-
-QString settingsRefused(const QString &settings, const QString &device)
-{
-    return QStringLiteral(
-               "Ungültiger Eigenschaftswert: Einstellungen „%1“ am Anschluss %2 nicht möglich")
-        .arg(settings, device);
-}
-
-QString goneText(const QString &device)
-{
-    return QStringLiteral("Das Gerät %1 ist nicht mehr vorhanden").arg(device);
-}
-
-enum class Output { Dtr, Rts, Break };
-
-QString outputName(Output line)
-{
-    return line == Output::Dtr   ? QStringLiteral("DTR")
-           : line == Output::Rts ? QStringLiteral("RTS")
-                                 : QStringLiteral("Break");
-}
-
-QString lineRefused(Output line, bool on, const QString &device, const QString &reason)
-{
-    return QStringLiteral("%1 lässt sich am Anschluss %2 nicht %3 (%4)")
-        .arg(outputName(line), device,
-             on ? QStringLiteral("einschalten") : QStringLiteral("ausschalten"), reason);
-}
-
-} // namespace
-
-// The modem lines are the port's own: whether they can be used follows its
-// state, which lives here.
+// The port's state: open or closed, its line given up or away and awaited;
+// the modem lines are the port's own, since whether they can be used follows
+// that state. Everything about how bytes travel is the transport's.
 struct DeviceSerialPort::Private : ModemControl {
     Private(DeviceSerialPort *owner, const Environment &environment)
-        : q(owner), port(new QSerialPort(owner)), env(environment), pacer(*port, owner)
+        : q(owner), env(environment), device(setup, env.lockDirs, owner), network(setup, owner),
+          pacer([this] { return transport->readNotifier(); }, owner)
     {
     }
 
     DeviceSerialPort *const q;
-    QSerialPort *const port; // a child of the port object
     const Environment env;
-
-    qint16 commPort = 1;
-    QString settingsText = QStringLiteral("9600,n,8,1");
-    LineSettings settings;
-
-    bool open = false; // what PortOpen reports
-    QString device;    // the device or network address of the open port
-    QString notice;    // what its opening has to tell (openNotice)
-    QString linkPath;  // the com<n> link it was found by, if any
-    std::unique_ptr<DeviceLock> lock;
+    PortSetup setup;
+    // Both kinds of line, each one object for the port's life; `transport`
+    // is the one of the open port (or the last).
+    DeviceTransport device;
+    NetworkTransport network;
+    PortTransport *transport = &device;
     ReadPacer pacer;
-    // A slow look whether the open device is still there, for the rare
-    // vanishing that QSerialPort does not report.
-    QTimer presence;
 
-    // The port on a serial server the open port is (null for a device).
-    NetworkLine *net = nullptr;
+    bool open = false;    // what PortOpen reports
+    bool opening = false; // a serial server's answer to an opening is awaited
+    QString target;       // the device or network address of the open port
+    QString notice;       // what its opening has to tell (openNotice)
+    QString linkPath;     // the com<n> link it was found by, if any
 
-    // The device failed while open and is given up: what Output reports.
+    // The line failed while open and is given up: what Output reports.
     bool lost = false;
     int lostNumber = 0;
     QString lostText;
@@ -115,146 +46,134 @@ struct DeviceSerialPort::Private : ModemControl {
     // dropped and the server is called again.
     bool absent = false;
     QString absentAbout;
-    std::unique_ptr<DeviceReturn> deviceReturn;
-    std::unique_ptr<NetworkRedial> redial;
 
-    bool changingLines = false; // a line is being set or read: its failure is that call's
-    bool writing = false;       // setOutput is handing bytes over
-    bool writeFailed = false;   // ... and a write failed meanwhile
+    // New settings a server has not answered yet, and what was in force
+    // before them.
+    bool settingsAsked = false;
+    PortSetup settingsBefore;
+
     bool raiseQueued = false;
 
-    // Where the bytes of the open port come from: the device, or the
-    // connection to the serial server. Everything that only reads and writes
-    // goes through here and does not know which.
-    QIODevice *line() const { return net ? static_cast<QIODevice *>(net) : port; }
+    void connectTransport(PortTransport *t)
+    {
+        // Only the transport of the open port has news for it.
+        auto mine = [this, t] { return t == transport && open; };
+        QObject::connect(t, &PortTransport::opened, q, [=, this] {
+            if (t != transport || !opening)
+                return;
+            becomeOpen();
+            Q_EMIT q->openingEnded(std::nullopt);
+        });
+        QObject::connect(t, &PortTransport::refused, q, [=, this](const KavroError &error) {
+            if (t != transport || !opening)
+                return;
+            opening = false;
+            transport->close();
+            Q_EMIT q->openingEnded(error);
+        });
+        QObject::connect(t, &PortTransport::lineAnswered, q, [=, this](bool taken) {
+            if (mine() && std::exchange(settingsAsked, false))
+                settingsAnswered(taken);
+        });
+        QObject::connect(t, &PortTransport::linesAnswered, q, [=, this] {
+            if (mine())
+                Q_EMIT q->serverAnswered();
+        });
+        QObject::connect(t, &PortTransport::readyRead, q, [=, this] {
+            if (mine())
+                onReadyRead();
+        });
+        QObject::connect(t, &PortTransport::lost, q, [=, this](int number, const QString &text) {
+            if (mine())
+                lose(number, text);
+        });
+        QObject::connect(t, &PortTransport::failed, q, &SerialPort::Failed);
+        QObject::connect(t, &PortTransport::awayChanged, q, [=, this](const QString &about) {
+            if (mine() && absent)
+                stillAway(about);
+        });
+        QObject::connect(t, &PortTransport::returned, q, [=, this](const QString &where) {
+            if (mine() && absent)
+                back(where);
+        });
+    }
 
     qsizetype waiting() const
     {
-        qsizetype n = q->m_in.size() - q->m_inNext;
-        if (line()->isOpen())
-            n += qsizetype(line()->bytesAvailable());
-        return n;
+        return q->unread() + (transport->isOpen() ? qsizetype(transport->bytesAvailable()) : 0);
     }
 
-    // What the line holds that Input has not taken yet. Asking costs a
-    // handful of calls, which the receive handler would pay for every
-    // character. The line's buffer only grows while the event loop runs, and
-    // every raise of OnComm marks that it may have grown; once it was found
-    // empty, it stays empty until then.
-    qsizetype lineHolds()
+    void becomeOpen()
     {
-        if (!q->m_inMore)
-            return 0;
-        const qsizetype n = line()->isOpen() ? qsizetype(line()->bytesAvailable()) : 0;
-        if (n == 0)
-            q->m_inMore = false;
-        return n;
+        opening = false;
+        notice = transport->notice();
+        open = true;
+        q->lineGrew();
+        // A server may have spoken while it was being called.
+        if (waiting() > 0)
+            raiseLater();
+    }
+
+    // A server set other settings than asked: the old ones are asked for
+    // again (its answer to that is not waited for) and are in force.
+    void settingsAnswered(bool taken)
+    {
+        if (!taken) {
+            const QString refused = setup.settingsText;
+            setup.settings = settingsBefore.settings;
+            setup.settingsText = settingsBefore.settingsText;
+            transport->setLine(setup.settings, setup.settingsText);
+            Q_EMIT q->Failed(KavroError(Err::InvalidValue, settingsRefusedText(refused, target)));
+        }
+        Q_EMIT q->serverAnswered();
     }
 
     void closeAll()
     {
-        if (port->isOpen())
-            port->close();
-        if (net) {
-            // It may be inside its own wait for the server (a window closed
-            // meanwhile): it goes when that has returned.
-            redial.reset();
-            net->disconnect(q);
-            std::exchange(net, nullptr)->dispose();
-        }
         pacer.forget();
-        lock.reset();
-        port->clearError();
+        transport->close();
         const bool wasAbsent = absent;
-        deviceReturn.reset();
-        redial.reset();
-        presence.stop();
         open = false;
+        opening = false;
+        settingsAsked = false;
         absent = false;
         linkPath.clear();
         lost = false;
         lostNumber = 0;
         lostText.clear();
-        writeFailed = false;
-        device.clear();
+        target.clear();
         notice.clear();
-        q->m_in.clear();
-        q->m_inNext = 0;
+        q->clearInput();
         if (wasAbsent)
             Q_EMIT q->WaitingChanged(false, {});
     }
 
-    bool gone() const { return !lock || lock->hungUp() || !QFileInfo::exists(device); }
-
-    // The device failed or went away (a USB adapter pulled, the far end of a
-    // pseudo-terminal closed). It is given back to the system at once so that
-    // it can come back under its name; what was received stays readable and
-    // the port counts as open until it is closed.
+    // The line failed or went away (a USB adapter pulled, the far end of a
+    // pseudo-terminal closed, the connection to a server dropped). It is let
+    // go of at once, so that a device can come back under its name; what was
+    // received stays readable and the port counts as open until it is closed.
     void lose(int number, const QString &text)
     {
         if (lost || absent)
             return;
-        presence.stop();
         pacer.forget();
-        QByteArray left = q->m_in.mid(q->m_inNext);
-        if (line()->isOpen()) {
-            const QByteArray last = line()->readAll();
-            Q_EMIT q->pieceTaken(last);
-            left.append(last);
-            line()->close();
-        }
-        q->m_in = std::move(left);
-        q->m_inNext = 0;
-        lock.reset();
-        port->clearError();
+        settingsAsked = false;
+        if (transport->isOpen())
+            q->takePiece(transport->readAll());
         if (number == Err::PortGone) {
             // The same device may well come back (a board reset, an adapter
-            // plugged in again): wait for it.
+            // plugged in again), and a server come up again: wait for it.
             absent = true;
-            if (net)
-                callServerAgain();
-            else
-                waitForDevice();
+            absentAbout = transport->awaitReturn(linkPath);
             Q_EMIT q->WaitingChanged(true, absentAbout);
         } else {
+            transport->close();
             lost = true;
             lostNumber = number;
             lostText = text;
         }
-        if (!q->m_in.isEmpty())
+        if (q->unread() > 0)
             raiseLater();
-    }
-
-    void waitForDevice()
-    {
-        deviceReturn.reset(new DeviceReturn(
-            device, linkPath, [this](const QString &target) { openDevice(target, false); }, q));
-        absentAbout = deviceReturn->about();
-        QObject::connect(deviceReturn.get(), &DeviceReturn::aboutChanged, q,
-                         [this](const QString &about) { stillAway(about); });
-        QObject::connect(deviceReturn.get(), &DeviceReturn::returned, q,
-                         [this](const QString &target) {
-                             device = target;
-                             // Let go from inside its own signal: it goes once
-                             // that has returned.
-                             deviceReturn.release()->deleteLater();
-                             presence.start();
-                             back();
-                         });
-    }
-
-    void callServerAgain()
-    {
-        absentAbout = awayText(device, linkPath, true);
-        redial.reset(new NetworkRedial(*net, settings, q));
-        QObject::connect(redial.get(), &NetworkRedial::returned, q, [this] {
-            redial.release()->deleteLater();
-            back();
-        });
-        QObject::connect(redial.get(), &NetworkRedial::refused, q, [this](int number) {
-            stillAway(number == Err::PortInUse ? takenMeanwhileText(device, true)
-                                               : awayText(device, linkPath, true));
-        });
     }
 
     void stillAway(const QString &about)
@@ -265,89 +184,14 @@ struct DeviceSerialPort::Private : ModemControl {
         Q_EMIT q->WaitingChanged(true, absentAbout);
     }
 
-    void back()
+    void back(const QString &where)
     {
+        target = where;
         absent = false;
-        q->m_inMore = true;
+        q->lineGrew();
         Q_EMIT q->WaitingChanged(false, {});
         if (waiting() > 0)
             raiseLater();
-    }
-
-    // Opens the port on a serial server with the settings in force; throws
-    // KavroError.
-    void openNetwork(const NetworkAddress &address)
-    {
-        NetworkLine *const opening = new NetworkLine(address, q);
-        opening->setOpenLevels(OpenLevels::load(commPort));
-        net = opening;
-        QObject::connect(net, &NetworkLine::readyRead, q, [this] { onReadyRead(); });
-        QObject::connect(net, &NetworkLine::waitBegins, q,
-                         [this] { Q_EMIT q->blockingWait(true); });
-        QObject::connect(net, &NetworkLine::waitEnds, q, [this] { Q_EMIT q->blockingWait(false); });
-        QObject::connect(net, &NetworkLine::dropped, q, [this] {
-            lose(Err::PortGone, QStringLiteral("Die Verbindung zu %1 ist abgebrochen").arg(device));
-        });
-        try {
-            opening->open(settings);
-        } catch (const KavroError &) {
-            // Unless the port was closed meanwhile, which took it along.
-            if (net == opening) {
-                net->disconnect(q);
-                std::exchange(net, nullptr)->dispose();
-            }
-            throw;
-        }
-    }
-
-    // Opens the device with the settings in force; throws KavroError.
-    void openDevice(const QString &path, bool fresh)
-    {
-        lock = DeviceLock::take(path, env.lockDirs, fresh);
-        port->clearError();
-        port->setPortName(lock->openName(path));
-        pacer.forget();
-        if (!port->open(QIODevice::ReadWrite)) {
-            const QSerialPort::SerialPortError error = port->error();
-            const QString reason = port->errorString();
-            lock.reset();
-            port->clearError();
-            switch (error) {
-            case QSerialPort::DeviceNotFoundError:
-                raiseError(
-                    Err::PortNotFound,
-                    QStringLiteral("Ungültige Portnummer: Gerät %1 nicht vorhanden").arg(path));
-            case QSerialPort::PermissionError:
-                // Our own open went through, so this is QSerialPort's lock file
-                // or a program that took the port in the meantime.
-                if (PortStatus::lockedByOtherProgram(path, env.lockDirs))
-                    raisePortError(EBUSY, path);
-                raiseError(Err::PortAccess,
-                           QStringLiteral("Zugriff auf den Anschluss %1 verweigert (%2)")
-                               .arg(path, reason));
-            default:
-                raiseError(Err::PortOpenFailed,
-                           QStringLiteral("Der Anschluss %1 kann nicht geöffnet werden (%2)")
-                               .arg(path, reason));
-            }
-        }
-
-        // QSerialPort marks the device exclusive. On real hardware the mark
-        // goes with the last close, even when Kavro is killed; a
-        // pseudo-terminal would keep it for as long as its far end lives and
-        // refuse every later opening. There the flock and the lock file, which
-        // die with the process, do.
-        const bool pseudoTerminal = lock->isPseudoTerminal();
-        if (pseudoTerminal)
-            ::ioctl(int(port->handle()), TIOCNXCL);
-
-        if (!applyLineSettings(*port, settings, pseudoTerminal)) {
-            port->close();
-            lock.reset();
-            raiseError(Err::InvalidValue, settingsRefused(settingsText, path));
-        }
-        setOpenLevels(path);
-        notice = lock->notice();
     }
 
     LineAccess lineAccess() const override
@@ -356,160 +200,35 @@ struct DeviceSerialPort::Private : ModemControl {
             return LineAccess::Closed;
         if (absent)
             return LineAccess::Away;
-        if (net && !net->hasControlLines())
+        if (!transport->hasControlLines())
             return LineAccess::NoControlLines;
         return LineAccess::Full;
     }
-    void setDtr(bool on) override { change(Output::Dtr, on); }
-    void setRts(bool on) override { change(Output::Rts, on); }
-    void setBreak(bool on) override { change(Output::Break, on); }
-
+    void setDtr(bool on) override { change(ModemOutput::Dtr, on); }
+    void setRts(bool on) override { change(ModemOutput::Rts, on); }
+    void setBreak(bool on) override { change(ModemOutput::Break, on); }
     ModemLines lines() override
     {
         if (lineAccess() != LineAccess::Full || lost)
             return {};
-        if (net) {
-            const Rfc2217Client::Lines &said = net->controlLines();
-            ModemLines now{said.dtr, said.rts, {}, {}, {}, {}};
-            if (const std::optional<quint8> state = said.modemState) {
-                now.cts = bool(*state & Rfc2217Client::ModemCts);
-                now.dsr = bool(*state & Rfc2217Client::ModemDsr);
-                now.dcd = bool(*state & Rfc2217Client::ModemDcd);
-                now.ri = bool(*state & Rfc2217Client::ModemRi);
-            }
-            return now;
-        }
-        port->clearError();
-        changingLines = true;
-        const QSerialPort::PinoutSignals is = port->pinoutSignals();
-        changingLines = false;
-        const bool unknown = port->error() != QSerialPort::NoError;
-        port->clearError();
-        if (unknown)
-            return {};
-        return {bool(is & QSerialPort::DataTerminalReadySignal),
-                bool(is & QSerialPort::RequestToSendSignal),
-                bool(is & QSerialPort::ClearToSendSignal),
-                bool(is & QSerialPort::DataSetReadySignal),
-                bool(is & QSerialPort::DataCarrierDetectSignal),
-                bool(is & QSerialPort::RingIndicatorSignal)};
+        return transport->lines();
     }
-
-    // One line of the device set; the system's reason when it refuses.
-    bool setOnDevice(Output line, bool on, QString &reason)
-    {
-        port->clearError();
-        changingLines = true;
-        const bool done = line == Output::Dtr   ? port->setDataTerminalReady(on)
-                          : line == Output::Rts ? port->setRequestToSend(on)
-                                                : port->setBreakEnabled(on);
-        changingLines = false;
-        reason = port->errorString();
-        port->clearError();
-        return done;
-    }
-
-    void change(Output line, bool on)
+    void change(ModemOutput line, bool on)
     {
         checkLineAccess(lineAccess());
         if (lost)
             raiseError(lostNumber, lostText);
-        if (net) {
-            using C = Rfc2217Client::Control;
-            static const C controls[3][2] = {
-                {C::DtrOff, C::DtrOn}, {C::RtsOff, C::RtsOn}, {C::BreakOff, C::BreakOn}};
-            if (!net->setControl(controls[int(line)][on]))
-                raiseError(Err::PortIo,
-                           lineRefused(line, on, device,
-                                       QStringLiteral("der Server meldet sie unverändert")));
-            return;
-        }
-        QString reason;
-        if (!setOnDevice(line, on, reason))
-            raiseError(Err::PortIo, lineRefused(line, on, device, reason));
-        if (line == Output::Break)
-            return;
-        // A driver may take a change it cannot make without a word: what
-        // the device reports afterwards is what counts.
-        const ModemLines now = lines();
-        const std::optional<bool> is = line == Output::Dtr ? now.dtr : now.rts;
-        if (is && *is != on)
-            raiseError(
-                Err::PortIo,
-                lineRefused(line, on, device, QStringLiteral("das Gerät meldet sie unverändert")));
-    }
-
-    // "Beim Öffnen" on a device just opened. The system raised both lines
-    // as it opened it (Linux has no way to open a port without that); a line
-    // to stay low is lowered now, before anything is sent. A refusal does
-    // not cost the opening.
-    void setOpenLevels(const QString &path)
-    {
-        const OpenLevels levels = OpenLevels::load(commPort);
-        for (const auto &[line, on] :
-             {std::pair{Output::Dtr, levels.dtr}, {Output::Rts, levels.rts}}) {
-            QString reason;
-            if (!on && !setOnDevice(line, false, reason))
-                Q_EMIT q->Failed(
-                    KavroError(Err::PortIo, lineRefused(line, false, path, reason) +
-                                                QStringLiteral(" (Einstellung „Beim Öffnen“)")));
-        }
-    }
-
-    void onError(QSerialPort::SerialPortError error)
-    {
-        if (!open || lost || absent || changingLines)
-            return;
-        switch (error) {
-        case QSerialPort::ResourceError:
-        case QSerialPort::ReadError:
-        case QSerialPort::WriteError:
-            break;
-        default:
-            // Setters report through their results, which are checked where
-            // they are called.
-            return;
-        }
-        if (gone()) {
-            lose(Err::PortGone, goneText(device));
-        } else if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
-            // A device that is being pulled may fail a read a moment before
-            // the system shows it gone; look again before calling it dead.
-            // Reading has stopped meanwhile, so this cannot turn into a loop.
-            QTimer::singleShot(100, q, [this, error] {
-                if (!open || lost || absent)
-                    return;
-                if (gone())
-                    lose(Err::PortGone, goneText(device));
-                else if (error == QSerialPort::ReadError)
-                    lose(Err::PortIo, QStringLiteral("Lesefehler am Anschluss %1").arg(device));
-            });
-        } else if (error == QSerialPort::WriteError) {
-            // A failure of the command being handed over is that command's;
-            // one found while the rest of an earlier command went out in the
-            // background is told at once, and the next command goes out.
-            if (writing)
-                writeFailed = true;
-            else
-                Q_EMIT q->Failed(KavroError(
-                    Err::PortIo,
-                    QStringLiteral("Schreibfehler am Anschluss %1: ein gesendeter Befehl "
-                                   "ist nicht vollständig angekommen")
-                        .arg(device)));
-        }
-        // A ResourceError of a device that is still there is a full output
-        // buffer (Qt reports EAGAIN so); the rest is sent when there is room.
-        port->clearError();
+        transport->setOutput(line, on);
     }
 
     void onReadyRead()
     {
-        q->m_inMore = true;
+        q->lineGrew();
         const qsizetype before = waiting();
         Q_EMIT q->OnComm();
         if (waiting() > 0)
             raiseLater();
-        else if (!net)
+        else
             pacer.afterEvent(before);
     }
 
@@ -526,7 +245,7 @@ struct DeviceSerialPort::Private : ModemControl {
             q,
             [this] {
                 raiseQueued = false;
-                q->m_inMore = true;
+                q->lineGrew();
                 const qsizetype before = waiting();
                 if (before == 0)
                     return;
@@ -571,14 +290,8 @@ DeviceSerialPort::DeviceSerialPort(QObject *parent) : DeviceSerialPort(system(),
 DeviceSerialPort::DeviceSerialPort(const Environment &environment, QObject *parent)
     : SerialPort(parent), d(std::make_unique<Private>(this, environment))
 {
-    connect(d->port, &QSerialPort::readyRead, this, [this] { d->onReadyRead(); });
-    connect(d->port, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { d->onError(error); });
-    d->presence.setInterval(1000);
-    connect(&d->presence, &QTimer::timeout, this, [this] {
-        if (d->open && !d->lost && !d->absent && !d->net && d->gone())
-            d->lose(Err::PortGone, goneText(d->device));
-    });
+    d->connectTransport(&d->device);
+    d->connectTransport(&d->network);
 }
 
 DeviceSerialPort::~DeviceSerialPort()
@@ -597,68 +310,74 @@ bool DeviceSerialPort::PortOpen() const
 void DeviceSerialPort::setPortOpen(bool open)
 {
     if (!open) {
+        const bool cancelled = d->opening;
+        const QString target = d->target;
         d->closeAll();
+        if (cancelled)
+            Q_EMIT openingEnded(
+                KavroError(Err::PortOpenFailed,
+                           QStringLiteral("Das Öffnen von %1 wurde abgebrochen").arg(target)));
         return;
     }
-    if (d->open)
-        raiseError(Err::PortInUse, QStringLiteral("Anschluss bereits geöffnet: %1").arg(d->device));
+    if (d->open || d->opening)
+        raiseError(Err::PortInUse, QStringLiteral("Anschluss bereits geöffnet: %1").arg(d->target));
 
-    const QString device = d->env.map.device(d->commPort);
-    if (const std::optional<NetworkAddress> address = NetworkAddress::parse(device))
-        d->openNetwork(*address);
-    else
-        d->openDevice(device, true);
+    const QString target = d->env.map.device(d->setup.commPort);
+    d->transport =
+        NetworkAddress::parse(target) ? static_cast<PortTransport *>(&d->network) : &d->device;
+    d->pacer.forget();
+    clearInput();
+    const bool openNow = d->transport->open(target);
     const QString link =
-        d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->commPort);
+        d->env.map.linkDir() + QStringLiteral("/com") + QString::number(d->setup.commPort);
     d->linkPath = QFileInfo(link).isSymLink() ? link : QString();
-    m_in.clear();
-    m_inNext = 0;
-    m_inMore = true;
-    d->device = device;
-    d->open = true;
-    if (!d->net) // a network port learns of a dropped connection by itself
-        d->presence.start();
+    d->target = target;
+    if (openNow)
+        d->becomeOpen();
+    else
+        d->opening = true;
+}
+
+bool DeviceSerialPort::isOpening() const
+{
+    return d->opening;
 }
 
 qint16 DeviceSerialPort::CommPort() const
 {
-    return d->commPort;
+    return d->setup.commPort;
 }
 
 void DeviceSerialPort::setCommPort(qint16 port)
 {
     PortMap::checkNumber(port);
-    if (d->open)
+    if (d->open || d->opening)
         raiseError(Err::InvalidValue,
                    QStringLiteral("Ungültiger Eigenschaftswert: die Portnummer lässt sich nur bei "
                                   "geschlossenem Anschluss ändern"));
-    d->commPort = port;
+    d->setup.commPort = port;
 }
 
 QString DeviceSerialPort::Settings() const
 {
-    return d->settingsText;
+    return d->setup.settingsText;
 }
 
 void DeviceSerialPort::setSettings(const QString &settings)
 {
     const LineSettings parsed = LineSettings::parse(settings);
+    // The server being called was given the settings already.
+    if (d->opening)
+        raiseError(Err::InvalidValue,
+                   QStringLiteral("Ungültiger Eigenschaftswert: die Einstellungen lassen sich "
+                                  "während des Öffnens nicht ändern"));
     // An open port takes new settings at once, as long as it still has its
-    // device; a refusal leaves the old ones in force.
-    if (d->open && !d->lost && !d->absent) {
-        const bool taken =
-            d->net ? d->net->setLine(parsed)
-                   : applyLineSettings(*d->port, parsed, d->lock && d->lock->isPseudoTerminal());
-        if (!taken) {
-            if (d->net)
-                d->net->setLine(d->settings);
-            else
-                applyLineSettings(*d->port, d->settings, d->lock && d->lock->isPseudoTerminal());
-            raiseError(Err::InvalidValue, settingsRefused(settings, d->device));
-        }
-    }
-    d->settings = parsed;
-    d->settingsText = settings;
+    // line; a refusal leaves the old ones in force.
+    if (d->open && !d->lost && !d->absent && !d->transport->setLine(parsed, settings) &&
+        !std::exchange(d->settingsAsked, true))
+        d->settingsBefore = d->setup;
+    d->setup.settings = parsed;
+    d->setup.settingsText = settings;
 }
 
 void DeviceSerialPort::setOutput(const QString &text)
@@ -676,22 +395,11 @@ void DeviceSerialPort::setOutput(const QString &text)
         return;
 
     const QByteArray bytes = bytesFromText(text);
-
-    d->port->clearError();
-    d->writing = true;
-    d->writeFailed = false;
-    const qint64 queued = d->line()->write(bytes);
-    if (queued == bytes.size() && !d->net)
-        d->port->flush(); // pushes what the device takes now; the rest follows
-    d->writing = false;
+    const bool handed = d->transport->write(bytes);
     if (d->lost)
         raiseError(d->lostNumber, d->lostText);
-    if (queued != bytes.size() || d->port->error() == QSerialPort::WriteError || d->writeFailed) {
-        d->writeFailed = false;
-        d->port->clearError();
-        raiseError(Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1").arg(d->device));
-    }
-    d->port->clearError();
+    if (!handed)
+        raiseError(Err::PortIo, QStringLiteral("Schreibfehler am Anschluss %1").arg(d->target));
     Q_EMIT bytesSent(bytes);
 }
 
@@ -705,30 +413,15 @@ QString DeviceSerialPort::openNotice() const
     return d->notice;
 }
 
-void DeviceSerialPort::cancelWait()
+qint64 DeviceSerialPort::lineHolds()
 {
-    if (d->net)
-        d->net->close();
+    return d->open && d->transport->isOpen() ? d->transport->bytesAvailable() : 0;
 }
 
-qint16 DeviceSerialPort::waitingCount()
+void DeviceSerialPort::takeFromLine()
 {
-    if (!d->open)
-        return 0;
-    const qsizetype n = m_in.size() - m_inNext + d->lineHolds();
-    return qint16(std::min<qsizetype>(n, std::numeric_limits<qint16>::max()));
-}
-
-QByteArrayView DeviceSerialPort::takeIn()
-{
-    if (!d->line()->isOpen() || d->line()->bytesAvailable() <= 0)
-        return {};
-    m_in = d->line()->readAll();
-    m_inNext = 0;
-    if (m_in.isEmpty())
-        return {};
-    Q_EMIT pieceTaken(m_in);
-    return QByteArrayView(m_in.constData() + m_inNext++, 1);
+    if (d->open && d->transport->isOpen() && d->transport->bytesAvailable() > 0)
+        takePiece(d->transport->readAll());
 }
 
 const DeviceSerialPort::Environment &DeviceSerialPort::environment() const
@@ -738,5 +431,5 @@ const DeviceSerialPort::Environment &DeviceSerialPort::environment() const
 
 QString DeviceSerialPort::DevicePath() const
 {
-    return d->device;
+    return d->target;
 }

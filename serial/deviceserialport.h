@@ -8,11 +8,13 @@
 
 #include <memory>
 
-// The serial port component over QSerialPort, for real devices (and the
-// pseudo-terminals of tests and the simulated instrument), or over a
-// NetworkLine for a port on a serial server.
+// The serial port component: its state (open, closed, its line given up, or
+// away and waited for), the pacing of slow lines, output and the rules of
+// its modem lines, over one of two transports that each port number may
+// name: a device through QSerialPort (real ones, and the pseudo-terminals of
+// tests and the simulated instrument), or a port on a serial server.
 //
-// At every opening (and when a vanished device comes back) DTR and RTS take
+// At every opening (and when a vanished line comes back) DTR and RTS take
 // the levels kept for the port number ("Beim Öffnen", OpenLevels) before
 // anything is sent; a device that refuses is told through Failed and the
 // port opens all the same.
@@ -38,12 +40,12 @@ public:
 
     bool PortOpen() const override;
     void setPortOpen(bool open) override;
+    bool isOpening() const override;
     qint16 CommPort() const override;
     void setCommPort(qint16 port) override;
     QString Settings() const override;
     void setSettings(const QString &settings) override;
     void setOutput(const QString &text) override;
-    void cancelWait() override;
     // An old lock file on the device that could not be removed.
     QString openNotice() const override;
     // DTR and RTS read back from the device after each change; a refusal is
@@ -56,8 +58,8 @@ public:
     QString DevicePath() const;
 
 protected:
-    qint16 waitingCount() override;
-    QByteArrayView takeIn() override;
+    qint64 lineHolds() override;
+    void takeFromLine() override;
 
 private:
     // implementation details are the port layer's own

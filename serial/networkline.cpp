@@ -2,7 +2,6 @@
 
 #include "kavroerror.h"
 
-#include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -22,9 +21,13 @@ Rfc2217Client::Line lineOf(const LineSettings &s)
 
 } // namespace
 
-NetworkLine::NetworkLine(const NetworkAddress &address, QObject *parent)
-    : QIODevice(parent), m_address(address), m_socket(new QTcpSocket(this)),
-      m_bound(new QTimer(this))
+NetworkLine::NetworkLine(const NetworkAddress &address, QObject *parent) : NetworkLine(parent)
+{
+    m_address = address;
+}
+
+NetworkLine::NetworkLine(QObject *parent)
+    : QIODevice(parent), m_socket(new QTcpSocket(this)), m_bound(new QTimer(this))
 {
     m_bound->setSingleShot(true);
     // The bounds are promises to the operator and the server: not a coarse
@@ -40,9 +43,8 @@ NetworkLine::NetworkLine(const NetworkAddress &address, QObject *parent)
                  QStringLiteral("Ungültige Portnummer: %1 antwortet nicht").arg(m_address.text()));
         else if (m_state == State::Negotiating)
             succeed(); // a server that never answers does not set its line
-        else
-            m_asking = false;
-        wake();
+        else if (m_state == State::Open)
+            settleAnswers(true);
     });
 }
 
@@ -57,107 +59,76 @@ void NetworkLine::begin(const LineSettings &settings)
     close();
     m_codec = Rfc2217Client();
     m_asked = lineOf(settings);
-    m_failNumber = 0;
-    m_failText.clear();
     m_state = State::Connecting;
     m_bound->start(ConnectBoundMs);
     m_socket->connectToHost(m_address.host, m_address.port);
 }
 
-void NetworkLine::open(const LineSettings &settings)
-{
-    begin(settings);
-    waitUntil([this] { return m_state != State::Connecting && m_state != State::Negotiating; });
-    if (m_state == State::Open)
-        return;
-    // Closed while waiting (the window went away): nothing to tell.
-    if (m_failNumber == 0)
-        raiseError(Err::PortOpenFailed,
-                   QStringLiteral("Das Öffnen von %1 wurde abgebrochen").arg(m_address.text()));
-    raiseError(m_failNumber, m_failText);
-}
-
 bool NetworkLine::setLine(const LineSettings &settings)
 {
     if (m_state != State::Open || !telnet())
-        return true;
+        return false;
     m_asked = lineOf(settings);
     const QByteArray request = m_codec.requestSettings(m_asked);
     if (request.isEmpty())
-        return true;
+        return false;
     m_socket->write(request);
-    m_asking = true;
+    m_askingLine = true;
     m_bound->start(AnswerBoundMs);
-    waitUntil([this] {
-        return !m_asking || m_codec.verdict(m_asked) != Rfc2217Client::Verdict::Waiting;
-    });
-    m_asking = false;
-    m_bound->stop();
-    return m_codec.verdict(m_asked) != Rfc2217Client::Verdict::Differs;
+    return true;
 }
 
 bool NetworkLine::setControl(Rfc2217Client::Control control)
 {
     using C = Rfc2217Client::Control;
     if (m_state != State::Open || !hasControlLines())
-        return true;
-    const bool on = control == C::DtrOn || control == C::RtsOn;
-    const auto answer = [this, control]() -> std::optional<bool> {
-        const Rfc2217Client::Lines &lines = m_codec.lines();
-        if (control == C::DtrOn || control == C::DtrOff)
-            return lines.dtr;
-        return lines.rts;
-    };
+        return false;
     m_socket->write(m_codec.requestControl(control));
-    // What servers answer to a break differs (ser2net's answer to the end
-    // of one may repeat its start), and nothing shows the break's state:
-    // the request goes out and is not waited for.
+    // ser2net's answer to the end of a break may repeat its start.
     if (control == C::BreakOn || control == C::BreakOff)
-        return true;
-    m_asking = true;
+        return false;
+    (control == C::DtrOn || control == C::DtrOff ? m_askedDtr : m_askedRts) = control;
     m_bound->start(AnswerBoundMs);
-    waitUntil([&] { return !m_asking || answer().has_value(); });
-    m_asking = false;
-    m_bound->stop();
-    // A server that does not answer leaves the line unknown, which is what
-    // the menu then shows; only an answer to the contrary is a refusal.
-    const std::optional<bool> now = answer();
-    return !now || *now == on;
+    return true;
 }
 
-void NetworkLine::waitUntil(const std::function<bool()> &done)
+void NetworkLine::settleAnswers(bool timeUp)
 {
-    if (done())
-        return;
-    // The window keeps painting and its timers run; whoever shows it keeps
-    // the operator from starting anything in between (waitBegins).
-    QEventLoop loop;
-    m_waitLoop = &loop;
-    m_waitDone = done;
-    Q_EMIT waitBegins();
-    loop.exec();
-    m_waitLoop = nullptr;
-    m_waitDone = nullptr;
-    Q_EMIT waitEnds();
-    if (m_disposed)
-        deleteLater();
+    // Each is forgotten before it is told: whoever hears it may ask again,
+    // or close the line.
+    if (m_askingLine) {
+        const Rfc2217Client::Verdict verdict = m_codec.verdict(m_asked);
+        if (timeUp || verdict != Rfc2217Client::Verdict::Waiting) {
+            m_askingLine = false;
+            Q_EMIT lineAnswered(verdict != Rfc2217Client::Verdict::Differs);
+            if (m_state != State::Open)
+                return;
+        }
+    }
+    using C = Rfc2217Client::Control;
+    for (std::optional<C> *asked : {&m_askedDtr, &m_askedRts}) {
+        // A server that does not answer leaves the line unknown, which is
+        // what the menu then shows; only an answer to the contrary is a
+        // refusal.
+        const std::optional<bool> now =
+            asked == &m_askedDtr ? m_codec.lines().dtr : m_codec.lines().rts;
+        if (!*asked || (!now && !timeUp))
+            continue;
+        const C control = *std::exchange(*asked, std::nullopt);
+        Q_EMIT controlAnswered(control,
+                               !now || *now == (control == C::DtrOn || control == C::RtsOn));
+        if (m_state != State::Open)
+            return;
+    }
+    if (!m_askingLine && !m_askedDtr && !m_askedRts)
+        m_bound->stop();
 }
 
-void NetworkLine::dispose()
+void NetworkLine::forgetAsked()
 {
-    close();
-    // Deleted from within its own wait, it would pull the floor from under
-    // the caller still inside open(); it goes once that has returned.
-    if (m_waitLoop)
-        m_disposed = true;
-    else
-        deleteLater();
-}
-
-void NetworkLine::wake()
-{
-    if (m_waitLoop && (m_state == State::Closed || m_waitDone()))
-        m_waitLoop->quit();
+    m_askingLine = false;
+    m_askedDtr.reset();
+    m_askedRts.reset();
 }
 
 void NetworkLine::onConnected()
@@ -169,7 +140,7 @@ void NetworkLine::onConnected()
         // The settings go out at once: the server takes subnegotiations
         // before binary mode is agreed. Data does not (see writeData).
         const QByteArray request = m_codec.requestSettings(m_asked);
-        m_asking = !request.isEmpty();
+        m_askingLine = !request.isEmpty();
         m_socket->write(m_codec.opening() + request);
         m_bound->start(AnswerBoundMs);
     } else {
@@ -201,14 +172,17 @@ void NetworkLine::onReadyRead()
     } else {
         m_data.append(in);
     }
-    if (m_state == State::Negotiating)
+    if (m_state == State::Negotiating) {
         checkNegotiation();
-    else if (m_state == State::Open && m_data.size() > before)
-        Q_EMIT readyRead();
-    wake();
+    } else if (m_state == State::Open) {
+        settleAnswers(false);
+        if (m_state == State::Open && m_data.size() > before)
+            Q_EMIT readyRead();
+    }
     // The socket does not signal again for what came in while its signal was
-    // being handled (a handler that ran the event loop, a wait of ours); at
-    // the end of a stream nothing more comes to signal it, so look once more.
+    // being handled (a handler that ran the event loop, such as a message
+    // box); at the end of a stream nothing more comes to signal it, so look
+    // once more.
     if (m_state != State::Closed && m_socket->isReadable() && m_socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &NetworkLine::onReadyRead, Qt::QueuedConnection);
 }
@@ -230,9 +204,9 @@ void NetworkLine::hangUp()
         return;
     }
     m_bound->stop();
+    forgetAsked();
     m_socket->abort();
     Q_EMIT dropped();
-    wake();
 }
 
 void NetworkLine::checkNegotiation()
@@ -250,7 +224,7 @@ void NetworkLine::checkNegotiation()
     // Data goes out only in binary mode: a server in NVT mode would hand the
     // far device a CR NUL for every CR.
     const bool settled =
-        !m_asking || verdict == Rfc2217Client::Verdict::Agreed || m_codec.comPortRefused();
+        !m_askingLine || verdict == Rfc2217Client::Verdict::Agreed || m_codec.comPortRefused();
     if (settled && m_codec.sendsBinary())
         succeed();
 }
@@ -283,8 +257,8 @@ void NetworkLine::onGone()
     case State::Open:
         m_state = State::Closed;
         m_bound->stop();
+        forgetAsked();
         Q_EMIT dropped();
-        wake();
         break;
     case State::Closed:
         break;
@@ -293,21 +267,20 @@ void NetworkLine::onGone()
 
 void NetworkLine::fail(int number, const QString &description)
 {
+    // Closed before the socket is: its farewell is no news of the server.
+    m_state = State::Closed;
     m_bound->stop();
     m_socket->abort();
-    m_state = State::Closed;
     m_data.clear();
     m_pos = 0;
-    m_failNumber = number;
-    m_failText = description;
+    forgetAsked();
     Q_EMIT refused(number, description);
-    wake();
 }
 
 void NetworkLine::succeed()
 {
     m_bound->stop();
-    m_asking = false;
+    m_askingLine = false;
     m_state = State::Open;
     // On the same stream as the data, ahead of it: the server sets the lines
     // before it hands the device the first byte. Its answers tell how the
@@ -320,23 +293,21 @@ void NetworkLine::succeed()
     }
     QIODevice::open(QIODevice::ReadWrite);
     Q_EMIT opened();
-    if (m_pos < m_data.size())
+    if (m_state == State::Open && m_pos < m_data.size())
         Q_EMIT readyRead();
-    wake();
 }
 
 void NetworkLine::close()
 {
     const bool wasOpen = isOpen();
     m_bound->stop();
-    m_asking = false;
+    forgetAsked();
     m_state = State::Closed;
     m_socket->abort();
     m_data.clear();
     m_pos = 0;
     if (wasOpen)
         QIODevice::close();
-    wake();
 }
 
 qint64 NetworkLine::bytesAvailable() const

@@ -8,9 +8,8 @@
 #include <QByteArray>
 #include <QIODevice>
 
-#include <functional>
+#include <optional>
 
-class QEventLoop;
 class QTcpSocket;
 class QTimer;
 
@@ -18,7 +17,8 @@ class QTimer;
 // are the serial line's bytes only and what is written reaches the far line
 // unchanged, whatever the telnet framing of an rfc2217:// port does on the
 // way. One TCP connection at a time, driven from the event loop of the
-// thread that owns it.
+// thread that owns it; nothing here waits: what the server answers comes as
+// signals.
 //
 // Opening connects (at most 5 s, name lookup included), then on an
 // rfc2217:// port agrees on binary transmission and the COM-PORT-OPTION and
@@ -38,20 +38,22 @@ public:
     // connection that outlives this is taken as accepted.
     static constexpr int SettleMs = 300;
 
-    explicit NetworkLine(const NetworkAddress &address, QObject *parent = nullptr);
+    explicit NetworkLine(QObject *parent = nullptr);
+    NetworkLine(const NetworkAddress &address, QObject *parent = nullptr);
     ~NetworkLine() override;
 
-    // Opens and returns once the line is usable, keeping the window painted
-    // meanwhile but dropping the operator's clicks and keys; throws
-    // KavroError: 8002 for an unknown host, a refused or unanswered
-    // connection and a server that cannot open its device, 8005 for a server
-    // whose port is taken, 380 when the server set another value than asked,
-    // 8022 when a window was closed meanwhile (it closes once this returns).
-    void open(const LineSettings &settings);
-    // The same without waiting: ends in opened() or refused().
+    // Where the next opening calls.
+    void setAddress(const NetworkAddress &address) { m_address = address; }
+    const NetworkAddress &address() const { return m_address; }
+
+    // Opens: ends in opened(), or in refused() with 8002 for an unknown
+    // host, a refused or unanswered connection and a server that cannot open
+    // its device, 8005 for a server whose port is taken, 380 when the server
+    // set another value than asked. close() ends it without a word.
     void begin(const LineSettings &settings);
-    // Sets the line of an open port; false when the server answered with
-    // another value than asked. Waits for the answers as open() does.
+    // Asks the server of the open port for new settings. True when it was
+    // asked: lineAnswered() tells later whether it set them. False when there
+    // is nothing to ask (a tcp:// port, a value the option cannot carry).
     bool setLine(const LineSettings &settings);
 
     // DTR and RTS at every opening from now on (a call back after a dropped
@@ -62,14 +64,13 @@ public:
     bool hasControlLines() const { return telnet() && m_codec.comPortAgreed(); }
     // What the server said of the lines (its answers and notices).
     const Rfc2217Client::Lines &controlLines() const { return m_codec.lines(); }
-    // Asks the server for a line change and waits for its answer as
-    // setLine() does; false when it answered that the line is otherwise. A
-    // break is asked for and not waited for.
+    // Asks the server for a change of DTR, RTS or the break. True when its
+    // answer is awaited: controlAnswered() tells it. What servers answer to a
+    // break differs, and nothing shows the break's state: it is asked for and
+    // not waited for.
     bool setControl(Rfc2217Client::Control control);
 
     void close() override;
-    // Closes and deletes the line once it is safe to (not inside its own wait).
-    void dispose();
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
 
@@ -78,11 +79,13 @@ Q_SIGNALS:
     void refused(int number, const QString &description);
     // The connection of the open port went away.
     void dropped();
-    // A wait of open() or setLine() for the server begins or ends: it runs a
-    // local event loop, in which the operator must not start anything;
-    // close() ends it at once.
-    void waitBegins();
-    void waitEnds();
+    // The server answered the settings asked for last; `taken`: it set them.
+    // A server silent for AnswerBoundMs does not set its line: taken.
+    void lineAnswered(bool taken);
+    // The server answered a change of DTR or RTS; `asWanted`: the line is as
+    // asked, or the server said nothing within AnswerBoundMs (the line then
+    // reads as unknown).
+    void controlAnswered(Rfc2217Client::Control asked, bool asWanted);
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -99,27 +102,22 @@ private:
     void checkNegotiation();
     void fail(int number, const QString &description);
     void succeed();
-    // Runs a local event loop until `done` holds or the line closes.
-    void waitUntil(const std::function<bool()> &done);
-    void wake();
+    // Tells the answers that came (or, once the bound passed, that did not).
+    void settleAnswers(bool timeUp);
+    void forgetAsked();
 
-    const NetworkAddress m_address;
+    NetworkAddress m_address;
     QTcpSocket *const m_socket;
     QTimer *const m_bound;
     Rfc2217Client m_codec;
     Rfc2217Client::Line m_asked;
-    bool m_asking = false; // settings or a line change sent and not yet answered
+    // Sent and not answered yet: the settings, a change of DTR or RTS.
+    bool m_askingLine = false;
+    std::optional<Rfc2217Client::Control> m_askedDtr, m_askedRts;
     OpenLevels m_openLevels;
     State m_state = State::Closed;
 
     // Received line bytes not read yet.
     QByteArray m_data;
     qsizetype m_pos = 0;
-
-    QEventLoop *m_waitLoop = nullptr;
-    std::function<bool()> m_waitDone;
-    bool m_disposed = false;
-
-    int m_failNumber = 0;
-    QString m_failText;
 };

@@ -1,9 +1,9 @@
 #include "readpacer.h"
 
-#include <QSerialPort>
 #include <QSocketNotifier>
 
-ReadPacer::ReadPacer(QSerialPort &port, QObject *parent) : QObject(parent), m_port(port)
+ReadPacer::ReadPacer(std::function<QSocketNotifier *()> findNotifier, QObject *parent)
+    : QObject(parent), m_findNotifier(std::move(findNotifier))
 {
     m_beat.setInterval(BeatMs);
     m_beat.setTimerType(Qt::CoarseTimer);
@@ -21,14 +21,10 @@ void ReadPacer::afterEvent(qsizetype taken)
         m_bucketStart = now;
     }
     m_lately[1] += taken;
-    if (m_lately[0] + m_lately[1] >= RestBelow || !m_port.isOpen())
+    if (m_lately[0] + m_lately[1] >= RestBelow)
         return;
-    if (!m_notifier) {
-        const auto notifiers = m_port.findChildren<QSocketNotifier *>();
-        for (QSocketNotifier *n : notifiers)
-            if (n->type() == QSocketNotifier::Read && n->socket() == m_port.handle())
-                m_notifier = n;
-    }
+    if (!m_notifier)
+        m_notifier = m_findNotifier();
     if (!m_notifier || !m_notifier->isEnabled())
         return;
     m_notifier->setEnabled(false);
@@ -45,7 +41,7 @@ void ReadPacer::endRest()
         return;
     }
     m_resting = false;
-    if (m_notifier && m_port.isOpen())
+    if (m_notifier)
         m_notifier->setEnabled(true);
 }
 

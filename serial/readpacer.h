@@ -5,12 +5,13 @@
 #include <QPointer>
 #include <QTimer>
 
-class QSerialPort;
+#include <functional>
+
 class QSocketNotifier;
 
 // A slow line is taken in once a beat instead of with every piece the device
 // delivers (a USB adapter at 115200 baud sends a few bytes every millisecond
-// or so). After a receive event that took in little, QSerialPort's read
+// or so). After a receive event that took in little, the line's read
 // notifier rests until the next beat of a 50 ms coarse timer, which the system
 // fires together with the window's own 50 ms timers; what arrived meanwhile
 // makes one event. The first piece after a quiet spell is taken at once, and a
@@ -21,9 +22,10 @@ class QSocketNotifier;
 // two buckets of 100 ms; a flood fills them at once, even while single pieces
 // of it are small.
 //
-// QSerialPort offers no way to pause its reading; its read notifier is its
-// child, found by type and descriptor. Should a Qt version read another way,
-// the port is simply read as the pieces come, and engaged() tells so.
+// What rests is the line's read notifier, as its transport finds it
+// (PortTransport::readNotifier). Where there is none (a connection to a
+// serial server, or a Qt version that reads a device another way), the line
+// is simply read as the pieces come, and engaged() tells so.
 class ReadPacer : public QObject
 {
     Q_OBJECT
@@ -31,11 +33,13 @@ public:
     static constexpr qsizetype RestBelow = 4096;
     static constexpr int BeatMs = 50;
 
-    explicit ReadPacer(QSerialPort &port, QObject *parent = nullptr);
+    // findNotifier: the open line's read notifier, or null.
+    explicit ReadPacer(std::function<QSocketNotifier *()> findNotifier, QObject *parent = nullptr);
 
     // A receive event took `taken` bytes in and left nothing waiting.
     void afterEvent(qsizetype taken);
-    // The port was opened or closed: its notifier is a new one, or none.
+    // The line is about to be opened or closed: its notifier will be a new
+    // one, or none.
     void forget();
 
     // Whether the notifier rests now, until the next beat.
@@ -46,7 +50,7 @@ public:
 private:
     void endRest();
 
-    QSerialPort &m_port;
+    const std::function<QSocketNotifier *()> m_findNotifier;
     QTimer m_beat;
     bool m_resting = false;
     QPointer<QSocketNotifier> m_notifier;

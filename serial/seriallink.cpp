@@ -12,17 +12,20 @@ SerialLink::SerialLink(SerialPort &port, MessageBoxes &boxes, CaptureSink &captu
     : QObject(parent), m_port(port), m_boxes(boxes), m_capture(capture)
 {
     // A device that vanishes and comes back while the port is open changes
-    // the look without a click.
+    // the state without a click.
     connect(&m_port, &SerialPort::WaitingChanged, this, [this](bool waiting, const QString &about) {
         if (waiting)
-            Q_EMIT lookChanged(PortLook::Waiting, about);
+            Q_EMIT stateChanged(PortState::Waiting, about);
         else
-            Q_EMIT lookChanged(m_port.PortOpen() ? PortLook::Open : PortLook::Closed, {});
+            Q_EMIT stateChanged(m_port.PortOpen() ? PortState::Open : PortState::Closed, {});
     });
 }
 
 void SerialLink::Verbind_Click(const PortChoice &choice)
 {
+    // Clicks that come while an opening is under way are not this one's.
+    if (openingPending())
+        return;
     const bool opening = !m_port.PortOpen();
     try {
         if (opening)
@@ -30,21 +33,37 @@ void SerialLink::Verbind_Click(const PortChoice &choice)
         else
             closeSequence();
     } catch (const KavroError &e) {
-        // Two failures mean something to the operator; every other one ends
-        // the click without a box. Why an opening failed stays readable in
-        // the tooltips until the next one.
-        if (opening)
-            setRefusal(e);
-        const QString port = trimSpaces(choice.comport);
-        const QString title = QStringLiteral("Comportfehler");
-        if (e.number() == Err::PortInUse)
-            m_boxes.show(QStringLiteral(" Com ") + port +
-                             QStringLiteral(" ist bereits von einem anderen Programm geöffnet!"),
-                         title, MessageBoxes::Ok, MessageBoxes::Information);
-        if (e.number() == Err::PortNotFound)
-            m_boxes.show(QStringLiteral(" Com ") + port + QStringLiteral(" existiert nicht!"),
-                         title, MessageBoxes::Ok, MessageBoxes::Information);
+        refused(e, opening, choice.comport);
     }
+}
+
+void SerialLink::finishOpening(const std::optional<KavroError> &failure)
+{
+    const std::optional<QString> comport = std::exchange(m_pendingPort, std::nullopt);
+    if (!comport)
+        return;
+    if (failure)
+        refused(*failure, true, *comport);
+    else
+        opened();
+}
+
+void SerialLink::refused(const KavroError &e, bool opening, const QString &comport)
+{
+    // Two failures mean something to the operator; every other one ends the
+    // click without a box. Why an opening failed stays readable in the
+    // tooltips until the next one.
+    if (opening)
+        setRefusal(e);
+    const QString port = trimSpaces(comport);
+    const QString title = QStringLiteral("Comportfehler");
+    if (e.number() == Err::PortInUse)
+        m_boxes.show(QStringLiteral(" Com ") + port +
+                         QStringLiteral(" ist bereits von einem anderen Programm geöffnet!"),
+                     title, MessageBoxes::Ok, MessageBoxes::Information);
+    if (e.number() == Err::PortNotFound)
+        m_boxes.show(QStringLiteral(" Com ") + port + QStringLiteral(" existiert nicht!"), title,
+                     MessageBoxes::Ok, MessageBoxes::Information);
 }
 
 void SerialLink::openSequence(const PortChoice &choice)
@@ -53,11 +72,18 @@ void SerialLink::openSequence(const PortChoice &choice)
     m_port.setSettings(
         LineSettings::compose(choice.baud, choice.parity, choice.dataBits, choice.stopBits));
     m_port.setPortOpen(true);
+    if (m_port.isOpening())
+        m_pendingPort = choice.comport;
+    else
+        opened();
+}
 
-    // The window changes only once the port is open.
+// The window changes only once the port is open.
+void SerialLink::opened()
+{
     setRefusal(std::nullopt);
     m_openNotice = m_port.openNotice();
-    Q_EMIT lookChanged(PortLook::Open, {});
+    Q_EMIT stateChanged(PortState::Open, {});
     Q_EMIT viewCleared();
     m_recv.reset();
 }
@@ -66,7 +92,7 @@ void SerialLink::closeSequence()
 {
     m_port.setPortOpen(false);
     m_openNotice.clear();
-    Q_EMIT lookChanged(PortLook::Closed, {});
+    Q_EMIT stateChanged(PortState::Closed, {});
 }
 
 void SerialLink::setRefusal(std::optional<KavroError> refusal)

@@ -15,9 +15,9 @@ class CaptureSink;
 class MessageBoxes;
 class SerialPort;
 
-// What the port looks like to the operator: the caption of "Öffnen", the
+// The port's state as the operator sees it: the caption of "Öffnen", the
 // lamp, whether the parameters may be changed.
-enum class PortLook {
+enum class PortState {
     Closed,  // "Öffnen", red, parameters free
     Open,    // "Schließen", green, parameters locked
     Waiting, // open, but its device is away and waited for: amber
@@ -45,7 +45,12 @@ public:
     SerialLink(SerialPort &port, MessageBoxes &boxes, CaptureSink &capture,
                QObject *parent = nullptr);
 
+    // "Öffnen" and "Schließen". A port on a serial server opens in the
+    // background (openingPending()); the click ends in finishOpening once the
+    // port has told how its opening went.
     void Verbind_Click(const PortChoice &choice);
+    void finishOpening(const std::optional<KavroError> &failure);
+    bool openingPending() const { return m_pendingPort.has_value(); }
     void send_win_Click(const QString &command, Terminator terminator);
     void MSComm1_OnComm();
     void clear_empf_Click();
@@ -57,12 +62,12 @@ public:
     // that worked.
     const std::optional<KavroError> &lastRefusal() const { return m_lastRefusal; }
     // What the port had to say about the opening that worked, while the
-    // port is open (told before lookChanged); empty otherwise.
+    // port is open (told before stateChanged); empty otherwise.
     const QString &openNotice() const { return m_openNotice; }
 
 Q_SIGNALS:
-    // The look changed; `about` says, while waiting, what for.
-    void lookChanged(PortLook look, const QString &about);
+    // The state changed; `about` says, while waiting, what for.
+    void stateChanged(PortState state, const QString &about);
     // Empfang's text becomes these lines joined (each complete one ends in
     // CR LF); told once per receive event that changed them.
     void linesChanged(const QList<QByteArray> &lines);
@@ -74,6 +79,8 @@ Q_SIGNALS:
 
 private:
     void openSequence(const PortChoice &choice);
+    void opened();
+    void refused(const KavroError &e, bool opening, const QString &comport);
     void closeSequence();
     void setRefusal(std::optional<KavroError> refusal);
 
@@ -83,4 +90,6 @@ private:
     LineAssembler m_recv;
     std::optional<KavroError> m_lastRefusal;
     QString m_openNotice;
+    // The port text of the click whose opening is under way.
+    std::optional<QString> m_pendingPort;
 };

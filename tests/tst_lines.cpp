@@ -237,6 +237,7 @@ private Q_SLOTS:
         QVERIFY(linked.port);
         ModemControl &control = linked.port->modemLines();
         linked.port->setPortOpen(true);
+        QTRY_VERIFY(linked.port->PortOpen());
         if (accepter == Ser2NetServer::Accepter::RawTcp) {
             QCOMPARE(control.lineAccess(), LineAccess::NoControlLines);
             QCOMPARE(errorOf([&] { control.setDtr(false); }), 380);
@@ -259,7 +260,10 @@ private Q_SLOTS:
         QTRY_COMPARE(control.lines().cts, std::optional<bool>(true));
         QCOMPARE(control.lines().dsr, std::optional<bool>(false));
 
+        // The change goes out; the server's answer comes later.
+        QSignalSpy answered(linked.port.get(), &SerialPort::serverAnswered);
         control.setDtr(true);
+        QVERIFY(answered.wait());
         QCOMPARE(control.lines().dtr, std::optional<bool>(true));
         control.setRts(false);
         control.setBreak(true);
@@ -339,7 +343,7 @@ private Q_SLOTS:
         };
         rig.f.Comport->setEditText("5");
         rig.f.Verbind->click();
-        QCOMPARE(rig.lamp(), Lamp::Green);
+        QTRY_COMPARE(rig.lamp(), Lamp::Green);
         QTRY_VERIFY(shownToolTip(rig.f.Shape1).startsWith("Ausgänge: DTR an, RTS an" + inputs));
         const QString conf = KavroSettings::path();
         if (refuse == "conf") { // a folder where the file should be

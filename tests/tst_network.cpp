@@ -119,6 +119,28 @@ private:
     std::thread m_thread;
 };
 
+// What a stubborn serial server answers to what came from the client: it
+// agrees to every option and answers every COM-PORT-OPTION request as asked,
+// except that DTR stays on and the baud rate stays the first one asked for.
+static QByteArray stubbornAnswers(QByteArray &heard, QByteArray &firstBaud)
+{
+    QByteArray out;
+    for (qsizetype at; (at = heard.indexOf("\xff\xfa\x2c")) >= 0;) {
+        const qsizetype end = heard.indexOf("\xff\xf0", at);
+        if (end < 0)
+            break;
+        QByteArray request = heard.mid(at + 3, end - at - 3); // command, value
+        heard.remove(0, end + 2);
+        if (request == QByteArray("\x05\x09", 2)) // DTR off
+            request[1] = 8;
+        if (request.startsWith('\x01'))
+            request = firstBaud.isEmpty() ? (firstBaud = request) : firstBaud;
+        request[0] = char(request[0] + 100);
+        out += "\xff\xfa\x2c" + request + "\xff\xf0";
+    }
+    return out;
+}
+
 // The resident memory of this process, in kB.
 static qint64 residentKb()
 {
@@ -160,6 +182,12 @@ class TestNetwork : public QObject
         return QStringLiteral("rfc2217://127.0.0.1:%1").arg(s.serverPort());
     }
     QByteArray captured() const { return contentOf(dir->filePath("capture.bin")); }
+    // Clicks "Öffnen"; whether the server's answer came and was shown.
+    bool clickOpen()
+    {
+        f->Verbind->click();
+        return QTest::qWaitFor([&] { return !rig->window.port().isOpening(); }, 10000);
+    }
     QByteArray atDevice(qsizetype n) { return receiveWhileRunning(*pty, n, 10000); }
 
 private Q_SLOTS:
@@ -210,7 +238,7 @@ private Q_SLOTS:
         QVERIFY(serve(accepter));
         f->Baud->setEditText(baud);
         rig->control<QRadioButton>(twoStops ? "zwei" : "eins")->setChecked(true);
-        f->Verbind->click();
+        QVERIFY(clickOpen());
         QCOMPARE(rig->lamp(), Lamp::Green);
         termios t{};
         QVERIFY(tcgetattr(pty->slave(), &t) == 0);
@@ -277,16 +305,67 @@ private Q_SLOTS:
         }
         if (situation == "stopped")
             server->stop();
-        f->Verbind->click();
+        QVERIFY(clickOpen());
         QCOMPARE(rig->lamp(), opens ? Lamp::Green : Lamp::Red);
         QCOMPARE(rig->window.port().PortOpen(), opens);
         QCOMPARE(rig->boxes.shown.join('\n'),
                  message.isEmpty() || opens ? "" : "Comportfehler|Information|Ok|" + message);
     }
 
+    // A server that answers a change of the open port with another value
+    // than asked: nothing is told before its answer, then once, and what
+    // holds afterwards is shown (the line as the server has it, the old
+    // settings). The change runs as the lamp's menu runs it.
+    void serverRefusesAChange_data()
+    {
+        QTest::addColumn<QString>("change"); // "DTR" off, or "settings"
+        QTest::addColumn<QString>("told");   // %1: the server's address
+        QTest::newRow("DTR") << "DTR"
+                             << "Fehler 8020: DTR lässt sich am Anschluss %1 nicht ausschalten "
+                                "(der Server meldet sie unverändert)";
+        QTest::newRow("settings") << "settings"
+                                  << "Fehler 380: Ungültiger Eigenschaftswert: Einstellungen "
+                                     "„19200,n,8,1“ am Anschluss %1 nicht möglich";
+    }
+    void serverRefusesAChange()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, told);
+        QTcpServer stubborn;
+        QVERIFY(stubborn.listen(QHostAddress::LocalHost));
+        QByteArray heard, firstBaud;
+        connect(&stubborn, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *client = stubborn.nextPendingConnection();
+            client->write(QByteArray::fromHex("fffb00 fffd00 fffd2c"));
+            connect(client, &QTcpSocket::readyRead, client, [&, client] {
+                heard += client->readAll();
+                client->write(stubbornAnswers(heard, firstBaud));
+            });
+        });
+        QVERIFY(serve(Accepter::Rfc2217, {}, fakeUrl(stubborn)));
+        QVERIFY(clickOpen());
+        QCOMPARE(rig->lamp(), Lamp::Green);
+        SerialPort &port = rig->window.port();
+        QSignalSpy answered(&port, &SerialPort::serverAnswered);
+        rig->window.reporter().run([&] {
+            if (change == "DTR")
+                port.modemLines().setDtr(false);
+            else
+                port.setSettings("19200,n,8,1");
+        });
+        QVERIFY(rig->boxes.shown.isEmpty());
+        QVERIFY(answered.wait());
+        QTRY_COMPARE(rig->boxes.shown,
+                     QStringList{"Kavro|Critical|Ok|" + told.arg(fakeUrl(stubborn))});
+        QCOMPARE(answered.size(), 1);
+        QCOMPARE(port.Settings(), QStringLiteral("9600,n,8,1"));
+        QVERIFY2(shownToolTip(f->Shape1).startsWith("Ausgänge: DTR an, RTS an"),
+                 qPrintable(shownToolTip(f->Shape1)));
+    }
+
     // While the opening waits (an rfc2217:// server that never answers the
     // options, a tcp:// server that does not take the call yet), what the
-    // operator does comes queued from the window system and is dropped, not
+    // operator does comes from the window system and is dropped, not
     // replayed: more clicks on "Öffnen", keys typed into the command box
     // (letters, Return, Tab), a click on a stop-bit button. Closing the
     // window cancels the opening without a word and ends the program as
@@ -351,34 +430,31 @@ private Q_SLOTS:
             for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
                 QWindowSystemInterface::handleKeyEvent(window, type, k, {}, text);
         };
-        int waits = 0;
+        int ended = 0;
         QObject thisTest; // what it asks for ends with it
-        connect(&rig->window.port(), &SerialPort::blockingWait, &thisTest, [&](bool begins) {
-            if (!begins || ++waits > 1)
-                return;
-            if (closing)
-                QWindowSystemInterface::handleCloseEvent(window);
-            for (int i = 0; i < 2 && doing == "clicks"; ++i) {
-                click(f->Verbind);
-                key(Qt::Key_Space, " ");
-            }
-            if (doing == "typing") {
-                key(Qt::Key_A, "a");
-                key(Qt::Key_B, "b");
-                key(Qt::Key_Return, "\r");
-                key(Qt::Key_Tab, "\t");
-                click(two);
-            }
-            // Once the window has had all of it, the tcp server takes the
-            // call waiting before ours.
-            QTimer::singleShot(0, &thisTest, [&] {
-                QWindowSystemInterface::flushWindowSystemEvents();
-                ::close(::accept4(busy, nullptr, nullptr, SOCK_CLOEXEC));
-            });
-        });
+        connect(&rig->window.port(), &SerialPort::openingEnded, &thisTest, [&] { ++ended; });
         int connections = 0;
         connect(&silent, &QTcpServer::newConnection, this, [&] { ++connections; });
         f->Verbind->click();
+        QVERIFY(rig->window.port().isOpening());
+        if (closing)
+            QWindowSystemInterface::handleCloseEvent(window);
+        for (int i = 0; i < 2 && doing == "clicks"; ++i) {
+            click(f->Verbind);
+            key(Qt::Key_Space, " ");
+        }
+        if (doing == "typing") {
+            key(Qt::Key_A, "a");
+            key(Qt::Key_B, "b");
+            key(Qt::Key_Return, "\r");
+            key(Qt::Key_Tab, "\t");
+            click(two);
+        }
+        // Once the window has had all of it, the tcp server takes the call
+        // waiting before ours.
+        QWindowSystemInterface::flushWindowSystemEvents();
+        ::close(::accept4(busy, nullptr, nullptr, SOCK_CLOEXEC));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig->window.port().isOpening(), 10000);
         QCOMPARE(rig->window.port().PortOpen(), !closing);
         QCoreApplication::processEvents(); // whatever the window system still holds
         if (closing)
@@ -386,7 +462,7 @@ private Q_SLOTS:
         QCOMPARE(rig->window.capture().files().isOpen(1), !closing); // Form_Unload ran
         if (!closing)
             QCOMPARE(rig->lamp(), Lamp::Green);
-        QCOMPARE(waits, 1);
+        QCOMPARE(ended, 1);
         QCOMPARE(connections, scheme == "rfc2217" ? 1 : 0);
         QVERIFY(rig->boxes.shown.isEmpty());
         if (doing != "typing")
@@ -401,7 +477,7 @@ private Q_SLOTS:
     void serverComesBack()
     {
         QVERIFY(serve(Accepter::Rfc2217));
-        f->Verbind->click();
+        QVERIFY(clickOpen());
         QVERIFY(startCapture());
         QVERIFY(pty->send("before\r\n"));
         QTRY_COMPARE(captured(), QByteArray("before\r\n"));
@@ -452,7 +528,7 @@ private Q_SLOTS:
         QFETCH(bool, reads);
         PesteringServer storm(reads);
         QVERIFY(serve(Accepter::Rfc2217, {}, storm.url()));
-        f->Verbind->click();
+        QVERIFY(clickOpen());
         QCOMPARE(rig->lamp(), Lamp::Green);
         QVERIFY(startCapture());
         const qint64 before = residentKb();

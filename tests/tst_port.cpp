@@ -1,10 +1,13 @@
-// The device port on pseudo-terminals made here, linked as port 7 in a
-// temporary folder, with a lock folder of its own. No real serial port is
-// touched; the far end vanishing is tst_terminal's.
+// The port on pseudo-terminals made here, linked as port 7 in a temporary
+// folder, with a lock folder of its own: as a device, and where the port's
+// state machine is meant to behave the same over either transport, through
+// the real ser2net on rfc2217:// and tcp:// too. No real serial port is
+// touched.
 
 #include "codepage.h"
 #include "deviceserialport.h"
 #include "readpacer.h"
+#include "ser2netserver.h"
 #include "support.h"
 
 #include <thread>
@@ -23,11 +26,45 @@ struct Termios2 {
     speed_t c_ispeed, c_ospeed;
 };
 
+// A far end and port 7 open on it: the device itself, or through ser2net.
+struct OpenLine {
+    std::unique_ptr<FarEnd> pty = std::make_unique<FarEnd>();
+    QTemporaryDir serverFiles;
+    std::unique_ptr<Ser2NetServer> server;
+    std::unique_ptr<DeviceSerialPort> port;
+};
+
 class TestPort : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_links;
     QTemporaryDir m_locks;
+
+    void transportRows(const QStringList &transports)
+    {
+        QTest::addColumn<QString>("transport"); // "device", "rfc2217", "tcp"
+        for (const QString &t : transports)
+            QTest::newRow(qPrintable(t)) << t;
+    }
+    // The line of the row, open once the server (if any) has answered.
+    bool open(OpenLine &line, const QString &transport)
+    {
+        QString target = line.pty->slavePath();
+        if (transport != "device") {
+            line.server = std::make_unique<Ser2NetServer>(line.serverFiles.path(), target,
+                                                          transport == "tcp"
+                                                              ? Ser2NetServer::Accepter::RawTcp
+                                                              : Ser2NetServer::Accepter::Rfc2217);
+            if (!line.server->start()) {
+                qWarning("%s", qPrintable(line.server->errorText()));
+                return false;
+            }
+            target = line.server->url();
+        }
+        line.port = portOn(target);
+        line.port->setPortOpen(true);
+        return QTest::qWaitFor([&] { return line.port->PortOpen(); }, 10000);
+    }
     // Port 7 linked to `device`, closed; only this test's own devices (no
     // system ports) and its own lock folder.
     std::unique_ptr<DeviceSerialPort> portOn(const QString &device,
@@ -43,6 +80,13 @@ class TestPort : public QObject
     }
 
 private Q_SLOTS:
+    void init()
+    {
+        const QByteArray tag = QTest::currentDataTag();
+        if ((tag == "rfc2217" || tag == "tcp") && !Ser2NetServer::available())
+            QSKIP("ser2net is not installed (scripts/setup.sh --test installs it)");
+    }
+
     void settingsReachDevice_data()
     {
         QTest::addColumn<QString>("settings");
@@ -184,13 +228,15 @@ private Q_SLOTS:
 
     // Every byte value goes out and comes back as it was, one byte a unit,
     // also to a handler that takes one unit per event and leaves the rest.
+    void bytesPassUnchanged_data() { transportRows({"device", "rfc2217", "tcp"}); }
     void bytesPassUnchanged()
     {
+        QFETCH(QString, transport);
         const QByteArray bytes = allValues() + '|'; // the end mark shows a surplus
-        FarEnd pty;
-        const auto owned = portOn(pty.slavePath());
-        DeviceSerialPort &port = *owned;
-        port.setPortOpen(true);
+        OpenLine line;
+        QVERIFY(open(line, transport));
+        FarEnd &pty = *line.pty;
+        DeviceSerialPort &port = *line.port;
         port.setOutput(textFromBytes(allValues()));
         port.setOutput(QStringLiteral("|"));
         QCOMPARE(receiveWhileRunning(pty, bytes.size()), bytes);
@@ -205,6 +251,58 @@ private Q_SLOTS:
         QVERIFY(pty.send(bytes));
         QTRY_COMPARE(in, bytes);
         QVERIFY(port.Input().isEmpty());
+    }
+
+    // The line goes away while open (a device pulled, a server stopped) and
+    // comes back (the device under a new name the link is pointed at, the
+    // server started again). Meanwhile the port stays open and waits, with
+    // what came before still readable; output and the lines are refused and
+    // nothing is kept. Once back, bytes pass both ways.
+    void lineGoesAwayAndComesBack_data() { transportRows({"device", "rfc2217"}); }
+    void lineGoesAwayAndComesBack()
+    {
+        QFETCH(QString, transport);
+        OpenLine line;
+        QVERIFY(open(line, transport));
+        DeviceSerialPort &port = *line.port;
+        QByteArray in;
+        connect(&port, &SerialPort::OnComm, this, [&] {
+            while (port.InBufferCount() > 0)
+                in += port.Input();
+        });
+        QSignalSpy waiting(&port, &SerialPort::WaitingChanged);
+        QVERIFY(line.pty->send("before"));
+        QTRY_COMPARE(in, QByteArray("before"));
+
+        if (transport == "device") {
+            line.pty->closeSlave();
+            line.pty->closeMaster();
+        } else {
+            line.server->stop();
+        }
+        QVERIFY(waiting.wait(5000));
+        QCOMPARE(waiting.last().at(0).toBool(), true);
+        QVERIFY(port.PortOpen());
+        QCOMPARE(port.modemLines().lineAccess(), LineAccess::Away);
+        QCOMPARE(errorOf([&] { port.setOutput("RESET"); }), Err::PortGone);
+        QCOMPARE(errorOf([&] { port.modemLines().setDtr(false); }), Err::PortGone);
+
+        if (transport == "device") {
+            line.pty = std::make_unique<FarEnd>();
+            const QString link = m_links.filePath("com7");
+            QVERIFY(QFile::link(line.pty->slavePath(), link + ".new"));
+            QCOMPARE(::rename(QFile::encodeName(link + ".new").constData(),
+                              QFile::encodeName(link).constData()),
+                     0);
+        } else {
+            QVERIFY2(line.server->start(), qPrintable(line.server->errorText()));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!waiting.last().at(0).toBool(), 10000);
+        QCOMPARE(port.modemLines().lineAccess(), LineAccess::Full);
+        port.setOutput("AT");
+        QCOMPARE(receiveWhileRunning(*line.pty, 2), QByteArray("AT"));
+        QVERIFY(line.pty->send("after"));
+        QTRY_COMPARE(in, QByteArray("beforeafter"));
     }
 
     // What waited before the opening is dropped; what the device sends the

@@ -65,19 +65,13 @@ public:
     // The far end sends: the bytes wait, and the port raises its event.
     void receive(const QByteArray &bytes)
     {
-        Q_EMIT pieceTaken(bytes);
-        m_in = m_in.mid(m_inNext) + bytes;
-        m_inNext = 0;
-        m_inMore = false;
+        takePiece(bytes);
         Q_EMIT OnComm();
     }
 
 protected:
-    qint16 waitingCount() override
-    {
-        return qint16(qMin<qsizetype>(m_in.size() - m_inNext, 32767));
-    }
-    QByteArrayView takeIn() override { return {}; }
+    qint64 lineHolds() override { return 0; }
+    void takeFromLine() override {}
 
 private:
     void step(const QString &call)

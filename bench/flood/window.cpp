@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QPainter>
 #include <QPushButton>
@@ -65,6 +66,10 @@ int windowMain(int argc, char **argv)
     window.findChild<QComboBox *>(QStringLiteral("Comport"))->setEditText(QStringLiteral("1"));
     window.findChild<QComboBox *>(QStringLiteral("Baud"))->setEditText(QStringLiteral("115200"));
     window.findChild<QPushButton *>(QStringLiteral("Verbind"))->click();
+    // A port on a serial server opens once the server has answered.
+    QDeadlineTimer opening(10000);
+    while (port->isOpening() && !opening.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     window.findChild<QPushButton *>(QStringLiteral("StartRec"))->click();
     if (withHistory)
         window.showHistory(); // beside the window, following the end

@@ -32,7 +32,9 @@ void checkLineAccess(LineAccess access);
 // the device: lines() afterwards tells what the line really is, also when
 // the device took the change without a word. A change the port cannot make
 // now, or that the device refuses, throws KavroError (the latter 8020, with
-// the system's reason).
+// the system's reason). A serial server is asked and the call returns; until
+// its answer comes, lines() reads that line as unknown, and a refusal is told
+// by the port as a failure of its own.
 class ModemControl
 {
 public:
