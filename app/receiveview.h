@@ -63,6 +63,8 @@ public:
 Q_SIGNALS:
     // "Verlauf…" was chosen in the context menu.
     void historyRequested();
+    // "Kurven…" was chosen in the context menu.
+    void plotRequested();
     // The text on show changed (after a frame brought the picture up to
     // date).
     void shownTextChanged();
