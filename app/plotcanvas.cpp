@@ -273,7 +273,8 @@ void PlotCanvas::updateRange(int width)
     const double last = time ? double(m_store.timeOf(end - 1)) : double(end - 1);
     // The newest line in the last column.
     if (m_whole) {
-        const double step = std::max(1.0, (last - first) / std::max(1, width - 1));
+        // A hair less than a column more, against rounding.
+        const double step = last > first ? (last - first) / std::max(1, width - 1) * 0.9999 : 1.0;
         m_xFrom = first;
         m_xTo = last + step;
     } else if (m_following) {

@@ -133,9 +133,10 @@ void PlotWindow::buildControls()
     reading->addWidget(m_separator);
     reading->addWidget(new QLabel(QStringLiteral("Dezimalzeichen:")));
     reading->addWidget(m_mark);
-    reading->addWidget(new QLabel(QStringLiteral("Ausdruck:")));
-    reading->addWidget(m_pattern, 1);
-    reading->addWidget(m_settled);
+    m_patternLabel = new QLabel(QStringLiteral("Ausdruck:"));
+    reading->addWidget(m_patternLabel);
+    reading->addWidget(m_pattern, 2);
+    reading->addWidget(m_settled, 1);
     layout->addLayout(reading);
 
     m_patternError = named(new QLabel, "Ausdrucksfehler");
@@ -204,10 +205,12 @@ void PlotWindow::buildControls()
     m_status = named(new QLabel, "Status");
     for (QLabel *l : {m_counts, m_mouse, m_status})
         l->setTextFormat(Qt::PlainText);
-    status->addWidget(m_counts);
+    // Texts that change as lines come never make the window wider.
+    for (QLabel *l : {m_counts, m_mouse, m_settled})
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status->addWidget(m_counts, 3);
     status->addSpacing(12);
-    status->addWidget(m_mouse);
-    status->addStretch(1);
+    status->addWidget(m_mouse, 2);
     status->addWidget(m_status);
     layout->addLayout(status);
 
@@ -313,7 +316,8 @@ void PlotWindow::choiceChanged()
     choice.decimal = DecimalMark(m_mark->currentIndex());
     choice.pattern = m_pattern->text();
     const bool pattern = choice.format == ReadingFormat::Pattern;
-    m_pattern->setEnabled(pattern);
+    m_pattern->setVisible(pattern);
+    m_patternLabel->setVisible(pattern);
     m_separator->setEnabled(!pattern);
     m_feed.setChoice(choice);
     const QString error = m_feed.reader().patternError();

@@ -79,6 +79,7 @@ private:
     QComboBox *m_separator = nullptr;
     QComboBox *m_mark = nullptr;
     QLineEdit *m_pattern = nullptr;
+    QLabel *m_patternLabel = nullptr;
     QLabel *m_settled = nullptr;
     QLabel *m_patternError = nullptr;
     QComboBox *m_axis = nullptr;
