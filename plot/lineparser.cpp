@@ -98,6 +98,8 @@ void readPairs(QByteArrayView line, Separator separator, char mark, LineValues &
         if (i == n || isSeparator(line[i]) || name.isEmpty()) {
             // A piece without its name or its mark.
             bad = true;
+            while (i < n && !isSeparator(line[i]))
+                ++i;
             continue;
         }
         ++i; // the mark

@@ -163,6 +163,10 @@ private Q_SLOTS:
             << automatic << "temp: 21.5 21.6 21.9 | feuchte: 48 49 52"
             << "4 3 1 0 0"
             << "1 2 0";
+        QTest::newRow("a pair without its name")
+            << L{":5 a:1\r\na:1\r\na:2\r\n"} << automatic << "a: 1 2"
+            << "3 2 1 0 0"
+            << "1 1 0";
         QTest::newRow("a broken first line is no series")
             << L{"mp:21.5,feuchte:48\r\ntemp:21.6,feuchte:49\r\n"} << automatic
             << "temp: 21.6 | feuchte: 49"
