@@ -4,6 +4,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -58,26 +59,33 @@ bool take(QByteArrayView text, char mark, LineValues &out)
     return true;
 }
 
-void finish(QByteArrayView line, bool bad, LineValues &out)
+// A guess only asks whether a line reads as values: it stops at the first
+// piece that does not, and leaves Text and Rejected apart (Rejected).
+enum class Asked { Kind, ValuesOnly };
+
+void finish(QByteArrayView line, bool bad, LineValues &out, Asked asked)
 {
     if (!bad && !out.values.empty()) {
         out.kind = LineValues::Values;
         return;
     }
-    out.kind = LineParser::hasNumber(line) ? LineValues::Rejected : LineValues::Text;
+    out.kind = asked == Asked::ValuesOnly || LineParser::hasNumber(line) ? LineValues::Rejected
+                                                                         : LineValues::Text;
     out.names.clear();
     out.values.clear();
 }
 
-void readNumbers(QByteArrayView line, Separator separator, char mark, LineValues &out)
+void readNumbers(QByteArrayView line, Separator separator, char mark, LineValues &out, Asked asked)
 {
     bool bad = false;
-    for (const QByteArrayView field : LineParser::fields(line, separator))
+    LineParser::eachField(line, separator, [&](QByteArrayView field) {
         bad |= !take(field, mark, out);
-    finish(line, bad, out);
+        return !bad || asked == Asked::Kind;
+    });
+    finish(line, bad, out, asked);
 }
 
-void readPairs(QByteArrayView line, Separator separator, char mark, LineValues &out)
+void readPairs(QByteArrayView line, Separator separator, char mark, LineValues &out, Asked asked)
 {
     const char sep = separatorChar(separator);
     auto isSeparator = [&](char c) {
@@ -86,7 +94,7 @@ void readPairs(QByteArrayView line, Separator separator, char mark, LineValues &
     bool bad = false;
     qsizetype i = 0;
     const qsizetype n = line.size();
-    while (i < n) {
+    while (i < n && !(bad && asked == Asked::ValuesOnly)) {
         while (i < n && (isBlank(line[i]) || isSeparator(line[i])))
             ++i;
         if (i == n)
@@ -117,7 +125,7 @@ void readPairs(QByteArrayView line, Separator separator, char mark, LineValues &
             bad |= other == name;
         out.names.push_back(name);
     }
-    finish(line, bad, out);
+    finish(line, bad, out, asked);
 }
 
 QString lineText(QByteArrayView line)
@@ -174,36 +182,53 @@ std::optional<double> readNumber(QByteArrayView text, char mark)
     return value;
 }
 
-std::vector<QByteArrayView> LineParser::fields(QByteArrayView line, Separator separator)
+void LineParser::eachField(QByteArrayView line, Separator separator,
+                           const std::function<bool(QByteArrayView)> &take)
 {
-    std::vector<QByteArrayView> out;
     line = trimmed(line);
     if (line.isEmpty())
-        return out;
+        return;
     if (separator == Separator::Blank || separator == Separator::Automatic) {
         qsizetype i = 0;
         while (i < line.size()) {
             const qsizetype from = i;
             while (i < line.size() && !isBlank(line[i]))
                 ++i;
-            out.push_back(line.sliced(from, i - from));
+            if (!take(line.sliced(from, i - from)))
+                return;
             while (i < line.size() && isBlank(line[i]))
                 ++i;
         }
-        return out;
+        return;
     }
     const char sep = separatorChar(separator);
     qsizetype from = 0;
     for (qsizetype i = 0; i <= line.size(); ++i) {
         if (i == line.size() || line[i] == sep) {
-            out.push_back(trimmed(line.sliced(from, i - from)));
+            const QByteArrayView field = trimmed(line.sliced(from, i - from));
+            // Many devices end every line with the separator.
+            if (i == line.size() && field.isEmpty() && from > 0)
+                return;
+            if (!take(field))
+                return;
             from = i + 1;
         }
     }
-    // Many devices end every line with the separator.
-    if (out.size() > 1 && out.back().isEmpty())
-        out.pop_back();
+}
+
+std::vector<QByteArrayView> LineParser::fields(QByteArrayView line, Separator separator)
+{
+    std::vector<QByteArrayView> out;
+    eachField(line, separator, [&out](QByteArrayView field) {
+        out.push_back(field);
+        return true;
+    });
     return out;
+}
+
+bool LineParser::hasDigit(QByteArrayView line)
+{
+    return std::any_of(line.begin(), line.end(), isDigit);
 }
 
 bool LineParser::hasNumber(QByteArrayView line)
@@ -256,10 +281,10 @@ void LineParser::read(QByteArrayView line, LineValues &out) const
     case ReadingFormat::Pattern:
         return readPattern(line, out);
     case ReadingFormat::Pairs:
-        return readPairs(line, m_choice.separator, markOf(m_choice), out);
+        return readPairs(line, m_choice.separator, markOf(m_choice), out, Asked::Kind);
     case ReadingFormat::Numbers:
     case ReadingFormat::Automatic:
-        return readNumbers(line, m_choice.separator, markOf(m_choice), out);
+        return readNumbers(line, m_choice.separator, markOf(m_choice), out, Asked::Kind);
     }
 }
 
@@ -297,6 +322,8 @@ std::optional<ReadingChoice> LineParser::guess(QByteArrayView line, const Readin
 {
     if (choice.settled())
         return choice;
+    if (!hasDigit(line))
+        return std::nullopt;
     const bool hasMark = line.contains(':') || line.contains('=');
     LineValues values;
     for (const ReadingFormat format : {ReadingFormat::Pairs, ReadingFormat::Numbers}) {
@@ -316,9 +343,9 @@ std::optional<ReadingChoice> LineParser::guess(QByteArrayView line, const Readin
             const ReadingChoice candidate{format, separator, choice.decimal, {}};
             values.clear();
             if (format == ReadingFormat::Pairs)
-                readPairs(line, separator, markOf(candidate), values);
+                readPairs(line, separator, markOf(candidate), values, Asked::ValuesOnly);
             else
-                readNumbers(line, separator, markOf(candidate), values);
+                readNumbers(line, separator, markOf(candidate), values, Asked::ValuesOnly);
             if (values.kind == LineValues::Values)
                 return candidate;
         }

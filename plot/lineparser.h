@@ -7,6 +7,7 @@
 #include <QList>
 #include <QRegularExpression>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -62,8 +63,13 @@ public:
     // Whether any piece of the line between blanks, commas, semicolons,
     // colons and equals signs is a number.
     static bool hasNumber(QByteArrayView line);
-    // The fields of a line as plain numbers are split, for a line of names.
+    // The fields of a line as plain numbers are split, for a line of names;
+    // eachField hands them over one by one while `take` says go on.
     static std::vector<QByteArrayView> fields(QByteArrayView line, Separator separator);
+    static void eachField(QByteArrayView line, Separator separator,
+                          const std::function<bool(QByteArrayView)> &take);
+    // Whether the line has a digit at all (no number without one).
+    static bool hasDigit(QByteArrayView line);
 
 private:
     void readPattern(QByteArrayView line, LineValues &out) const;

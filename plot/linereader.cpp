@@ -163,9 +163,15 @@ void LineReader::readWith(const ReadingChoice &choice, QByteArrayView line, Line
 
 void LineReader::take(QByteArrayView line, qint64 time, bool first)
 {
-    const std::optional<ReadingChoice> choice = choiceFor(line);
+    // Without a digit a line holds no number, whatever the choice (a
+    // pattern may still call it rejected).
+    const bool digits = LineParser::hasDigit(line);
+    const std::optional<ReadingChoice> choice =
+        digits || m_choice.format == ReadingFormat::Pattern ? choiceFor(line) : std::nullopt;
     if (choice) {
         readWith(*choice, line, m_values);
+    } else if (!digits) {
+        m_values.clear();
     } else {
         m_values.clear();
         m_values.kind = LineParser::hasNumber(line) ? LineValues::Rejected : LineValues::Text;
