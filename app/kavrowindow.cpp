@@ -13,6 +13,8 @@
 #include "modemlines.h"
 #include "operatorwait.h"
 #include "plaintext.h"
+#include "plotfeed.h"
+#include "plotwindow.h"
 #include "portdirectory.h"
 #include "portlist.h"
 #include "porttext.h"
@@ -144,6 +146,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     // Everything received and sent this run, in files of the user's cache
     // folder, for the history window.
     m_history = new HistoryStore(HistoryStore::defaultFolder(), this);
+    m_plotFeed = new PlotFeed(this);
     m_capture = new Capture(m_dialog, m_boxes, this);
     m_link = new SerialLink(*m_port, m_boxes, *m_capture, this);
     m_pulser = new LinePulser(m_port->modemLines(), this);
@@ -157,6 +160,8 @@ KavroWindow::~KavroWindow()
 {
     // The commands sent before go before the box that steps through them.
     m_c.SendWin->setSentCommands(nullptr);
+    // The plot window before the feed it draws from.
+    delete m_plotWindow.data();
 }
 
 void KavroWindow::buildControls()
@@ -336,6 +341,12 @@ void KavroWindow::wireEvents()
     connect(m_c.Empfang, &ReceiveView::historyRequested, this, &KavroWindow::showHistory);
     auto *historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
     connect(historyKey, &QShortcut::activated, this, &KavroWindow::showHistory);
+    // The plot reads every piece with the time the history gave it, from the
+    // start; "Kurven…" and Ctrl+K show it.
+    connect(m_history, &HistoryStore::received, m_plotFeed, &PlotFeed::take);
+    connect(m_c.Empfang, &ReceiveView::plotRequested, this, &KavroWindow::showPlot);
+    auto *plotKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    connect(plotKey, &QShortcut::activated, this, &KavroWindow::showPlot);
 
     // What the handlers tell, shown in the controls.
     connect(m_link, &SerialLink::stateChanged, this, &KavroWindow::showPortState);
@@ -404,12 +415,17 @@ void KavroWindow::showPortState(PortState state, const QString &about)
     // The history marks each opening and closing once; a device that went
     // away and came back is the same opening.
     const int port = m_port->CommPort();
-    if (m_portState == PortState::Closed && state != PortState::Closed)
+    if (m_portState == PortState::Closed && state != PortState::Closed) {
         m_history->portOpened(port, m_port->Settings());
-    else if (m_portState != PortState::Closed && state == PortState::Closed)
+        m_plotFeed->portOpened(port);
+    } else if (m_portState != PortState::Closed && state == PortState::Closed) {
         m_history->portClosed(port);
+        m_plotFeed->portClosed();
+    }
     if (m_historyWindow)
         m_historyWindow->setPortNumber(state == PortState::Closed ? 0 : port);
+    if (m_plotWindow)
+        m_plotWindow->setPortNumber(state == PortState::Closed ? 0 : port);
     m_portState = state;
     m_portStateAbout = about;
     static const quint32 colours[] = {Lamp::Red, Lamp::Green, Lamp::Amber};
@@ -450,6 +466,16 @@ HistoryWindow *KavroWindow::showHistory()
     }
     m_historyWindow->showAndRaise();
     return m_historyWindow;
+}
+
+PlotWindow *KavroWindow::showPlot()
+{
+    if (!m_plotWindow) {
+        m_plotWindow = new PlotWindow(*m_plotFeed, nullptr, this);
+        m_plotWindow->setPortNumber(m_portState == PortState::Closed ? 0 : m_port->CommPort());
+    }
+    m_plotWindow->showAndRaise();
+    return m_plotWindow;
 }
 
 bool KavroWindow::eventFilter(QObject *watched, QEvent *event)
@@ -517,6 +543,8 @@ void KavroWindow::Form_Unload()
     // The history goes with the window it belongs to.
     if (m_historyWindow)
         m_historyWindow->close();
+    if (m_plotWindow)
+        m_plotWindow->close();
     if (portFailure)
         std::rethrow_exception(portFailure);
 }

@@ -19,6 +19,8 @@ class CommonDialog;
 class HistoryStore;
 class HistoryWindow;
 class Lamp;
+class PlotFeed;
+class PlotWindow;
 class MessageBoxes;
 class PortList;
 class QComboBox;
@@ -51,6 +53,9 @@ public:
 
     // "Verlauf…": opens the history window, or raises it.
     HistoryWindow *showHistory();
+    // "Kurven…": opens the plot window, or raises it.
+    PlotWindow *showPlot();
+    PlotFeed &plotFeed() { return *m_plotFeed; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -85,6 +90,9 @@ private:
     Capture *m_capture = nullptr;
     HistoryStore *m_history = nullptr;
     QPointer<HistoryWindow> m_historyWindow;
+    // The numbers of the received lines, read from the start; their window.
+    PlotFeed *m_plotFeed = nullptr;
+    QPointer<PlotWindow> m_plotWindow;
     SerialLink *m_link = nullptr;
     PortState m_portState = PortState::Closed;
     QString m_portStateAbout;

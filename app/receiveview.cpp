@@ -416,6 +416,8 @@ void ReceiveView::contextMenuEvent(QContextMenuEvent *event)
     QAction *history =
         menu.addAction(QStringLiteral("Verlauf…"), this, &ReceiveView::historyRequested);
     history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    QAction *plot = menu.addAction(QStringLiteral("Kurven…"), this, &ReceiveView::plotRequested);
+    plot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
     menu.exec(event->globalPos());
 }
 

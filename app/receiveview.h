@@ -64,6 +64,8 @@ public:
 Q_SIGNALS:
     // "Verlauf…" was chosen in the context menu.
     void historyRequested();
+    // "Kurven…" was chosen in the context menu.
+    void plotRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -117,9 +117,13 @@ void HistoryLog::pieceEnded(const PieceCutter::Piece &piece)
 
 void HistoryLog::appendReceived(QByteArrayView bytes)
 {
+    appendReceived(bytes, now());
+}
+
+void HistoryLog::appendReceived(QByteArrayView bytes, qint64 time)
+{
     if (m_failed || bytes.isEmpty())
         return;
-    const qint64 time = now();
     std::lock_guard lock(m_mutex);
     m_receivedTime = time;
     // A large piece goes in parts: a part of short lines brings index records

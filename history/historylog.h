@@ -46,6 +46,9 @@ public:
     // Writing, from one thread. A failure stops the log (failure() tells
     // why); nothing is thrown.
     void appendReceived(QByteArrayView bytes);
+    // With the time they came, read from the clock by whoever hands them on
+    // to other readers too (HistoryStore).
+    void appendReceived(QByteArrayView bytes, qint64 time);
     void appendSent(QByteArrayView bytes);
     // A marker line. newSession: a port was opened, so the line-end pairing
     // starts afresh, as the receive box's does.

@@ -47,7 +47,11 @@ template <class Write> void HistoryStore::guarded(Write write) noexcept
 
 void HistoryStore::appendReceived(QByteArrayView bytes) noexcept
 {
-    guarded([&] { m_log->appendReceived(bytes); });
+    // One clock reading for the history's lines and for the plot's points.
+    const qint64 time = now();
+    guarded([&] { m_log->appendReceived(bytes, time); });
+    if (!bytes.isEmpty())
+        Q_EMIT received(bytes, time);
 }
 
 void HistoryStore::appendSent(QByteArrayView bytes) noexcept

@@ -40,6 +40,10 @@ public:
 Q_SIGNALS:
     // Something was added; raised once per call.
     void grown();
+    // Every piece of received bytes with the time the history gives its
+    // lines, also when the history cannot be written: for the views that
+    // must agree with it (the plot). The view lasts until the signal returns.
+    void received(QByteArrayView bytes, qint64 time);
     // The log stopped growing (a full disk, a folder that cannot be
     // written); raised once per failure.
     void failedChanged(const QString &failure);

@@ -58,7 +58,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Simuliertes Messgerät an einem Pseudo-Terminal (AT, ATI, BYTES, STREAM n rate, STOP)"));
+        "Simuliertes Messgerät an einem Pseudo-Terminal (AT, ATI, BYTES, STREAM n rate, "
+        "CURVES n rate, STOP)"));
     parser.addHelpOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"), QStringLiteral("Portnummer, unter der Kavro das Gerät findet"),

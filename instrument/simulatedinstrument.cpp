@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include <cmath>
+
 namespace
 {
 
@@ -35,6 +37,18 @@ QByteArray Instrument::reading(int n)
     return "Messwert " + QByteArray::number(n).rightJustified(5, '0') + ": " +
            QByteArray::number(millivolts / 1000) + ',' +
            QByteArray::number(millivolts % 1000).rightJustified(3, '0') + " V";
+}
+
+QByteArray Instrument::curves(int n)
+{
+    // A temperature and a humidity that drift slowly, a sine and a saw
+    // tooth: four curves that are told apart at a glance.
+    const double temp = 21 + 2 * std::sin(n / 40.0);
+    const double humidity = 48 + 5 * std::cos(n / 65.0);
+    return "temp:" + QByteArray::number(temp, 'f', 2) +
+           ",feuchte:" + QByteArray::number(humidity, 'f', 1) +
+           ",sinus:" + QByteArray::number(std::sin(n / 10.0), 'f', 3) +
+           ",saege:" + QByteArray::number(n % 50);
 }
 
 QByteArray Instrument::receive(QByteArrayView bytes, qint64 now)
@@ -92,7 +106,8 @@ QByteArray Instrument::answer(const QByteArray &command, qint64 now)
         return "OK" + End;
     }
     const QList<QByteArray> words = command.simplified().split(' ');
-    if (words.first() == "STREAM" && (words.size() == 2 || words.size() == 3)) {
+    if ((words.first() == "STREAM" || words.first() == "CURVES") &&
+        (words.size() == 2 || words.size() == 3)) {
         const int total = number(words[1], 1, MostLines);
         const int rate = words.size() == 3 ? number(words[2], 1, FastestRate) : DefaultRate;
         if (total > 0 && rate > 0) {
@@ -101,6 +116,7 @@ QByteArray Instrument::answer(const QByteArray &command, qint64 now)
             m_sent = 0;
             m_rate = rate;
             m_start = now;
+            m_curves = words.first() == "CURVES";
             return due(now);
         }
     }
@@ -112,7 +128,7 @@ QByteArray Instrument::due(qint64 now)
     QByteArray out;
     while (m_sent < m_total && waitFor(now) == 0) {
         ++m_sent;
-        out += reading(m_sent) + End;
+        out += (m_curves ? curves(m_sent) : reading(m_sent)) + End;
         if (m_sent == m_total) {
             out += "OK" + End;
             m_total = m_sent = 0;

@@ -14,6 +14,9 @@
 //   STREAM n [rate]    -> n numbered readings at rate lines a second
 //                         (10 unless given), then OK; commands are still
 //                         answered in between
+//   CURVES n [rate]    -> n lines of readings of four series as
+//                         name:value pairs (temp, feuchte, sinus, saege),
+//                         as STREAM paces them, then OK
 //   STOP               -> ends a running stream, OK
 //   anything else      -> ERROR
 // Every answer line ends in CR LF. Times are milliseconds on any clock that
@@ -32,6 +35,8 @@ public:
     static QByteArray identification();
     // Reading number n (from 1) as it goes out, without its line end.
     static QByteArray reading(int n);
+    // Line n (from 1) of CURVES, without its line end.
+    static QByteArray curves(int n);
 
 private:
     QByteArray answer(const QByteArray &command, qint64 now);
@@ -43,5 +48,6 @@ private:
     int m_total = 0;
     int m_sent = 0;
     int m_rate = 1;
+    bool m_curves = false; // CURVES lines instead of readings
     qint64 m_start = 0;
 };

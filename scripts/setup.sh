@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-translations-l10n
+    qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-translations-l10n
     qt6-base-private-dev # the tests hand events to Qt as the window system does
     fonts-liberation
     desktop-file-utils appstream clang-format file

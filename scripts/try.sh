@@ -34,5 +34,6 @@ done
 [ -L "$links/com$port" ] || { echo "Das simulierte Messgerät startet nicht." >&2; exit 1; }
 
 echo "Das simulierte Messgerät sitzt auf Port $port."
-echo "Port $port wählen, \"Öffnen\", dann z. B. AT, ATI, STREAM 100 10 oder BYTES senden."
+echo "Port $port wählen, \"Öffnen\", dann z. B. AT, ATI, STREAM 100 10 oder BYTES senden;"
+echo "CURVES 3000 20 sendet vier Messreihen für \"Kurven…\" (Strg+K)."
 XDG_CONFIG_HOME="$config" "$build/app/kavro"

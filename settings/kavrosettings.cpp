@@ -28,6 +28,7 @@ bool setAside(const QString &conf)
 // The groups and keys, as earlier versions wrote them.
 const QString Receive = QStringLiteral("Empfang");
 const QString History = QStringLiteral("Verlauf");
+const QString Plot = QStringLiteral("Kurven");
 const QString CharsetKey = QStringLiteral("Zeichensatz");
 const QString ColoursKey = QStringLiteral("Farben");
 
@@ -115,6 +116,34 @@ QByteArray KavroSettings::historyGeometry() const
 void KavroSettings::setHistoryGeometry(const QByteArray &geometry)
 {
     m_file.setValue(History + QStringLiteral("/Fenster"), geometry);
+}
+
+KavroSettings::PlotChoices KavroSettings::plotChoices() const
+{
+    return {m_file.value(Plot + QStringLiteral("/Format")).toString(),
+            m_file.value(Plot + QStringLiteral("/Trennzeichen")).toString(),
+            m_file.value(Plot + QStringLiteral("/Dezimalzeichen")).toString()};
+}
+
+void KavroSettings::setPlotChoices(const PlotChoices &choices)
+{
+    m_file.setValue(Plot + QStringLiteral("/Format"), choices.format);
+    m_file.setValue(Plot + QStringLiteral("/Trennzeichen"), choices.separator);
+    m_file.setValue(Plot + QStringLiteral("/Dezimalzeichen"), choices.decimal);
+}
+
+QString KavroSettings::plotPattern(int port) const
+{
+    return m_file.value(Plot + QStringLiteral("/Ausdruck/%1").arg(port)).toString();
+}
+
+void KavroSettings::setPlotPattern(int port, const QString &pattern)
+{
+    const QString key = Plot + QStringLiteral("/Ausdruck/%1").arg(port);
+    if (pattern.isEmpty())
+        m_file.remove(key);
+    else
+        m_file.setValue(key, pattern);
 }
 
 OpenLevels KavroSettings::openLevels(qint16 port) const

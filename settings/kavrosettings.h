@@ -67,6 +67,22 @@ public:
     QByteArray historyGeometry() const;
     void setHistoryGeometry(const QByteArray &geometry);
 
+    // How the plot ("Kurven") reads lines: the format, separator and decimal
+    // mark by the names the operator picks them by (empty: not chosen yet),
+    // and the regular expression kept for each port number.
+    struct PlotChoices {
+        QString format;
+        QString separator;
+        QString decimal;
+
+        friend bool operator==(const PlotChoices &, const PlotChoices &) = default;
+    };
+    PlotChoices plotChoices() const;
+    void setPlotChoices(const PlotChoices &choices);
+    QString plotPattern(int port) const;
+    // An empty pattern is forgotten.
+    void setPlotPattern(int port, const QString &pattern);
+
     // "Beim Öffnen" of a port number.
     OpenLevels openLevels(qint16 port) const;
     // Written at once; throws KavroError when the file cannot be written.

@@ -179,6 +179,20 @@ private Q_SLOTS:
                 QCOMPARE(log.lineAt(pos), l.number);
         }
         QCOMPARE(at, events.join().size());
+
+        // Each piece is handed on (to the plot) with the one clock reading
+        // its lines got, on a clock that moves with every reading.
+        QTemporaryDir dir;
+        qint64 readings = 0;
+        HistoryStore store({dir.path(), qint64(1) << 20, piece, [&] { return ++readings * 1000; }});
+        std::vector<qint64> handed;
+        connect(&store, &HistoryStore::received, this,
+                [&handed](QByteArrayView, qint64 time) { handed.push_back(time); });
+        for (const QByteArray &e : events)
+            store.appendReceived(e);
+        QCOMPARE(handed.size(), size_t(events.size()));
+        for (const HistoryLine &l : store.log()->lines(0, 100))
+            QVERIFY(std::find(handed.begin(), handed.end(), l.time) != handed.end());
     }
 
     // Commands and markers between the received lines: a line goes on after

@@ -69,6 +69,9 @@ private Q_SLOTS:
         row("STREAM 3 1000", "STREAM 3 1000\r",
             "Messwert 00001: 12,419 V\r\nMesswert 00002: 12,338 V\r\n"
             "Messwert 00003: 12,257 V\r\nOK\r\n");
+        row("CURVES 2 1000", "curves 2 1000\r",
+            "temp:21.05,feuchte:53.0,sinus:0.100,saege:1\r\n"
+            "temp:21.10,feuchte:53.0,sinus:0.199,saege:2\r\nOK\r\n");
         row("answers while streaming", "STREAM 2 5\rAT\r",
             "Messwert 00001: 12,419 V\r\nOK\r\nMesswert 00002: 12,338 V\r\nOK\r\n");
     }

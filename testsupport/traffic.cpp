@@ -41,6 +41,19 @@ void Traffic::refill()
         m_blockSize = LineLength;
         break;
     }
+    case Readings: {
+        // "0042.7 12.34 …": the line's number in the first of the ten.
+        const quint64 r = random();
+        int at = std::snprintf(m_block.data(), m_block.size(), "%04lld.%d",
+                               static_cast<long long>(m_line++ % 10000), int(r % 10));
+        for (int k = 1; k < 10; ++k)
+            at += std::snprintf(m_block.data() + at, m_block.size() - size_t(at), " %02d.%02d",
+                                int((r >> (6 * k)) % 100), int((r >> (6 * k + 3)) % 100));
+        m_block[size_t(at)] = '\r';
+        m_block[size_t(at) + 1] = '\n';
+        m_blockSize = at + 2;
+        break;
+    }
     case Endless:
         printable(m_block.data(), int(m_block.size()));
         m_blockSize = int(m_block.size());
@@ -86,6 +99,8 @@ QString Traffic::name(Kind kind)
         return QStringLiteral("endless");
     case Binary:
         return QStringLiteral("binary");
+    case Readings:
+        return QStringLiteral("readings");
     }
     return {};
 }

@@ -15,6 +15,9 @@ public:
         Lines,   // lines of 62 bytes: a number, printable text, CR LF
         Endless, // printable text that never ends a line
         Binary,  // every byte value, CR, LF and NUL included
+        // Lines of 62 bytes that hold ten numbers with decimals between
+        // blanks, CR LF: what a measuring device sends the plot.
+        Readings,
     };
     static constexpr int LineLength = 62;
 

@@ -14,13 +14,18 @@
 //   - the program's peak memory and its CPU time per byte;
 // and the same three once more with the history window open beside the
 // main window, following the end ("h lines", "h endless", "h binary").
+// Then lines of ten numbers ("readings"), and the same with the plot window
+// open and following ("p readings"): lines a second, CPU per line, and
+// whether every line reached the plot (its counts: received, plotted and
+// none rejected).
 // Then the binary traffic once more through the real ser2net on 127.0.0.1
 // (its rfc2217 accepter, the pseudo-terminal its device, port 1 a link to
 // rfc2217://127.0.0.1:PORT), against a plain reader of the same server port
 // that does the telnet framing with a few lines of its own (--net-bytes N,
 // default 10 MB: ser2net carries a few MB/s).
 // Then, at the pace of a 115200 baud line (11520 bytes/s, sent every 10 ms),
-// the share of one core the program takes, against the plain reader's, and
+// the share of one core the program takes, against the plain reader's (and
+// with the history open, and with the plot open on lines of numbers), and
 // beside them what the toolkit alone takes at the window's beat: a bare Qt
 // window painting one small widget every 50 ms ("Qt alone").
 //
@@ -41,7 +46,7 @@
 //
 // For looking into one case, --only takes a comma-separated choice of base,
 // lines, endless, binary, history (its three rows, or history-lines and so
-// on one by one), net, pace, and --profile-with a command the window's
+// on one by one), readings, plot, net, pace, and --profile-with a command the window's
 // process runs under:
 //
 //   kavro-flood --only lines --bytes 2000000 --repeat 1 --profile-with "valgrind --tool=callgrind"
@@ -92,6 +97,8 @@ constexpr FloodRow floodRows[] = {
     {"history-lines", "h lines", Taker::History, Traffic::Lines},
     {"history-endless", "h endless", Taker::History, Traffic::Endless},
     {"history-binary", "h binary", Taker::History, Traffic::Binary},
+    {"readings", "readings", Taker::Window, Traffic::Readings},
+    {"plot", "p readings", Taker::Plot, Traffic::Readings},
 };
 constexpr int FloodRowCount = int(std::size(floodRows));
 constexpr int BaseRow = 0, LinesRow = 1;
@@ -120,6 +127,10 @@ struct Summary {
     double worstGap = 0;           // seconds
     double peakMb = 0;
     qint64 boxes = 0;
+    // The plot's lines: of every run, those that did not reach it or were
+    // rejected; -1 without the plot.
+    qint64 plotMissed = -1;
+    qint64 plotLines = 0;
 
     void add(const Run &r, qint64 n)
     {
@@ -127,6 +138,12 @@ struct Summary {
         if (!r.ok) {
             ++failed;
             return;
+        }
+        if (r.plotReceived >= 0) {
+            // Every whole line sent is received and plotted, none rejected.
+            plotLines = n / Traffic::LineLength;
+            plotMissed = std::max<qint64>(plotMissed, 0) + (plotLines - r.plotPlotted) +
+                         std::abs(plotLines - r.plotReceived) + r.plotRejected;
         }
         if (!r.check.ok()) {
             if (lost++ == 0)
@@ -206,7 +223,7 @@ int driverMain(int argc, char **argv)
             std::fprintf(stderr,
                          "usage: kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] "
                          "[--net-bytes N] [--seed S] "
-                         "[--only base,lines,endless,binary,history,net,pace] "
+                         "[--only base,lines,endless,binary,history,readings,plot,net,pace] "
                          "[--profile-with COMMAND]\n");
             return 2;
         }
@@ -276,15 +293,19 @@ int driverMain(int argc, char **argv)
     const qint64 paceBytes = qint64(PaceRate * paceSeconds);
     // The paced runs: the plain reader, the window, the window with its
     // history open beside it.
-    constexpr Taker pacedTakers[] = {Taker::Reader, Taker::Window, Taker::History};
-    constexpr const char *pacedLabels[] = {"baseline", "window", "+ history"};
-    Summary paced[3];
+    constexpr Taker pacedTakers[] = {Taker::Reader, Taker::Window, Taker::History, Taker::Plot};
+    constexpr const char *pacedLabels[] = {"baseline", "window", "+ history", "+ plot"};
+    constexpr int Paced = int(std::size(pacedTakers));
+    Summary paced[Paced];
     std::vector<double> floors;
     for (int round = 0; only.contains("pace") && round < repeat; ++round) {
         if (const double f = runner.floorShare(paceSeconds); f >= 0)
             floors.push_back(f);
-        for (int k = 0; k < 3; ++k) {
-            const Run r = runner.run(pacedTakers[k], Traffic::Lines, paceBytes, PaceRate);
+        for (int k = 0; k < Paced; ++k) {
+            // The plot's run brings it lines of numbers.
+            const Run r = runner.run(
+                pacedTakers[k], pacedTakers[k] == Taker::Plot ? Traffic::Readings : Traffic::Lines,
+                paceBytes, PaceRate);
             if (!r.ok)
                 std::fprintf(stderr, "kavro-flood: paced %s: %s\n", pacedLabels[k],
                              qPrintable(r.error));
@@ -321,6 +342,24 @@ int driverMain(int argc, char **argv)
                     r.medianXShare() >= 0 ? fmt("%.1f", 100 * r.medianXShare()).constData() : "");
     }
 
+    // The plot's rows in lines: what reached it against what the line took.
+    for (int k = 0; k < FloodRowCount; ++k) {
+        const Summary &r = rows[k];
+        if (!r.runs || floodRows[k].kind != Traffic::Readings)
+            continue;
+        const double lines = double(n / Traffic::LineLength);
+        std::printf(
+            "%-10s %9.0f lines/s (x base %.2f), %.2f us CPU a line%s\n", floodRows[k].label,
+            r.measured() ? lines / r.bestSeconds : 0,
+            baseRate > 0 && r.measured() ? r.rate(n) / baseRate : 0,
+            1e6 * r.cpuPerByte * Traffic::LineLength,
+            r.plotMissed < 0 ? ""
+            : r.plotMissed == 0
+                ? fmt(", plot: %.0f lines a run, none lost or rejected", double(r.plotLines))
+                      .constData()
+                : fmt(", plot: %.0f lines lost or rejected", double(r.plotMissed)).constData());
+    }
+
     if (netRows[0].runs || netRows[1].runs) {
         std::printf("\nthrough ser2net (rfc2217 on 127.0.0.1), binary, %lld bytes each:\n",
                     static_cast<long long>(netBytes));
@@ -350,7 +389,7 @@ int driverMain(int argc, char **argv)
         std::printf("%-9s %8s %7s  %-12s %8s %7s %8s %7s\n", "run", "CPU %", "x base", "capture",
                     "ticks %", "gap ms", "peak MB", x11 ? "X CPU %" : "");
         const double baseCpu = 100 * paced[0].medianCpuShare();
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < Paced; ++k) {
             const Summary &r = paced[k];
             if (!r.runs)
                 continue;
@@ -372,7 +411,7 @@ int driverMain(int argc, char **argv)
         }
     }
 
-    qint64 boxes = paced[1].boxes + paced[2].boxes + netRows[1].boxes;
+    qint64 boxes = paced[1].boxes + paced[2].boxes + paced[3].boxes + netRows[1].boxes;
     for (const Summary &r : rows)
         boxes += r.boxes;
     std::printf("\nwindow right after start: %.1f MB; message boxes shown: %lld\n", readyMb,
@@ -382,7 +421,8 @@ int driverMain(int argc, char **argv)
         "         net window >= 0.50 x net reader; 0 lost;\n"
         "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB;\n"
         "         window CPU <= 2 %% and <= 2 x base at 115200 baud, with the history open\n"
-        "         <= 2.5 %% (on an X server)\n");
+        "         <= 2.5 %% (on an X server), with the plot open <= 2.5 %%;\n"
+        "         the plot: every line of numbers plotted, none rejected\n");
     return 0;
 }
 

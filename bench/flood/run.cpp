@@ -151,13 +151,15 @@ Run Runner::run(Taker taker, Traffic::Kind kind, qint64 n, double rate, bool net
     }
     const bool window = taker != Taker::Reader;
     const QList<QByteArray> args =
-        window
-            ? QList<QByteArray>{"--window", QFile::encodeName(links), QFile::encodeName(capture),
-                                QByteArray::number(n), taker == Taker::History ? "history" : "main"}
-        : net ? QList<QByteArray>{"--netreader", QByteArray::number(server->port()),
-                                  QFile::encodeName(capture), QByteArray::number(n)}
-              : QList<QByteArray>{"--reader", QFile::encodeName(pty.slavePath()),
-                                  QFile::encodeName(capture), QByteArray::number(n)};
+        window ? QList<QByteArray>{"--window", QFile::encodeName(links), QFile::encodeName(capture),
+                                   QByteArray::number(n),
+                                   taker == Taker::History ? "history"
+                                   : taker == Taker::Plot  ? "plot"
+                                                           : "main"}
+        : net  ? QList<QByteArray>{"--netreader", QByteArray::number(server->port()),
+                                   QFile::encodeName(capture), QByteArray::number(n)}
+               : QList<QByteArray>{"--reader", QFile::encodeName(pty.slavePath()),
+                                   QFile::encodeName(capture), QByteArray::number(n)};
     Child child = m_launcher.start(args, QFile::encodeName(xdg), QFile::encodeName(runtime));
     auto ready = child.next(30);
     if (!ready || !ready->contains("ready")) {
@@ -193,6 +195,11 @@ Run Runner::run(Taker taker, Traffic::Kind kind, qint64 n, double rate, bool net
     r.events = f.value("events").toLongLong();
     r.boxes = f.value("boxes").toLongLong();
     r.check = compare(capture, kind, m_seed, n);
+    if (f.contains("plot_received")) {
+        r.plotReceived = f.value("plot_received").toLongLong();
+        r.plotPlotted = f.value("plot_plotted").toLongLong();
+        r.plotRejected = f.value("plot_rejected").toLongLong();
+    }
     r.ok = true;
     return r;
 }

@@ -10,6 +10,7 @@ enum class Taker {
     Reader,  // the plain reader (readers.h)
     Window,  // the program (window.h)
     History, // the program with its history window open and following
+    Plot,    // the program with its plot window open and following
 };
 
 // What a capture file holds against the traffic sent: the first differing
@@ -36,6 +37,10 @@ struct Run {
     qint64 boxes = 0;
     double xShare = -1; // the X server's CPU seconds per second meanwhile
     Check check;
+    // The plot's counts of lines at the end (Taker::Plot), else -1.
+    qint64 plotReceived = -1;
+    qint64 plotPlotted = -1;
+    qint64 plotRejected = -1;
 };
 
 // The runs of one benchmark, each with its child started by the launcher and

@@ -4,6 +4,7 @@
 #include "fakes.h"
 #include "kavrowindow.h"
 #include "measure.h"
+#include "plotfeed.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -41,6 +42,7 @@ int windowMain(int argc, char **argv)
     const QByteArray captureNative = QFile::encodeName(capturePath);
     const qint64 expected = QByteArray(argv[4]).toLongLong();
     const bool withHistory = argc > 5 && QByteArray(argv[5]) == "history";
+    const bool withPlot = argc > 5 && QByteArray(argv[5]) == "plot";
 
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
@@ -73,6 +75,8 @@ int windowMain(int argc, char **argv)
     window.findChild<QPushButton *>(QStringLiteral("StartRec"))->click();
     if (withHistory)
         window.showHistory(); // beside the window, following the end
+    if (withPlot)
+        window.showPlot(); // beside the window, following the newest line
     if (!port->PortOpen() || window.capture().recActive() != -1) {
         report({{"error", "start"}});
         return 1;
@@ -108,16 +112,25 @@ int windowMain(int argc, char **argv)
         }
         if (previous >= 0)
             gap = std::max(gap, end - std::max(previous, firstEvent));
-        report({{"end", num(end)},
-                {"first_event", num(firstEvent)},
-                {"size", QByteArray::number(size)},
-                {"events", QByteArray::number(events)},
-                {"ticks", QByteArray::number(inside)},
-                {"expected_ticks", num((end - firstEvent) / TickSeconds)},
-                {"max_gap", num(gap)},
-                {"cpu", num(cpu)},
-                {"peak_mb", num(peakMegabytes())},
-                {"boxes", QByteArray::number(boxes.shown.size())}});
+        QList<QPair<QByteArray, QByteArray>> fields{
+            {"end", num(end)},
+            {"first_event", num(firstEvent)},
+            {"size", QByteArray::number(size)},
+            {"events", QByteArray::number(events)},
+            {"ticks", QByteArray::number(inside)},
+            {"expected_ticks", num((end - firstEvent) / TickSeconds)},
+            {"max_gap", num(gap)},
+            {"cpu", num(cpu)},
+            {"peak_mb", num(peakMegabytes())},
+            {"boxes", QByteArray::number(boxes.shown.size())}};
+        if (withPlot) {
+            // Whether every line reached the plot.
+            const LineReader::Counts c = window.plotFeed().reader().counts();
+            fields += {{"plot_received", QByteArray::number(c.received)},
+                       {"plot_plotted", QByteArray::number(c.plotted)},
+                       {"plot_rejected", QByteArray::number(c.rejected)}};
+        }
+        report(fields);
         app.quit();
     };
     auto check = [&] {
