@@ -1,5 +1,6 @@
 #include "historyview.h"
 
+#include "beat.h"
 #include "cachedcontrols.h"
 #include "historyspoken.h"
 
@@ -14,7 +15,6 @@ namespace
 {
 
 constexpr int Margin = 4;
-constexpr int FirstFrameMs = 50;
 constexpr int StreamFrameMs = 200;
 
 constexpr QRgb SentColour = qRgb(0x1c, 0x5f, 0xa8);
@@ -55,7 +55,7 @@ HistoryView::HistoryView(std::shared_ptr<const HistoryLog> log, QWidget *parent)
     // picture moves the whole view, and each costs as much to hand to the
     // screen as all of the main window's; nobody reads a log that scrolls
     // faster.
-    m_frame.setInterval(FirstFrameMs);
+    m_frame.setInterval(BeatMs);
     m_frame.setTimerType(Qt::CoarseTimer);
     connect(&m_frame, &QTimer::timeout, this, [this] {
         if (m_changed) {
@@ -63,7 +63,7 @@ HistoryView::HistoryView(std::shared_ptr<const HistoryLog> log, QWidget *parent)
             m_frame.setInterval(StreamFrameMs);
         } else {
             m_frame.stop();
-            m_frame.setInterval(FirstFrameMs);
+            m_frame.setInterval(BeatMs);
         }
     });
 }

@@ -1,5 +1,6 @@
 #include "receiveview.h"
 
+#include "beat.h"
 #include "cachedcontrols.h"
 #include "charsets.h"
 #include "codepage.h"
@@ -45,7 +46,7 @@ ReceiveView::ReceiveView(QWidget *parent) : QAbstractScrollArea(parent)
     // coming the frame timer keeps running: a running coarse timer settles on
     // the same beat as the window's other 50 ms timers (the activity bar), so
     // the whole window is painted and handed to the screen once a beat.
-    m_frame.setInterval(50);
+    m_frame.setInterval(BeatMs);
     m_frame.setTimerType(Qt::CoarseTimer);
     connect(&m_frame, &QTimer::timeout, this, [this] {
         if (m_changed)

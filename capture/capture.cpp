@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include "beat.h"
 #include "commondialog.h"
 #include "kavroerror.h"
 #include "messageboxes.h"
@@ -8,7 +9,7 @@ Capture::Capture(CommonDialog &dialog, MessageBoxes &boxes, QObject *parent)
     : QObject(parent), m_dialog(dialog), m_boxes(boxes), m_timer1(this)
 {
     m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setInterval(50);
+    m_timer1.setInterval(BeatMs);
 }
 
 void Capture::setBarValue(float value)

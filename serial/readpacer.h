@@ -1,5 +1,7 @@
 #pragma once
 
+#include "beat.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -31,7 +33,6 @@ class ReadPacer : public QObject
     Q_OBJECT
 public:
     static constexpr qsizetype RestBelow = 4096;
-    static constexpr int BeatMs = 50;
 
     // findNotifier: the open line's read notifier, or null.
     explicit ReadPacer(std::function<QSocketNotifier *()> findNotifier, QObject *parent = nullptr);
