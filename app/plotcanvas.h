@@ -97,6 +97,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    static constexpr int Gap = 6;             // between the labels and the curves
+    static constexpr double LeastSpan = 1e-3; // of a value axis, against rounding
+    static QString timeText(qint64 msecs, qint64 step, bool withDate);
+    static int clampPixel(double p);
+
     QRect plotRect(const QRect &area) const;
     int yPixel(double value, const QRect &r) const;
     void updateRange(int width);
