@@ -68,20 +68,7 @@ void PieceCutter::cut(uchar next, Owner &owner)
 
 void PieceCutter::feed(const char *p, qsizetype n, qint64 base, Owner &owner)
 {
-    // Line ends are found with memchr; the positions of the next CR and LF
-    // are kept, so each is searched for once per stretch of the piece.
-    qsizetype nextCr = -1, nextLf = -1;
-    auto nextEnd = [&](qsizetype from) {
-        if (nextCr < from) {
-            const void *q = std::memchr(p + from, '\r', size_t(n - from));
-            nextCr = q ? static_cast<const char *>(q) - p : n;
-        }
-        if (nextLf < from) {
-            const void *q = std::memchr(p + from, '\n', size_t(n - from));
-            nextLf = q ? static_cast<const char *>(q) - p : n;
-        }
-        return std::min(nextCr, nextLf);
-    };
+    LineEndFinder ends(p, n);
     qsizetype i = 0;
     qsizetype pieceFrom = 0; // where the growing piece's bytes in this event begin
     while (i < n) {
@@ -99,7 +86,7 @@ void PieceCutter::feed(const char *p, qsizetype n, qint64 base, Owner &owner)
             ++i;
             continue;
         }
-        const qsizetype stop = nextEnd(i);
+        const qsizetype stop = ends.next(i);
         while (i < stop) {
             if (!m_open) {
                 begin(base + i, std::exchange(m_continueNext, false) ? HistoryLine::Continued : 0,

@@ -52,20 +52,7 @@ void LineReader::feed(QByteArrayView bytes, qint64 time)
 {
     const char *p = bytes.data();
     const qsizetype n = bytes.size();
-    // Line ends are found with memchr, each kind searched for once per
-    // stretch, as the history does.
-    qsizetype nextCr = -1, nextLf = -1;
-    auto nextEnd = [&](qsizetype from) {
-        if (nextCr < from) {
-            const void *q = std::memchr(p + from, '\r', size_t(n - from));
-            nextCr = q ? static_cast<const char *>(q) - p : n;
-        }
-        if (nextLf < from) {
-            const void *q = std::memchr(p + from, '\n', size_t(n - from));
-            nextLf = q ? static_cast<const char *>(q) - p : n;
-        }
-        return std::min(nextCr, nextLf);
-    };
+    LineEndFinder ends(p, n);
     auto append = [&](qsizetype from, qsizetype to) {
         const qsizetype room = LongestLine - m_line.size();
         if (to - from > room) {
@@ -76,7 +63,7 @@ void LineReader::feed(QByteArrayView bytes, qint64 time)
     };
     qsizetype i = 0;
     while (i < n) {
-        const qsizetype q = nextEnd(i);
+        const qsizetype q = ends.next(i);
         if (q > i) {
             // A run of text leaves the pairing as its first byte does.
             m_ends.take(p[i]);

@@ -2,6 +2,9 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+#include <cstring>
+
 // The pairing rule of line ends, one for the receive box and the history: a
 // CR or LF ends a line, and a CR or LF right after it belongs to that line
 // end. CR LF, LF CR, CR CR and LF LF each end one line; CR LF CR LF ends two,
@@ -38,4 +41,36 @@ public:
 
 private:
     bool m_lineEndSeen = false;
+};
+
+// Where the next CR or LF lies in a piece of received bytes, for readers that
+// take runs of text whole: each kind is searched for with memchr once per
+// stretch, and where it was found is kept until the reader passes it.
+class LineEndFinder
+{
+public:
+    LineEndFinder(const char *bytes, qsizetype size) : m_p(bytes), m_n(size) {}
+
+    // The place of the first CR or LF at or after `from`; the piece's size
+    // when there is none.
+    qsizetype next(qsizetype from)
+    {
+        if (m_nextCr < from)
+            m_nextCr = find('\r', from);
+        if (m_nextLf < from)
+            m_nextLf = find('\n', from);
+        return std::min(m_nextCr, m_nextLf);
+    }
+
+private:
+    qsizetype find(char c, qsizetype from) const
+    {
+        const void *q = std::memchr(m_p + from, c, size_t(m_n - from));
+        return q ? static_cast<const char *>(q) - m_p : m_n;
+    }
+
+    const char *const m_p;
+    const qsizetype m_n;
+    qsizetype m_nextCr = -1;
+    qsizetype m_nextLf = -1;
 };
