@@ -197,6 +197,65 @@ private Q_SLOTS:
                                 "· 1 übersprungen"));
     }
 
+    // XY: "b" against "a" is drawn where each pair of values belongs, in
+    // b's colour; "a" itself is not drawn as a curve of its own; the cursor
+    // row and the hover text follow the X values, not the time.
+    void seriesAgainstSeries()
+    {
+        PlotWindow plot(feed(), &questions);
+        plot.resize(900, 500);
+        plot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plot));
+        QByteArray lines;
+        for (int i = 0; i <= 20; ++i)
+            lines += "a:" + QByteArray::number(i) + " b:" + QByteArray::number(40 - 2 * i) + "\r\n";
+        QVERIFY(send(lines, 21));
+        auto *axis = plot.findChild<QComboBox *>("XAchse");
+        plot.syncNow();
+        QCOMPARE(axis->itemText(2), QStringLiteral("XY: gegen a"));
+        axis->setCurrentIndex(2);
+        auto *yFrom = plot.findChild<QLineEdit *>("YVon");
+        auto *yTo = plot.findChild<QLineEdit *>("YBis");
+        yFrom->setText("0");
+        yTo->setText("40");
+        Q_EMIT yTo->editingFinished();
+
+        PlotCanvas &canvas = *plot.canvas();
+        QCOMPARE(canvas.axis(), XAxis::Series);
+        const QImage image = picture(plot);
+        const QColor a = PlotCanvas::colour(0), b = PlotCanvas::colour(1);
+        // Each point of b, and the middle of each piece between two.
+        auto near = [&](int x, int y, const QColor &c) {
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    if (image.pixelColor(x + dx, y + dy) == c)
+                        return true;
+            return false;
+        };
+        for (int i = 0; i <= 20; ++i) {
+            QVERIFY2(near(canvas.xPixel(i), canvas.yPixel(40 - 2 * i), b),
+                     qPrintable(QString::number(i)));
+            if (i < 20)
+                QVERIFY(near(canvas.xPixel(i + 0.5), canvas.yPixel(39 - 2 * i), b));
+        }
+        // Nothing far from the line y = 40 - 2x, and nothing of a.
+        const QRect r = canvas.plotRect();
+        int stray = 0, ofA = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            for (int x = r.left(); x <= r.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                ofA += c == a;
+                if (c != b)
+                    continue;
+                const double v =
+                    (x - canvas.xPixel(0)) * 20.0 / (canvas.xPixel(20) - canvas.xPixel(0));
+                stray += std::abs(canvas.yPixel(40 - 2 * v) - y) > 3;
+            }
+        }
+        QCOMPARE(ofA, 0);
+        QCOMPARE(stray, 0);
+    }
+
     // "Alles als CSV…": a row per plotted line, its time that of the line's
     // history record, the values as sent with a decimal comma.
     void csvAsSent()
