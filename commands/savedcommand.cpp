@@ -1,5 +1,6 @@
 #include "savedcommand.h"
 
+#include "bytenames.h"
 #include "codepage.h"
 
 namespace
@@ -73,4 +74,14 @@ int keyNumber(const QString &name)
         if (name.compare(keyName(key), Qt::CaseInsensitive) == 0)
             return key;
     return 0;
+}
+
+QString readableName(const QString &text)
+{
+    QString name;
+    for (const char byte : bytesFromText(commandToSend(text, Terminator::None))) {
+        const ShownByte shown = shownAs(uchar(byte));
+        name += shown.boxed ? u'<' + shown.text + u'>' : shown.text;
+    }
+    return name;
 }

@@ -62,6 +62,11 @@ struct SavedCommand {
     friend bool operator==(const SavedCommand &, const SavedCommand &) = default;
 };
 
+// A name for a text as the command box holds it: its characters, the bytes
+// shown boxed by their names in angle brackets ("AT<CR>"), the trailing line
+// breaks left out.
+QString readableName(const QString &text);
+
 // "F1" ... "F12"; empty for 0.
 QString keyName(int key);
 // 1 ... 12 for "F1" ... "F12" (any case); 0 for anything else.
