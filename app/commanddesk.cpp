@@ -19,7 +19,7 @@ CommandDesk::CommandDesk(SerialLink &link, HistoryStore &history,
 
 QString CommandDesk::send(const QByteArray &bytes, const QString &name)
 {
-    return m_link.sendCommandBytes(bytes, name);
+    return m_link.sendCommandBytes(bytes, QStringLiteral("Befehl „%1“").arg(name));
 }
 
 void CommandDesk::bookChanged()
@@ -63,9 +63,9 @@ void CommandDesk::received(QByteArrayView piece)
     const AutoReplies::Outcome outcome = m_replies.feed(piece);
     for (const qsizetype i : outcome.fired) {
         const ReplyRule &rule = m_replies.rules().at(i);
-        const QString why =
-            send(bytesToSend(rule.reply, rule.terminator, m_runner.windowTerminator()),
-                 QStringLiteral("Antwort auf „%1“").arg(rule.pattern));
+        const QString why = m_link.sendCommandBytes(
+            bytesToSend(rule.reply, rule.terminator, m_runner.windowTerminator()),
+            QStringLiteral("Automatische Antwort auf „%1“").arg(rule.pattern));
         if (!why.isEmpty())
             Q_EMIT notice(QStringLiteral("Die automatische Antwort auf „%1“ wurde nicht "
                                          "gesendet: %2")

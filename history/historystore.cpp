@@ -58,7 +58,7 @@ void HistoryStore::appendSent(QByteArrayView bytes, const QString &name) noexcep
 {
     guarded([&] {
         if (!name.isEmpty() && !bytes.isEmpty())
-            m_log->appendRemark(QStringLiteral("Befehl „%1“").arg(name));
+            m_log->appendRemark(name);
         m_log->appendSent(bytes);
     });
 }

@@ -26,8 +26,8 @@ public:
 
     void appendReceived(QByteArrayView bytes) noexcept;
     // A command as the bytes handed to the port; a saved command's name
-    // goes before it as a remark ("Befehl „Status“"), which the history
-    // window shows with the sent lines.
+    // (as the operator reads it: "Befehl „Status“") goes before it as a
+    // remark, which the history window shows with the sent lines.
     void appendSent(QByteArrayView bytes, const QString &name = {}) noexcept;
     // What the saved commands tell beside their sent lines (a wait's
     // outcome); it does not cut the received line it comes in.

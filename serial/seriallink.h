@@ -53,8 +53,8 @@ public:
     bool openingPending() const { return m_pendingPort.has_value(); }
     void send_win_Click(const QString &command, Terminator terminator);
     // A saved command (or an automatic reply) goes out: these bytes as they
-    // stand, under the command's name. Empty when they were handed to the
-    // port, else why not, in the operator's words; nothing is thrown.
+    // stand, under a name as the history shows it ("Befehl „Status“"). Empty when they were handed
+    // to the port, else why not, in the operator's words; nothing is thrown.
     QString sendCommandBytes(QByteArrayView bytes, const QString &name);
     // The name of the saved command being sent, while sendCommandBytes
     // runs (for whoever records what went out); empty otherwise.

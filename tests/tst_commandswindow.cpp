@@ -315,6 +315,8 @@ private Q_SLOTS:
         rig->window.showCommands()->editReplies();
         QVERIFY(sendInPieces({"Welcome\r\nlog", "in: "}));
         QCOMPARE(pty->receive(5), QByteArray("root\r"));
+        QCOMPARE(historyOfCommands(),
+                 QStringList({"Automatische Antwort auf „login:“", "gesendet: root\r"}));
         // What went out is not read as received: the reply that answers
         // "root" with "root" answers the far end once, and then only again
         // when the far end sends it again.
