@@ -446,10 +446,26 @@ private Q_SLOTS:
                                 "geöffnet."));
         QCOMPARE(sends, atStop + 3);
         QVERIFY(!runner.isRunning("Poll"));
+        // While the device is away a repeat rests and says so; it goes on
+        // when the device is back.
+        refuseFrom = 1 << 30;
+        QCOMPARE(runner.run(poll), QString());
+        runner.setPaused(true);
+        const int atPause = sends;
+        QCOMPARE(runner.stateOf("Poll"),
+                 QStringLiteral("angehalten, bis das Gerät wieder da ist (alle 10 ms)"));
+        QCOMPARE(runner.run(poll),
+                 QStringLiteral("Das Gerät des Anschlusses ist nicht da; „Poll“ startet nicht."));
+        QVERIFY(!runner.isRunning("Poll"));
+        runner.setPaused(false);
+        QCOMPARE(runner.run(poll), QString());
+        QTRY_VERIFY(sends >= atPause + 2);
+        runner.stopAll();
+        const int atStopAll = sends;
         // Nothing of the stopped runs goes out later.
         QSignalSpy changed(&runner, &CommandRunner::runChanged);
         QVERIFY(!changed.wait(50));
-        QCOMPARE(sends, atStop + 3);
+        QCOMPARE(sends, atStopAll);
         QVERIFY(!runner.isRunning("Poll"));
     }
 };

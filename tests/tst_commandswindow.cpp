@@ -32,8 +32,11 @@ public:
     bool yes = true;
     QStringList told;
 
+    int answers = -1; // how many askSave answers before it is cancelled; -1: no end
     std::optional<SavedCommand> askSave(QWidget *, const SavedCommand &proposal) override
     {
+        if (answers >= 0 && answers-- == 0)
+            return std::nullopt;
         offered.append(proposal);
         SavedCommand answer = proposal;
         change(answer);
@@ -207,6 +210,54 @@ private Q_SLOTS:
         QVERIFY(pressKey(Qt::Key_F7));
         QCOMPARE(tipText(), QStringLiteral("Auf F7 liegt kein Befehl."));
         QCOMPARE(pty->receive(1, 100), QByteArray());
+    }
+
+    // The real "Als Befehl speichern" dialog takes its defaults with
+    // Return; a key another command has moves when the operator agrees,
+    // and stays when not.
+    void saveDialogAndKeyMove()
+    {
+        SavedCommand proposal;
+        proposal.name = QStringLiteral("AT<CR>");
+        proposal.text = QStringLiteral("AT\r");
+        proposal.key = 4;
+        QTimer::singleShot(0, this, [] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+        });
+        QCOMPARE(QtCommandQuestions().askSave(&rig->window, proposal), proposal);
+
+        SavedCommand first;
+        first.name = QStringLiteral("Erster");
+        first.key = 4;
+        add(first);
+        // Not moved: asked again; an empty name is told and asked again;
+        // then cancelled, and nothing changed.
+        questions.yes = false;
+        questions.answers = 3;
+        int asked = 0;
+        questions.change = [&asked](SavedCommand &c) {
+            c.key = 4;
+            // The question comes again with what was entered.
+            if (++asked == 2)
+                c.name.clear();
+            else if (asked == 3 && c.name.isEmpty())
+                c.name = QStringLiteral("AT");
+        };
+        rig->f.SendWin->setText(QStringLiteral("AT"));
+        Q_EMIT rig->f.SendWin->saveAsCommand(rig->f.SendWin->text());
+        QCOMPARE(desk().book().size(), 1);
+        QCOMPARE(questions.told.join("/"),
+                 QStringLiteral("Bitte geben Sie dem Befehl einen Namen."));
+        QCOMPARE(asked, 3);
+        questions.yes = true;
+        questions.answers = -1;
+        questions.change = [](SavedCommand &c) { c.key = 4; };
+        Q_EMIT rig->f.SendWin->saveAsCommand(rig->f.SendWin->text());
+        QCOMPARE(desk().book().size(), 2);
+        QCOMPARE(desk().book().at(0).key, 0);
+        QCOMPARE(desk().book().at(1).key, 4);
+        QCOMPARE(desk().book().at(1).name, QStringLiteral("AT"));
     }
 
     // A repeat sends no more often than its period over a window of time,
