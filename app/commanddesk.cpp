@@ -2,6 +2,8 @@
 
 #include "historystore.h"
 
+#include <QFileInfo>
+
 CommandDesk::CommandDesk(SerialLink &link, HistoryStore &history,
                          std::function<Terminator()> windowTerminator, QObject *parent)
     : QObject(parent), m_link(link), m_history(history),
@@ -45,6 +47,16 @@ QString CommandDesk::runKey(int key)
 void CommandDesk::stopAll()
 {
     m_runner.stopAll();
+}
+
+QString CommandDesk::fileRefusal() const
+{
+    if (m_store.refusal().isEmpty())
+        return {};
+    return m_store.refusal() +
+           QStringLiteral(" Kavro beginnt ohne gespeicherte Befehle und lässt die Datei, wie sie "
+                          "ist; wenn Sie Befehle speichern, wird sie vorher als „%1“ aufgehoben.")
+               .arg(QFileInfo(m_store.path() + QStringLiteral(".beschädigt")).fileName());
 }
 
 QString CommandDesk::runningText() const

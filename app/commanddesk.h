@@ -39,6 +39,9 @@ public:
     QString runKey(int key);
     void stopAll();
     bool anyRunning() const { return !m_runner.running().isEmpty(); }
+    // Why the saved commands' file was not read at start, and what happens
+    // to it; empty when it was read (or is not there).
+    QString fileRefusal() const;
     // What runs, for the main window's status; empty when nothing does.
     QString runningText() const;
 

@@ -180,10 +180,7 @@ CommandsWindow::CommandsWindow(CommandDesk &desk, CommandQuestions &questions,
     connect(&m_desk, &CommandDesk::runsChanged, this, &CommandsWindow::showRuns);
     connect(&m_desk, &CommandDesk::notice, this, &CommandsWindow::tell);
     fill();
-    if (!m_desk.store().refusal().isEmpty())
-        tell(m_desk.store().refusal() +
-             QStringLiteral(" Sie bleibt, wie sie ist; wenn Sie Befehle speichern, wird sie "
-                            "vorher als „commands.json.beschädigt“ aufgehoben."));
+    tell(m_desk.fileRefusal());
 }
 
 CommandsWindow::~CommandsWindow() = default;

@@ -69,6 +69,9 @@ public:
     // Who asks the operator about saved commands; Qt's dialogs by default
     // (and again after nullptr).
     void setCommandQuestions(CommandQuestions *questions);
+    // Tells through the error reporter, from the event loop, when the saved
+    // commands' file could not be read at start.
+    void reportCommandsFile();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

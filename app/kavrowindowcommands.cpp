@@ -7,6 +7,7 @@
 #include "commandquestions.h"
 #include "commandswindow.h"
 #include "historystore.h"
+#include "kavroerror.h"
 #include "kavrowindow.h"
 #include "plaintext.h"
 #include "serialport.h"
@@ -38,6 +39,14 @@ void KavroWindow::wireCommands()
     // The received bytes for the sequences' waits and the replies, after the
     // history has them, so that a reply comes after what it answers.
     connect(m_port, &SerialPort::pieceTaken, m_commandDesk, &CommandDesk::received);
+}
+
+void KavroWindow::reportCommandsFile()
+{
+    const QString refusal = m_commandDesk->fileRefusal();
+    if (!refusal.isEmpty())
+        m_reporter.run([&refusal] { raiseError(Err::PathAccess, refusal); },
+                       ErrorReporter::Show::FromEventLoop);
 }
 
 void KavroWindow::setCommandQuestions(CommandQuestions *questions)

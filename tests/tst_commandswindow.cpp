@@ -133,6 +133,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(KavroSettings::commandsPath());
+        QFile::remove(KavroSettings::commandsPath() + QStringLiteral(".beschädigt"));
         links = std::make_unique<QTemporaryDir>();
         pty = std::make_unique<FarEnd>();
         QVERIFY(pty->isValid());
@@ -419,6 +420,29 @@ private Q_SLOTS:
         QCOMPARE(desk().book().at(0).text, QStringLiteral("AT\x01\r\n"));
         QVERIFY(pressKey(Qt::Key_F5));
         QCOMPARE(pty->receive(5), QByteArray("AT\x01\n\r"));
+
+        // The file itself damaged: the next start tells so, begins without
+        // commands and leaves the file; the first save keeps it aside.
+        const QByteArray damaged = file.left(file.size() - 3);
+        QVERIFY(writeFile(KavroSettings::commandsPath(), damaged));
+        rig.reset();
+        makeRig();
+        rig->window.reportCommandsFile();
+        const int line = int(damaged.count('\n')) + 1;
+        QTRY_VERIFY2(rig->boxes.toldOnly(
+                         75, QStringLiteral("Die Datei „%1“ ist beschädigt: Zeile %2 ist kein "
+                                            "gültiges JSON. Kavro beginnt ohne gespeicherte "
+                                            "Befehle und lässt die Datei, wie sie ist; wenn Sie "
+                                            "Befehle speichern, wird sie vorher als "
+                                            "„commands.json.beschädigt“ aufgehoben.")
+                                 .arg(KavroSettings::commandsPath())
+                                 .arg(line)),
+                     qPrintable(rig->boxes.shown.join('\n')));
+        QCOMPARE(desk().book().size(), 0);
+        QCOMPARE(contentOf(KavroSettings::commandsPath()), damaged);
+        add(a);
+        QCOMPARE(contentOf(KavroSettings::commandsPath() + QStringLiteral(".beschädigt")), damaged);
+        QVERIFY(desk().book() == before);
     }
 };
 
