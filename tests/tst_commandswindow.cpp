@@ -213,6 +213,29 @@ private Q_SLOTS:
         QCOMPARE(pty->receive(1, 100), QByteArray());
     }
 
+    // Ctrl+B and "Befehle…" in the command box's menu open the window,
+    // named after the open port, and raise it again.
+    void opensFromTheMainWindow()
+    {
+        QVERIFY(QTest::qWaitForWindowActive(&rig->window));
+        QTest::keyClick(&rig->window, Qt::Key_B, Qt::ControlModifier);
+        auto *commands = rig->window.findChild<CommandsWindow *>();
+        QVERIFY(commands && commands->isVisible());
+        QCOMPARE(commands->windowTitle(), QStringLiteral("Befehle – Com 5"));
+        commands->hide();
+        std::unique_ptr<QMenu> menu(rig->f.SendWin->createContextMenu());
+        const QList<QAction *> actions = menu->actions();
+        const auto entry = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
+            return a->text() == QStringLiteral("Befehle…");
+        });
+        QVERIFY(entry != actions.end());
+        (*entry)->trigger();
+        QVERIFY(commands->isVisible());
+        QCOMPARE(rig->window.findChildren<CommandsWindow *>().size(), 1);
+        rig->f.Verbind->click();
+        QCOMPARE(commands->windowTitle(), QStringLiteral("Befehle"));
+    }
+
     // The real "Als Befehl speichern" dialog takes its defaults with
     // Return; a key another command has moves when the operator agrees,
     // and stays when not.
