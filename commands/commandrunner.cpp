@@ -105,7 +105,10 @@ QString CommandRunner::run(const SavedCommand &command)
 
 void CommandRunner::tick(Run *run)
 {
-    if (const QString why = send(run, run->command.text, run->command.terminator); !why.isEmpty())
+    // A send the line refused because its device went away just then
+    // (the pause came with the refusal) waits for the device like the rest.
+    if (const QString why = send(run, run->command.text, run->command.terminator);
+        !why.isEmpty() && !m_paused)
         end(run, why);
 }
 
@@ -164,7 +167,9 @@ void CommandRunner::advance(Run *run)
         switch (s.kind) {
         case SequenceStep::Send:
             if (const QString why = send(run, s.text, s.terminator); !why.isEmpty()) {
-                end(run, why);
+                // Sent again when the device is back, if it went just now.
+                if (!m_paused)
+                    end(run, why);
                 return;
             }
             ++run->step;

@@ -15,6 +15,8 @@
 
 #include <QtWidgets>
 
+#include <cstdio>
+
 Q_DECLARE_METATYPE(TerminatorChoice)
 
 namespace
@@ -326,6 +328,42 @@ private Q_SLOTS:
         QVERIFY2(all.size() / 2 <= elapsed / poll.periodMs + 1,
                  qPrintable(QStringLiteral("%1 in %2 ms").arg(all.size() / 2).arg(elapsed)));
         QCOMPARE(pty->receive(1, 100), QByteArray());
+    }
+
+    // While the device is away a repeat rests, says so in the list, and
+    // goes on when the device is back.
+    void repeatPausesWhileAway()
+    {
+        rig->control<QRadioButton>("Option2")->setChecked(true);
+        SavedCommand poll;
+        poll.name = QStringLiteral("Poll");
+        poll.text = QStringLiteral("P");
+        poll.key = 6;
+        poll.periodMs = 30;
+        add(poll);
+        QVERIFY(pressKey(Qt::Key_F6));
+        QVERIFY(receiveWhileRunning(*pty, 4).startsWith("P\rP\r"));
+        CommandsWindow *w = rig->window.showCommands();
+        pty->closeSlave();
+        pty->closeMaster();
+        QTRY_COMPARE(rig->lamp(), Lamp::Amber);
+        QVERIFY(desk().anyRunning());
+        QCOMPARE(w->list()->item(0, 4)->text(),
+                 QStringLiteral("angehalten, bis das Gerät wieder da ist (alle 30 ms)"));
+        auto back = std::make_unique<FarEnd>();
+        const QString link = links->filePath("com5");
+        QVERIFY(QFile::link(back->slavePath(), link + ".new"));
+        QCOMPARE(::rename(QFile::encodeName(link + ".new").constData(),
+                          QFile::encodeName(link).constData()),
+                 0);
+        pty = std::move(back);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->lamp(), Lamp::Green, 5000);
+        QCOMPARE(w->list()->item(0, 4)->text(), QStringLiteral("wird alle 30 ms gesendet"));
+        const QByteArray got = receiveWhileRunning(*pty, 4, 3000);
+        QVERIFY2(got.startsWith("P\rP\r"), got.constData());
+        rig->window.activateWindow();
+        QVERIFY(pressKey(Qt::Key_Escape));
+        QVERIFY(!desk().anyRunning());
     }
 
     // A sequence sends, waits for its answer split over two receive events
