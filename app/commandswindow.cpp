@@ -305,8 +305,12 @@ void CommandsWindow::sendCommand()
         return;
     const SavedCommand &c = m_desk.book().at(row);
     const QString why = m_desk.run(c);
-    tell(why.isEmpty() ? QStringLiteral("„%1“ gesendet.").arg(c.name)
-                       : QStringLiteral("„%1“ nicht gesendet: %2").arg(c.name, why));
+    if (!why.isEmpty())
+        tell(QStringLiteral("„%1“ nicht gesendet: %2").arg(c.name, why));
+    else if (m_desk.runner().isRunning(c.name))
+        tell(QStringLiteral("„%1“ %2.").arg(c.name, m_desk.runner().stateOf(c.name)));
+    else
+        tell(QStringLiteral("„%1“ gesendet.").arg(c.name));
 }
 
 void CommandsWindow::importFile()

@@ -89,8 +89,10 @@ QString CommandRunner::run(const SavedCommand &command)
             advance(run);
         });
         Q_EMIT remark(QStringLiteral("Folge „%1“ gestartet").arg(command.name));
+        m_lastWhy.clear();
         advance(run);
-        return {};
+        // A sequence whose first send was refused did not start.
+        return isRunning(command.name) ? QString() : m_lastWhy;
     }
     // The first goes out now, the next after a period.
     connect(&run->timer, &QTimer::timeout, this, [this, run] { tick(run); });
@@ -279,6 +281,7 @@ void CommandRunner::end(Run *run, const QString &why)
             QTimer::singleShot(0, this, [this] { m_ended.clear(); });
             break;
         }
+    m_lastWhy = why;
     if (!why.isEmpty()) {
         const QString message = (sequence ? QStringLiteral("Folge „%1“ angehalten: %2")
                                           : QStringLiteral("Wiederholung von „%1“ angehalten: %2"))

@@ -84,4 +84,5 @@ private:
     // Runs that ended, kept until the event that ended them has returned.
     std::vector<std::unique_ptr<Run>> m_ended;
     bool m_paused = false;
+    QString m_lastWhy; // why the last run ended, if by itself
 };

@@ -466,6 +466,12 @@ private Q_SLOTS:
         QSignalSpy changed(&runner, &CommandRunner::runChanged);
         QVERIFY(!changed.wait(50));
         QCOMPARE(sends, atStopAll);
+        // A sequence whose first send is refused does not start, and says why.
+        refuseFrom = 0;
+        SavedCommand init = command(QStringLiteral("Init"));
+        init.steps = {sendStep(QStringLiteral("AT")), waitFor(QStringLiteral("OK"), 1000)};
+        QCOMPARE(runner.run(init), QStringLiteral("Der Anschluss ist nicht geöffnet."));
+        QVERIFY(!runner.isRunning("Init"));
         QVERIFY(!runner.isRunning("Poll"));
     }
 };
