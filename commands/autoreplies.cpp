@@ -20,7 +20,7 @@ void AutoReplies::setRules(const QList<ReplyRule> &rules, bool on)
     m_states.clear();
     for (const ReplyRule &rule : rules) {
         m_states.emplace_back();
-        m_states.back().watch = TextWatch(rule.pattern, rule.regex);
+        m_states.back().watch = TextWatch(rule.pattern, rule.regex, LineKept);
     }
 }
 

@@ -21,6 +21,10 @@ class AutoReplies
 {
 public:
     static constexpr int MaxPerSecond = 10;
+    // The most of a received line a rule looks at: its last 4 KiB or more
+    // (a prompt is short, and a line without end must not cost more with
+    // every piece).
+    static constexpr qsizetype LineKept = 8 * 1024;
     // Milliseconds from any fixed point; a steady clock by default.
     using Clock = std::function<qint64()>;
 

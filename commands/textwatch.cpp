@@ -20,8 +20,8 @@ QString TextWatch::check(const QString &pattern, bool regex)
     return {};
 }
 
-TextWatch::TextWatch(const QString &pattern, bool regex)
-    : m_pattern(pattern), m_regex(regex),
+TextWatch::TextWatch(const QString &pattern, bool regex, qsizetype kept)
+    : m_pattern(pattern), m_regex(regex), m_kept(kept),
       m_expression(regex ? pattern : QString(), QRegularExpression::DontCaptureOption)
 {
 }
@@ -49,8 +49,8 @@ bool TextWatch::feed(QByteArrayView bytes)
         m_seen.remove(0, end);
         return true;
     }
-    if (m_seen.size() > Kept)
-        m_seen.remove(0, m_seen.size() - Kept / 2);
+    if (m_seen.size() > m_kept)
+        m_seen.remove(0, m_seen.size() - m_kept / 2);
     return false;
 }
 

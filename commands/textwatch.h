@@ -13,7 +13,8 @@
 class TextWatch
 {
 public:
-    // The most kept while nothing matches; the older half goes beyond it.
+    // The most kept while nothing matches, by default; the older half goes
+    // beyond it. A regular expression looks at all of it with every piece.
     static constexpr qsizetype Kept = 64 * 1024;
 
     // Why the pattern cannot be looked for, in the operator's words; empty
@@ -21,7 +22,7 @@ public:
     static QString check(const QString &pattern, bool regex);
 
     TextWatch() = default;
-    TextWatch(const QString &pattern, bool regex);
+    TextWatch(const QString &pattern, bool regex, qsizetype kept = Kept);
 
     // Takes received bytes; true when the pattern was found in what was fed
     // since the last match. What came up to the match's end is forgotten.
@@ -38,6 +39,7 @@ private:
 
     QString m_pattern;
     bool m_regex = false;
+    qsizetype m_kept = Kept;
     QRegularExpression m_expression;
     QString m_seen;
 };

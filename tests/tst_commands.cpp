@@ -279,6 +279,10 @@ private Q_SLOTS:
                                       << QByteArrayList{"\x15", "\x06"} << QList<bool>{false, true};
         QTest::newRow("high byte as the code page reads it")
             << QString(QChar(0x20AC)) << false << QByteArrayList{"\x80"} << QList<bool>{true};
+        QTest::newRow("endless line, split where the kept text is cut")
+            << QStringLiteral("OK") << false
+            << QByteArrayList{QByteArray(TextWatch::Kept + 10, 'x') + 'O', "K"}
+            << QList<bool>{false, true};
         QTest::newRow("regex split")
             << QStringLiteral("T=\\d+\\.\\d") << true << QByteArrayList{"T=2", "1.", "5\r\n"}
             << QList<bool>{false, false, true};
