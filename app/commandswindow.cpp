@@ -7,6 +7,7 @@
 #include "commandquestions.h"
 #include "errorreporter.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,7 +20,7 @@
 
 namespace
 {
-enum Column { Name, Text, Key, Terminator, Running, Columns };
+enum Column { Name, Text, Key, TerminatorColumn, Running, Columns };
 
 // The text column: every byte as the command box and the receive box show
 // it, control bytes as their small boxed names.
@@ -31,18 +32,25 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
     {
+        // The item's ground and selection as the style draws them, without
+        // its text.
         QStyleOptionViewItem ground = option;
         initStyleOption(&ground, index);
         ground.text.clear();
-        QStyledItemDelegate::paint(painter, ground, index);
+        const QWidget *view = option.widget;
+        (view ? view->style() : QApplication::style())
+            ->drawControl(QStyle::CE_ItemViewItem, &ground, painter, view);
         if (!m_made || m_font != option.font) {
             m_made = true;
             m_font = option.font;
             m_cells.setFont(m_font);
         }
         QPalette palette = option.palette;
-        if (option.state & QStyle::State_Selected)
+        if (option.state & QStyle::State_Selected) {
+            // The pens are made readable on the ground they are told of.
             palette.setColor(QPalette::Text, option.palette.color(QPalette::HighlightedText));
+            palette.setColor(QPalette::Base, option.palette.color(QPalette::Highlight));
+        }
         const ViewColours colours = ViewColours::of(palette);
         const QByteArray bytes = bytesFromText(index.data().toString());
         painter->save();
@@ -137,6 +145,10 @@ CommandsWindow::CommandsWindow(CommandDesk &desk, CommandQuestions &questions,
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->verticalHeader()->hide();
     m_list->horizontalHeader()->setSectionResizeMode(Text, QHeaderView::Stretch);
+    m_list->horizontalHeader()->setSectionResizeMode(Key, QHeaderView::ResizeToContents);
+    m_list->horizontalHeader()->setSectionResizeMode(TerminatorColumn,
+                                                     QHeaderView::ResizeToContents);
+    m_list->horizontalHeader()->setSectionResizeMode(Running, QHeaderView::ResizeToContents);
     m_list->setItemDelegateForColumn(Text, new BoxedTextDelegate(m_list));
     layout->addWidget(m_list);
 
