@@ -185,6 +185,12 @@ QMenu *CommandBox::createContextMenu()
     for (const uchar b : std::as_const(controls))
         if (!first.contains(b))
             addSend(b);
+    if (m_commandEntries) {
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Als Befehl speichern…"), this,
+                        [this] { Q_EMIT saveAsCommand(text()); });
+        menu->addAction(QStringLiteral("Befehle…"), this, [this] { Q_EMIT commandsRequested(); });
+    }
     return menu;
 }
 

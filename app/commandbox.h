@@ -45,6 +45,10 @@ public:
     // are disabled below it.
     void setSendRefusal(const QString &reason) { m_sendRefusal = reason; }
 
+    // The menu offers "Als Befehl speichern…" and "Befehle…" (the main
+    // window's box does; a box in a dialog does not).
+    void setCommandEntries(bool offered) { m_commandEntries = offered; }
+
     // Who asks for the bytes of "Bytes einfügen…"; the Qt dialog by default
     // (and again after nullptr).
     void setBytesPrompt(BytesPrompt *prompt);
@@ -57,6 +61,10 @@ Q_SIGNALS:
     // "Sofort senden": this one byte, as it stands, without terminator and
     // without touching the command.
     void sendNow(char byte);
+    // "Als Befehl speichern…" with the text as it stands.
+    void saveAsCommand(const QString &text);
+    // "Befehle…".
+    void commandsRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -78,6 +86,7 @@ private:
 
     SentCommands *m_sentCommands = nullptr;
     QString m_sendRefusal;
+    bool m_commandEntries = false;
     std::unique_ptr<BytesPrompt> m_ownPrompt;
     BytesPrompt *m_prompt = nullptr;
 };

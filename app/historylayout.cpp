@@ -186,7 +186,7 @@ void HistoryLayout::planText(std::vector<HistoryRow> &previous)
     const qint64 end = m_log->endLine();
     const int rows = m_any;
     auto shown = [this](const HistoryLine &l) {
-        return m_choices.sent || l.kind != HistoryLine::Sent;
+        return m_choices.sent || (l.kind != HistoryLine::Sent && !(l.flags & HistoryLine::Remark));
     };
     std::vector<HistoryLine> lines;
     if (m_following) {
@@ -256,7 +256,7 @@ void HistoryLayout::planText(std::vector<HistoryRow> &previous)
         const std::vector<QByteArray> bytes = m_log->contents(before);
         std::vector<Cell> cells;
         for (size_t i = 0; i < before.size(); ++i) {
-            if (before[i].kind == HistoryLine::Marker)
+            if (before[i].kind == HistoryLine::Marker && !(before[i].flags & HistoryLine::Remark))
                 style = TextStyle();
             else if (before[i].kind == HistoryLine::Received)
                 decodeLine(bytes[i], m_choices.decode, style, cells);
@@ -277,8 +277,10 @@ void HistoryLayout::planText(std::vector<HistoryRow> &previous)
         row.styleBefore = style;
         if (row.line.kind == HistoryLine::Marker) {
             // A marker is the program's own text, and ends the colours of
-            // what came before it.
-            style = TextStyle();
+            // what came before it; a remark of the commands comes between
+            // the pieces of a line and leaves them.
+            if (!(row.line.flags & HistoryLine::Remark))
+                style = TextStyle();
         } else {
             TextStyle own;
             decodeLine(row.bytes, m_choices.decode,

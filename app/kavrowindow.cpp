@@ -4,6 +4,8 @@
 #include "cachedcontrols.h"
 #include "codepage.h"
 #include "commandbox.h"
+#include "commandquestions.h"
+#include "commandswindow.h"
 #include "deviceserialport.h"
 #include "historystore.h"
 #include "historywindow.h"
@@ -158,6 +160,8 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
 
 KavroWindow::~KavroWindow()
 {
+    // The commands' window before the commands it shows.
+    delete m_commandsWindow.data();
     // The commands sent before go before the box that steps through them.
     m_c.SendWin->setSentCommands(nullptr);
     // The plot window before the feed it draws from.
@@ -337,7 +341,9 @@ void KavroWindow::wireEvents()
     // The history keeps every piece as it is taken in and every command as
     // it went out; "Verlauf…" and Ctrl+H show it.
     connect(m_port, &SerialPort::pieceTaken, m_history, &HistoryStore::appendReceived);
-    connect(m_port, &SerialPort::bytesSent, m_history, &HistoryStore::appendSent);
+    // A saved command's name goes with its bytes.
+    connect(m_port, &SerialPort::bytesSent, m_history,
+            [this](QByteArrayView bytes) { m_history->appendSent(bytes, m_link->sendingName()); });
     connect(m_c.Empfang, &ReceiveView::historyRequested, this, &KavroWindow::showHistory);
     auto *historyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
     connect(historyKey, &QShortcut::activated, this, &KavroWindow::showHistory);
@@ -370,6 +376,7 @@ void KavroWindow::wireEvents()
     });
     connect(m_pulser, &LinePulser::failed, this,
             [this](const KavroError &e) { m_reporter.report(e); });
+    wireCommands();
 }
 
 PortChoice KavroWindow::portChoice() const
@@ -426,6 +433,8 @@ void KavroWindow::showPortState(PortState state, const QString &about)
         m_historyWindow->setPortNumber(state == PortState::Closed ? 0 : port);
     if (m_plotWindow)
         m_plotWindow->setPortNumber(state == PortState::Closed ? 0 : port);
+    if (m_commandsWindow)
+        m_commandsWindow->setPortNumber(state == PortState::Closed ? 0 : port);
     m_portState = state;
     m_portStateAbout = about;
     static const quint32 colours[] = {Lamp::Red, Lamp::Green, Lamp::Amber};
@@ -545,6 +554,8 @@ void KavroWindow::Form_Unload()
         m_historyWindow->close();
     if (m_plotWindow)
         m_plotWindow->close();
+    if (m_commandsWindow)
+        m_commandsWindow->close();
     if (portFailure)
         std::rethrow_exception(portFailure);
 }

@@ -12,6 +12,10 @@
 #include <optional>
 
 class ActivityBar;
+class CommandDesk;
+class CommandQuestions;
+class CommandsWindow;
+class QShortcut;
 class CommandBox;
 class SentCommands;
 class LinePulser;
@@ -57,6 +61,18 @@ public:
     PlotWindow *showPlot();
     PlotFeed &plotFeed() { return *m_plotFeed; }
 
+    // The saved commands (kavrowindowcommands.cpp): "Befehle…" and Ctrl+B
+    // open their window or raise it; F1 ... F12 run them, Esc stops what
+    // runs.
+    CommandsWindow *showCommands();
+    CommandDesk &commands() { return *m_commandDesk; }
+    // Who asks the operator about saved commands; Qt's dialogs by default
+    // (and again after nullptr).
+    void setCommandQuestions(CommandQuestions *questions);
+    // Tells through the error reporter, from the event loop, when the saved
+    // commands' file could not be read at start.
+    void reportCommandsFile();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -80,6 +96,13 @@ private:
     std::optional<qint16> chosenPort() const;
     // "Sofort senden": the one byte, without terminator.
     void sendNow(char byte);
+    void wireCommands();
+    void runKey(int key);
+    void saveAsCommand(const QString &text);
+    // Shows what the saved commands tell beside the command box, where the
+    // operator looks when pressing a key: a refusal, or what runs.
+    void showCommandNotice(const QString &text);
+    void commandsRunningChanged();
 
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     std::unique_ptr<CommonDialog> m_ownDialog;
@@ -102,6 +125,13 @@ private:
     LinePulser *m_pulser = nullptr;
     // The lamp's menu last shown.
     QPointer<QMenu> m_lineMenu;
+    // The saved commands, their window and questions, and the Esc that
+    // stops them while one runs.
+    CommandDesk *m_commandDesk = nullptr;
+    QPointer<CommandsWindow> m_commandsWindow;
+    std::unique_ptr<CommandQuestions> m_ownCommandQuestions;
+    CommandQuestions *m_commandQuestions = nullptr;
+    QShortcut *m_stopKey = nullptr;
 
     // The controls the handlers' values come from and their outcomes go to,
     // by their design names.

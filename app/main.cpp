@@ -18,5 +18,6 @@ int main(int argc, char *argv[])
     closeOnTerminationSignals(&w);
     w.show();
     reportSettingsFile(w.reporter());
+    w.reportCommandsFile();
     return app.exec();
 }

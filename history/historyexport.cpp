@@ -156,7 +156,9 @@ QString HistoryExport::saveText(const HistoryLog &log, qint64 from, qint64 to,
         const std::vector<QByteArray> contents = log.contents(batch);
         for (size_t i = 0; i < batch.size(); ++i) {
             const HistoryLine &line = batch[i];
-            if (line.kind == HistoryLine::Sent && !sentLines)
+            // A saved command's name goes with its sent line.
+            if ((line.kind == HistoryLine::Sent || (line.flags & HistoryLine::Remark)) &&
+                !sentLines)
                 continue;
             const bool joins = line.continued() && afterReceived;
             if (!joins) {

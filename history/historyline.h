@@ -15,6 +15,10 @@ struct HistoryLine {
         Continued = 1,
         // The marker that stands for dropped data; not in the files.
         Dropped = 2,
+        // A marker that belongs with the commands (the name of a saved
+        // command before its sent line, a wait's outcome): it does not cut
+        // the received line it comes in, and it is shown with the commands.
+        Remark = 4,
     };
     qint64 number = -1;
     qint64 time = 0; // msecs since the epoch when its first byte arrived

@@ -157,7 +157,13 @@ void HistoryLog::appendMarker(const QString &text, bool newSession)
     appendNote(HistoryLine::Marker, text.toUtf8(), newSession);
 }
 
-void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool newSession)
+void HistoryLog::appendRemark(const QString &text)
+{
+    appendNote(HistoryLine::Marker, text.toUtf8(), false, HistoryLine::Remark);
+}
+
+void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool newSession,
+                            quint8 flags)
 {
     if (m_failed)
         return;
@@ -165,7 +171,7 @@ void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool n
     std::lock_guard lock(m_mutex);
     // A command sent in the middle of a received line comes between its
     // pieces, and the rest of the line goes on after it; a marker ends it.
-    m_cutter.interrupt(kind == HistoryLine::Sent, *this);
+    m_cutter.interrupt(kind == HistoryLine::Sent || (flags & HistoryLine::Remark), *this);
     if (newSession)
         m_cutter.newSession();
     if ((m_segments.empty() || m_segments.back()->size() >= m_segmentSize) && !rotate())
@@ -178,7 +184,7 @@ void HistoryLog::appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool n
         return;
     }
     ++m_nextLine;
-    push(segment, HistoryRecord::of(time, kind, 0, m_streamEnd, bytes.size(), at));
+    push(segment, HistoryRecord::of(time, kind, flags, m_streamEnd, bytes.size(), at));
 }
 
 void HistoryLog::clear()

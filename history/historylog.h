@@ -53,6 +53,8 @@ public:
     // A marker line. newSession: a port was opened, so the line-end pairing
     // starts afresh, as the receive box's does.
     void appendMarker(const QString &text, bool newSession = false);
+    // A marker of the commands (HistoryLine::Remark).
+    void appendRemark(const QString &text);
     // Everything goes; a failed log tries its folder again.
     void clear();
     // Removes the files; readers keep what they have open.
@@ -101,7 +103,8 @@ private:
     bool prepareFolder();
     bool rotate();
     void dropOld();
-    void appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool newSession);
+    void appendNote(HistoryLine::Kind kind, QByteArrayView bytes, bool newSession,
+                    quint8 flags = 0);
     void pieceBegun(const PieceCutter::Piece &piece) override;
     void pieceEnded(const PieceCutter::Piece &piece) override;
     void push(SegmentFiles &segment, const HistoryRecord &record);

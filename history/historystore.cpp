@@ -54,9 +54,18 @@ void HistoryStore::appendReceived(QByteArrayView bytes) noexcept
         Q_EMIT received(bytes, time);
 }
 
-void HistoryStore::appendSent(QByteArrayView bytes) noexcept
+void HistoryStore::appendSent(QByteArrayView bytes, const QString &name) noexcept
 {
-    guarded([&] { m_log->appendSent(bytes); });
+    guarded([&] {
+        if (!name.isEmpty() && !bytes.isEmpty())
+            m_log->appendRemark(name);
+        m_log->appendSent(bytes);
+    });
+}
+
+void HistoryStore::appendRemark(const QString &text) noexcept
+{
+    guarded([&] { m_log->appendRemark(text); });
 }
 
 void HistoryStore::appendMarker(const QString &text) noexcept

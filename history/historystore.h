@@ -25,7 +25,13 @@ public:
     static QString defaultFolder();
 
     void appendReceived(QByteArrayView bytes) noexcept;
-    void appendSent(QByteArrayView bytes) noexcept;
+    // A command as the bytes handed to the port; a saved command's name
+    // (as the operator reads it: "Befehl „Status“") goes before it as a
+    // remark, which the history window shows with the sent lines.
+    void appendSent(QByteArrayView bytes, const QString &name = {}) noexcept;
+    // What the saved commands tell beside their sent lines (a wait's
+    // outcome); it does not cut the received line it comes in.
+    void appendRemark(const QString &text) noexcept;
     // "Com 3 geöffnet (9600,n,8,1)" and "Com 3 geschlossen", with the date and
     // time.
     void portOpened(int port, const QString &settings) noexcept;

@@ -25,7 +25,9 @@ void PieceCutter::interrupt(bool goesOn, Owner &owner)
     const bool interrupted = m_open.has_value();
     if (interrupted)
         finish(owner);
-    m_continueNext = interrupted && goesOn;
+    // Two notes in a row (a command's name, then the command) leave the
+    // line going on as the first found it.
+    m_continueNext = goesOn && (interrupted || m_continueNext);
 }
 
 void PieceCutter::drop()

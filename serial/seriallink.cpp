@@ -1,8 +1,10 @@
 #include "seriallink.h"
 
 #include "capturesink.h"
+#include "codepage.h"
 #include "linesettings.h"
 #include "messageboxes.h"
+#include "modemlines.h"
 #include "porttext.h"
 #include "serialport.h"
 
@@ -132,4 +134,19 @@ void SerialLink::send_win_Click(const QString &command, Terminator terminator)
     if (!m_port.PortOpen())
         return;
     m_port.setOutput(commandToSend(command, terminator));
+}
+
+QString SerialLink::sendCommandBytes(QByteArrayView bytes, const QString &name)
+{
+    if (!m_port.PortOpen())
+        return lineRefusal(LineAccess::Closed);
+    m_sendingName = name;
+    QString refusal;
+    try {
+        m_port.setOutput(textFromBytes(bytes));
+    } catch (const KavroError &e) {
+        refusal = e.description();
+    }
+    m_sendingName.clear();
+    return refusal;
 }

@@ -52,6 +52,13 @@ public:
     void finishOpening(const std::optional<KavroError> &failure);
     bool openingPending() const { return m_pendingPort.has_value(); }
     void send_win_Click(const QString &command, Terminator terminator);
+    // A saved command (or an automatic reply) goes out: these bytes as they
+    // stand, under a name as the history shows it ("Befehl „Status“"). Empty when they were handed
+    // to the port, else why not, in the operator's words; nothing is thrown.
+    QString sendCommandBytes(QByteArrayView bytes, const QString &name);
+    // The name of the saved command being sent, while sendCommandBytes
+    // runs (for whoever records what went out); empty otherwise.
+    const QString &sendingName() const { return m_sendingName; }
     void MSComm1_OnComm();
     void clear_empf_Click();
 
@@ -92,4 +99,5 @@ private:
     QString m_openNotice;
     // The port text of the click whose opening is under way.
     std::optional<QString> m_pendingPort;
+    QString m_sendingName;
 };

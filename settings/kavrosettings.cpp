@@ -52,6 +52,12 @@ QString KavroSettings::path()
     return own.isValid() ? own.filePath(QStringLiteral("kavro.conf")) : QString();
 }
 
+QString KavroSettings::commandsPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/kavro/commands.json");
+}
+
 void KavroSettings::check()
 {
     const QString conf = kavroConf();

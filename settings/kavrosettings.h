@@ -91,6 +91,8 @@ public:
     // The file opened now: kavro.conf, or this run's own while kavro.conf is
     // set aside.
     static QString path();
+    // The saved commands beside it: $XDG_CONFIG_HOME/kavro/commands.json.
+    static QString commandsPath();
     // Throws KavroError when kavro.conf is set aside, telling the operator
     // why and what the run does instead; nothing when it is used.
     static void check();

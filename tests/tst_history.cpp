@@ -197,6 +197,38 @@ private Q_SLOTS:
 
     // Commands and markers between the received lines: a line goes on after
     // a command that came in its middle, not after a line end or a marker.
+    // A saved command's name and a sequence's remark stand with the
+    // commands: they do not cut the received line they come in, and a text
+    // saved without the commands leaves them out.
+    void namedCommands()
+    {
+        Rig rig;
+        rig.receive({"> "});
+        rig.store.appendSent("AT\r", QStringLiteral("Befehl Status"));
+        rig.receive({"OK\r\npar"});
+        rig.store.appendRemark(QStringLiteral("Folge Init: OK erhalten"));
+        rig.receive({"tial\r\n"});
+        QCOMPARE(rig.lines(),
+                 (QStringList{"2000 R > ", "2000 M Befehl Status", "2000 S AT%0D", "3000 R+ OK",
+                              "3000 R par", "3000 M Folge Init: OK erhalten", "4000 R+ tial"}));
+        const QString saved = rig.dir.filePath("verlauf.txt");
+        for (const bool sent : {false, true}) {
+            QCOMPARE(HistoryExport::saveText(rig.log(), rig.log().beginLine(), rig.log().endLine(),
+                                             {}, sent, saved),
+                     QString());
+            QCOMPARE(QString::fromUtf8(contentOf(saved)),
+                     sent ? QStringLiteral("1970-01-01 00:00:02.000  > \n"
+                                           "1970-01-01 00:00:02.000  Befehl Status\n"
+                                           "1970-01-01 00:00:02.000  → AT<CR>\n"
+                                           "1970-01-01 00:00:03.000  OK\n"
+                                           "1970-01-01 00:00:03.000  par\n"
+                                           "1970-01-01 00:00:03.000  Folge Init: OK erhalten\n"
+                                           "1970-01-01 00:00:04.000  tial\n")
+                          : QStringLiteral("1970-01-01 00:00:02.000  > OK\n"
+                                           "1970-01-01 00:00:03.000  partial\n"));
+        }
+    }
+
     void sentAndMarkers()
     {
         Rig rig;
