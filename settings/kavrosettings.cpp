@@ -12,10 +12,17 @@
 namespace
 {
 
-QString kavroConf()
+// Kavro's files in the user's configuration folder, wherever the
+// environment names it at that moment.
+QString configFile(const QString &name)
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/kavro/kavro.conf");
+           QStringLiteral("/kavro/") + name;
+}
+
+QString kavroConf()
+{
+    return configFile(QStringLiteral("kavro.conf"));
 }
 
 // Looked at whenever the file is opened, so that it follows the folder the
@@ -54,8 +61,7 @@ QString KavroSettings::path()
 
 QString KavroSettings::commandsPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/kavro/commands.json");
+    return configFile(QStringLiteral("commands.json"));
 }
 
 void KavroSettings::check()
