@@ -6,6 +6,7 @@
 #include "commanddesk.h"
 #include "commandquestions.h"
 #include "errorreporter.h"
+#include "windowplacement.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -132,7 +133,7 @@ CommandsWindow::CommandsWindow(CommandDesk &desk, CommandQuestions &questions,
     setObjectName(QStringLiteral("Befehle"));
     setWindowIcon(kavroIcon());
     setPortNumber(0);
-    resize(820, 420);
+    resize(760, 400);
 
     auto *layout = new QVBoxLayout(this);
     m_list = new QTableWidget(0, Columns, this);
@@ -207,6 +208,12 @@ void CommandsWindow::showAndRaise()
 {
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible() && !property("placed").toBool()) {
+        // Beside the main window and within the screen the first time, as
+        // the history and the curves open.
+        setProperty("placed", true);
+        placeBesideMainWindow(this, parentWidget() ? parentWidget()->window() : nullptr, false);
+    }
     show();
     raise();
     activateWindow();
