@@ -14,6 +14,12 @@
 //   - the program's peak memory and its CPU time per byte;
 // and the same three once more with the history window open beside the
 // main window, following the end ("h lines", "h endless", "h binary").
+// Beside "lines", the same with a saved command repeating every 10 ms
+// ("r lines": "ping" with CR on F1, started through the window's own key and
+// command desk before the first byte and running until the end); the far end
+// reads what it sends in a thread of its own and counts the commands, and a
+// line under the table tells how many arrived, how many the window sent and
+// how many were due by the clock.
 // Then lines of ten numbers ("readings"), and the same with the plot window
 // open and following ("p readings"): lines a second, CPU per line, and
 // whether every line reached the plot (its counts: received, plotted and
@@ -25,7 +31,8 @@
 // default 10 MB: ser2net carries a few MB/s).
 // Then, at the pace of a 115200 baud line (11520 bytes/s, sent every 10 ms),
 // the share of one core the program takes, against the plain reader's (and
-// with the history open, and with the plot open on lines of numbers), and
+// with the repeat of "r lines" running, "+ repeat", with the history open,
+// and with the plot open on lines of numbers), and
 // beside them what the toolkit alone takes at the window's beat: a bare Qt
 // window painting one small widget every 50 ms ("Qt alone").
 //
@@ -45,9 +52,10 @@
 // window's, since painting that moves work into the server saves nothing.
 //
 // For looking into one case, --only takes a comma-separated choice of base,
-// lines, endless, binary, history (its three rows, or history-lines and so
-// on one by one), readings, plot, net, pace, and --profile-with a command the window's
-// process runs under:
+// lines, repeat ("r lines"), endless, binary, history (its three rows, or
+// history-lines and so on one by one), readings, plot, net, pace (all of the
+// paced rows, "+ repeat" among them), and --profile-with a command the
+// window's process runs under:
 //
 //   kavro-flood --only lines --bytes 2000000 --repeat 1 --profile-with "valgrind --tool=callgrind"
 //
@@ -92,6 +100,7 @@ struct FloodRow {
 constexpr FloodRow floodRows[] = {
     {"base", "baseline", Taker::Reader, Traffic::Lines},
     {"lines", "lines", Taker::Window, Traffic::Lines},
+    {"repeat", "r lines", Taker::Repeat, Traffic::Lines},
     {"endless", "endless", Taker::Window, Traffic::Endless},
     {"binary", "binary", Taker::Window, Traffic::Binary},
     {"history-lines", "h lines", Taker::History, Traffic::Lines},
@@ -131,6 +140,15 @@ struct Summary {
     // rejected; -1 without the plot.
     qint64 plotMissed = -1;
     qint64 plotLines = 0;
+    // The repeat's commands over all runs: arrived at the far end, other
+    // bytes there, sent as the window counts them, due by the clock; the
+    // lowest share of the due ones that arrived in a run. -1 without it.
+    qint64 repeatArrived = -1;
+    qint64 repeatStray = 0;
+    qint64 repeatSent = 0;
+    qint64 repeatDue = 0;
+    double repeatSeconds = 0;
+    double repeatWorst = -1;
 
     void add(const Run &r, qint64 n)
     {
@@ -144,6 +162,15 @@ struct Summary {
             plotLines = n / Traffic::LineLength;
             plotMissed = std::max<qint64>(plotMissed, 0) + (plotLines - r.plotPlotted) +
                          std::abs(plotLines - r.plotReceived) + r.plotRejected;
+        }
+        if (r.repeatArrived >= 0) {
+            repeatArrived = std::max<qint64>(repeatArrived, 0) + r.repeatArrived;
+            repeatStray += r.repeatStray;
+            repeatSent += r.repeatSent;
+            repeatDue += r.repeatDue;
+            repeatSeconds += r.repeatSeconds;
+            const double share = r.repeatDue > 0 ? double(r.repeatArrived) / r.repeatDue : 0;
+            repeatWorst = repeatWorst < 0 ? share : std::min(repeatWorst, share);
         }
         if (!r.check.ok()) {
             if (lost++ == 0)
@@ -179,6 +206,23 @@ struct Summary {
     double medianCpuShare() const { return std::max(median(cpuShares), 0.0); }
     double medianXShare() const { return median(xShares); }
     double rate(qint64 n) const { return measured() ? double(n) / bestSeconds / 1e6 : 0; }
+    // The repeat's line under the tables; empty without it.
+    QByteArray repeats(const char *label) const
+    {
+        if (repeatArrived < 0)
+            return {};
+        char buf[320];
+        std::snprintf(buf, sizeof buf,
+                      "%-10s repeats of \"%s<CR>\" every %d ms, %d runs: %lld arrived at the far "
+                      "end, %lld sent, %lld due in %.1f s (%.1f %%, lowest run %.1f %%), %lld "
+                      "other bytes\n",
+                      label, RepeatCommand, RepeatMs, runs - failed,
+                      static_cast<long long>(repeatArrived), static_cast<long long>(repeatSent),
+                      static_cast<long long>(repeatDue), repeatSeconds,
+                      repeatDue > 0 ? 100.0 * double(repeatArrived) / double(repeatDue) : 0.0,
+                      100 * repeatWorst, static_cast<long long>(repeatStray));
+        return buf;
+    }
     QByteArray capture() const
     {
         if (!runs)
@@ -223,7 +267,8 @@ int driverMain(int argc, char **argv)
             std::fprintf(stderr,
                          "usage: kavro-flood [--x11] [--bytes N] [--repeat R] [--pace-seconds S] "
                          "[--net-bytes N] [--seed S] "
-                         "[--only base,lines,endless,binary,history,readings,plot,net,pace] "
+                         "[--only base,lines,repeat,endless,binary,history,readings,plot,net,"
+                         "pace] "
                          "[--profile-with COMMAND]\n");
             return 2;
         }
@@ -291,10 +336,12 @@ int driverMain(int argc, char **argv)
     }
 
     const qint64 paceBytes = qint64(PaceRate * paceSeconds);
-    // The paced runs: the plain reader, the window, the window with its
-    // history open beside it.
-    constexpr Taker pacedTakers[] = {Taker::Reader, Taker::Window, Taker::History, Taker::Plot};
-    constexpr const char *pacedLabels[] = {"baseline", "window", "+ history", "+ plot"};
+    // The paced runs: the plain reader, the window, the window repeating a
+    // saved command, the window with its history open beside it, with its
+    // plot.
+    constexpr Taker pacedTakers[] = {Taker::Reader, Taker::Window, Taker::Repeat, Taker::History,
+                                     Taker::Plot};
+    constexpr const char *pacedLabels[] = {"baseline", "window", "+ repeat", "+ history", "+ plot"};
     constexpr int Paced = int(std::size(pacedTakers));
     Summary paced[Paced];
     std::vector<double> floors;
@@ -359,6 +406,8 @@ int driverMain(int argc, char **argv)
                       .constData()
                 : fmt(", plot: %.0f lines lost or rejected", double(r.plotMissed)).constData());
     }
+    for (int k = 0; k < FloodRowCount; ++k)
+        std::fputs(rows[k].repeats(floodRows[k].label).constData(), stdout);
 
     if (netRows[0].runs || netRows[1].runs) {
         std::printf("\nthrough ser2net (rfc2217 on 127.0.0.1), binary, %lld bytes each:\n",
@@ -409,9 +458,13 @@ int driverMain(int argc, char **argv)
                 "%-9s %8.2f %7s  (a bare Qt window painting one small widget every 50 ms)\n",
                 "Qt alone", cpu, baseCpu > 0 ? fmt("%.1f", cpu / baseCpu).constData() : "-");
         }
+        for (int k = 0; k < Paced; ++k)
+            std::fputs(paced[k].repeats(pacedLabels[k]).constData(), stdout);
     }
 
-    qint64 boxes = paced[1].boxes + paced[2].boxes + paced[3].boxes + netRows[1].boxes;
+    qint64 boxes = netRows[1].boxes;
+    for (const Summary &r : paced)
+        boxes += r.boxes;
     for (const Summary &r : rows)
         boxes += r.boxes;
     std::printf("\nwindow right after start: %.1f MB; message boxes shown: %lld\n", readyMb,
@@ -422,7 +475,8 @@ int driverMain(int argc, char **argv)
         "         ticks >= 90 %%, gap <= 150 ms; peak < 80 MB;\n"
         "         window CPU <= 2 %% and <= 2 x base at 115200 baud, with the history open\n"
         "         <= 2.5 %% (on an X server), with the plot open <= 2.5 %%;\n"
-        "         the plot: every line of numbers plotted, none rejected\n");
+        "         the plot: every line of numbers plotted, none rejected;\n"
+        "         a repeat every 10 ms moves none of these; every repeat sent arrives\n");
     return 0;
 }
 

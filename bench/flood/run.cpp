@@ -8,9 +8,11 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -75,6 +77,65 @@ double sendTraffic(int master, Traffic &traffic, qint64 n, double rate, Child &c
     }
     return first;
 }
+
+// The far end's reading side while the window repeats a command: a thread of
+// its own reads what the window sends, so that the line never fills up, and
+// counts the whole commands and whatever else came.
+class Drain
+{
+public:
+    explicit Drain(int master) : m_master(master), m_thread([this] { loop(); }) {}
+    ~Drain() { finish(); }
+    Drain(const Drain &) = delete;
+    Drain &operator=(const Drain &) = delete;
+
+    // Stops the thread and reads what is left; the window has ended by then.
+    void finish()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_stop = true;
+        m_thread.join();
+        readAll();
+    }
+    qint64 commands() const { return m_commands; }
+    qint64 stray() const { return m_bytes - m_commands * qint64(sizeof RepeatBytes - 1); }
+
+private:
+    void loop()
+    {
+        while (!m_stop) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0)
+                readAll();
+        }
+    }
+    void readAll()
+    {
+        char buf[4096];
+        ssize_t got;
+        while ((got = ::read(m_master, buf, sizeof buf)) > 0) {
+            m_bytes += got;
+            for (ssize_t i = 0; i < got; ++i) {
+                if (buf[i] == RepeatBytes[m_at])
+                    ++m_at;
+                else
+                    m_at = buf[i] == RepeatBytes[0] ? 1 : 0;
+                if (RepeatBytes[m_at] == 0) {
+                    ++m_commands;
+                    m_at = 0;
+                }
+            }
+        }
+    }
+
+    const int m_master;
+    std::atomic<bool> m_stop{false};
+    qint64 m_bytes = 0;
+    qint64 m_commands = 0;
+    size_t m_at = 0; // how much of a command has come so far
+    std::thread m_thread;
+};
 
 // Compares the file with the traffic regenerated.
 Check compare(const QString &path, Traffic::Kind kind, quint64 seed, qint64 n)
@@ -153,13 +214,18 @@ Run Runner::run(Taker taker, Traffic::Kind kind, qint64 n, double rate, bool net
     const QList<QByteArray> args =
         window ? QList<QByteArray>{"--window", QFile::encodeName(links), QFile::encodeName(capture),
                                    QByteArray::number(n),
-                                   taker == Taker::History ? "history"
-                                   : taker == Taker::Plot  ? "plot"
-                                                           : "main"}
+                                   taker == Taker::History  ? "history"
+                                   : taker == Taker::Plot   ? "plot"
+                                   : taker == Taker::Repeat ? "repeat"
+                                                            : "main"}
         : net  ? QList<QByteArray>{"--netreader", QByteArray::number(server->port()),
                                    QFile::encodeName(capture), QByteArray::number(n)}
                : QList<QByteArray>{"--reader", QFile::encodeName(pty.slavePath()),
                                    QFile::encodeName(capture), QByteArray::number(n)};
+    // Whatever the window sends is read from its start on.
+    std::optional<Drain> drain;
+    if (taker == Taker::Repeat)
+        drain.emplace(pty.master());
     Child child = m_launcher.start(args, QFile::encodeName(xdg), QFile::encodeName(runtime));
     auto ready = child.next(30);
     if (!ready || !ready->contains("ready")) {
@@ -178,6 +244,8 @@ Run Runner::run(Taker taker, Traffic::Kind kind, qint64 n, double rate, bool net
     if (window && xCpuStart >= 0 && xCpuEnd >= 0)
         r.xShare = (xCpuEnd - xCpuStart) / (now() - xStart);
     child.end();
+    if (drain)
+        drain->finish();
     if (first < 0 || !result || result->contains("error")) {
         r.error = first < 0 ? QStringLiteral("the line stopped taking bytes")
                             : QStringLiteral("no report from the child");
@@ -199,6 +267,14 @@ Run Runner::run(Taker taker, Traffic::Kind kind, qint64 n, double rate, bool net
         r.plotReceived = f.value("plot_received").toLongLong();
         r.plotPlotted = f.value("plot_plotted").toLongLong();
         r.plotRejected = f.value("plot_rejected").toLongLong();
+    }
+    if (drain) {
+        const double start = f.value("repeat_start").toDouble();
+        r.repeatArrived = drain->commands();
+        r.repeatStray = drain->stray();
+        r.repeatSent = f.value("repeat_sent").toLongLong();
+        r.repeatSeconds = end - start;
+        r.repeatDue = qint64(std::floor(r.repeatSeconds * 1000 / RepeatMs)) + 1;
     }
     r.ok = true;
     return r;

@@ -11,7 +11,15 @@ enum class Taker {
     Window,  // the program (window.h)
     History, // the program with its history window open and following
     Plot,    // the program with its plot window open and following
+    Repeat,  // the program with a saved command repeating every RepeatMs
 };
+
+// The saved command the window repeats for Taker::Repeat: "ping" with CR,
+// started on F1, every 10 ms, the shortest period a command may have; the far
+// end reads RepeatBytes of each.
+inline constexpr char RepeatCommand[] = "ping";
+inline constexpr char RepeatBytes[] = "ping\r";
+inline constexpr int RepeatMs = 10;
 
 // What a capture file holds against the traffic sent: the first differing
 // offset, or -1 when the file is exactly the bytes sent.
@@ -41,6 +49,15 @@ struct Run {
     qint64 plotReceived = -1;
     qint64 plotPlotted = -1;
     qint64 plotRejected = -1;
+    // The repeat (Taker::Repeat), else repeatArrived is -1: the whole
+    // commands the far end read, the other bytes it read, how often the
+    // window says it sent, and how often it was due from its start to the
+    // end of the run (one at the start, then one a period).
+    qint64 repeatArrived = -1;
+    qint64 repeatStray = 0;
+    qint64 repeatSent = 0;
+    qint64 repeatDue = 0;
+    double repeatSeconds = 0;
 };
 
 // The runs of one benchmark, each with its child started by the launcher and

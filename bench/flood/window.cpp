@@ -1,10 +1,12 @@
 #include "window.h"
 
+#include "commanddesk.h"
 #include "deviceserialport.h"
 #include "fakes.h"
 #include "kavrowindow.h"
 #include "measure.h"
 #include "plotfeed.h"
+#include "run.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -13,6 +15,8 @@
 #include <QFile>
 #include <QPainter>
 #include <QPushButton>
+#include <QSerialPort>
+#include <QShortcut>
 #include <QTimer>
 
 #include <algorithm>
@@ -43,6 +47,7 @@ int windowMain(int argc, char **argv)
     const qint64 expected = QByteArray(argv[4]).toLongLong();
     const bool withHistory = argc > 5 && QByteArray(argv[5]) == "history";
     const bool withPlot = argc > 5 && QByteArray(argv[5]) == "plot";
+    const bool withRepeat = argc > 5 && QByteArray(argv[5]) == "repeat";
 
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
@@ -80,6 +85,32 @@ int windowMain(int argc, char **argv)
     if (!port->PortOpen() || window.capture().recActive() != -1) {
         report({{"error", "start"}});
         return 1;
+    }
+    // A saved command on F1 that repeats, started as the operator starts it:
+    // the key's shortcut, the window's handler, its command desk.
+    CommandRunner &runner = window.commands().runner();
+    double repeatStart = 0;
+    if (withRepeat) {
+        SavedCommand ping;
+        ping.name = QString::fromLatin1(RepeatCommand);
+        ping.text = ping.name;
+        ping.key = 1;
+        ping.terminator = TerminatorChoice::Cr;
+        ping.periodMs = RepeatMs;
+        const QList<QShortcut *> keys = window.findChildren<QShortcut *>();
+        const auto f1 = std::find_if(keys.begin(), keys.end(), [](const QShortcut *key) {
+            return key->key() == QKeySequence(Qt::Key_F1);
+        });
+        if (!window.commands().store().book().add(ping).ok() || f1 == keys.end()) {
+            report({{"error", "repeat"}});
+            return 1;
+        }
+        repeatStart = now();
+        Q_EMIT(*f1)->activated();
+        if (!runner.isRunning(ping.name)) {
+            report({{"error", "repeat"}});
+            return 1;
+        }
     }
 
     std::vector<double> ticks;
@@ -129,6 +160,19 @@ int windowMain(int argc, char **argv)
             fields += {{"plot_received", QByteArray::number(c.received)},
                        {"plot_plotted", QByteArray::number(c.plotted)},
                        {"plot_rejected", QByteArray::number(c.rejected)}};
+        }
+        if (withRepeat) {
+            // How often it went out, then stopped; what the port still holds
+            // is handed to the line before the report, so that the far end
+            // can find every one of them.
+            const QString name = QString::fromLatin1(RepeatCommand);
+            fields += {{"repeat_start", num(repeatStart)},
+                       {"repeat_sent", QByteArray::number(runner.sentCount(name))}};
+            runner.stop(name);
+            const auto *serial = window.findChild<QSerialPort *>();
+            const QDeadlineTimer flushed(2000);
+            while (serial && serial->bytesToWrite() > 0 && !flushed.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
         }
         report(fields);
         app.quit();
