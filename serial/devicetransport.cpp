@@ -155,9 +155,18 @@ void DeviceTransport::close()
     m_notice.clear();
 }
 
+// QSerialPort's clearError() builds its error text and signals even when
+// there is no error; a repeat writing every 10 ms would pay that twice a
+// write.
+void DeviceTransport::forgetError()
+{
+    if (m_serial.error() != QSerialPort::NoError)
+        m_serial.clearError();
+}
+
 bool DeviceTransport::write(const QByteArray &bytes)
 {
-    m_serial.clearError();
+    forgetError();
     m_writing = true;
     m_writeFailed = false;
     const qint64 queued = m_serial.write(bytes);
@@ -167,7 +176,7 @@ bool DeviceTransport::write(const QByteArray &bytes)
     const bool handed =
         queued == bytes.size() && m_serial.error() != QSerialPort::WriteError && !m_writeFailed;
     m_writeFailed = false;
-    m_serial.clearError();
+    forgetError();
     return handed;
 }
 

@@ -42,6 +42,7 @@ public:
     QString awaitReturn(const QString &linkPath) override;
 
 private:
+    void forgetError();
     void openDevice(const QString &path, bool fresh);
     void lowerForOpening(const QString &path);
     bool setOnDevice(ModemOutput line, bool on, QString &reason);
