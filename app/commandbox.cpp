@@ -341,4 +341,39 @@ QString CommandBox::exactText(int from, int to) const
     return out;
 }
 
+void CommandBox::setRunningBadge(const QString &badge)
+{
+    if (badge == m_runningBadge)
+        return;
+    m_runningBadge = badge;
+    viewport()->update();
+}
+
+void CommandBox::paintEvent(QPaintEvent *event)
+{
+    QPlainTextEdit::paintEvent(event);
+    if (m_runningBadge.isEmpty())
+        return;
+    // Something keeps sending while the operator types: a look of its own in
+    // the corner, over the text, never in the way of the caret's line alone.
+    QPainter painter(viewport());
+    QFont small = font();
+    if (small.pointSizeF() > 0)
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    else
+        small.setPixelSize(std::max(8, qRound(small.pixelSize() * 0.85)));
+    painter.setFont(small);
+    const QFontMetrics fm(small);
+    const QRect area = viewport()->rect();
+    const QString text = fm.elidedText(m_runningBadge, Qt::ElideMiddle, area.width() / 2);
+    const QRect box(area.right() - fm.horizontalAdvance(text) - 8, area.bottom() - fm.height() - 2,
+                    fm.horizontalAdvance(text) + 6, fm.height() + 1);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QColor(0x9a, 0x6a, 0x00));
+    painter.setBrush(QColor(0xff, 0xf1, 0xc4));
+    painter.drawRoundedRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    painter.setPen(QColor(0x5c, 0x40, 0x00));
+    painter.drawText(box, Qt::AlignCenter, text);
+}
+
 #include "commandbox.moc"

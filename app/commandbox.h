@@ -49,6 +49,11 @@ public:
     // window's box does; a box in a dialog does not).
     void setCommandEntries(bool offered) { m_commandEntries = offered; }
 
+    // While saved commands run on their own (repeats, sequences), a small
+    // badge in the box's corner says so, e.g. "↻ Poll"; empty removes it.
+    void setRunningBadge(const QString &badge);
+    QString runningBadge() const { return m_runningBadge; }
+
     // Who asks for the bytes of "Bytes einfügen…"; the Qt dialog by default
     // (and again after nullptr).
     void setBytesPrompt(BytesPrompt *prompt);
@@ -68,6 +73,7 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
     QMimeData *createMimeDataFromSelection() const override;
@@ -87,6 +93,7 @@ private:
     SentCommands *m_sentCommands = nullptr;
     QString m_sendRefusal;
     bool m_commandEntries = false;
+    QString m_runningBadge;
     std::unique_ptr<BytesPrompt> m_ownPrompt;
     BytesPrompt *m_prompt = nullptr;
 };

@@ -96,6 +96,11 @@ void KavroWindow::commandsRunningChanged()
     const QString running = m_commandDesk->runningText();
     m_stopKey->setEnabled(!running.isEmpty());
     m_c.SendWin->setToolTip(running.isEmpty() ? QString() : plainToolTip(running, m_c.SendWin));
+    const QStringList names = m_commandDesk->runner().running();
+    m_c.SendWin->setRunningBadge(names.isEmpty() ? QString()
+                                 : names.size() == 1
+                                     ? QStringLiteral("↻ %1").arg(names.first())
+                                     : QStringLiteral("↻ %1 Befehle laufen").arg(names.size()));
     if (!running.isEmpty() && isActiveWindow())
         showCommandNotice(running);
 }

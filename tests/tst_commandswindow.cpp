@@ -309,6 +309,7 @@ private Q_SLOTS:
         window.start();
         QVERIFY(pressKey(Qt::Key_F3));
         QCOMPARE(rig->f.SendWin->toolTip().isEmpty(), false);
+        QCOMPARE(rig->f.SendWin->runningBadge(), QStringLiteral("↻ Poll"));
         QCOMPARE(desk().runningText(),
                  QStringLiteral("„Poll“ wird alle 20 ms gesendet\nEsc hält an."));
         const QByteArray first = receiveWhileRunning(*pty, 5 * 2);
@@ -322,6 +323,7 @@ private Q_SLOTS:
         const qint64 elapsed = window.elapsed();
         QVERIFY(!desk().anyRunning());
         QCOMPARE(rig->f.SendWin->toolTip(), QString());
+        QCOMPARE(rig->f.SendWin->runningBadge(), QString());
         const QByteArray all = first + pty->receive(1, 100);
         QCOMPARE(all, QByteArray("P\r").repeated(all.size() / 2));
         // The first goes out at once, then one each period at most.
