@@ -57,6 +57,9 @@ Q_SIGNALS:
     // "Sofort senden": this one byte, as it stands, without terminator and
     // without touching the command.
     void sendNow(char byte);
+    // "Datei senden…" and "Datei empfangen…".
+    void sendFileRequested();
+    void receiveFileRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -22,6 +22,7 @@
 #include "qtmessageboxes.h"
 #include "receiveview.h"
 #include "sentcommands.h"
+#include "transfercontrol.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -37,6 +38,7 @@
 #include <QShortcut>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QToolTip>
 
 #include <exception>
 
@@ -150,6 +152,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     m_capture = new Capture(m_dialog, m_boxes, this);
     m_link = new SerialLink(*m_port, m_boxes, *m_capture, this);
     m_pulser = new LinePulser(m_port->modemLines(), this);
+    m_transfers = new TransferControl(*m_port, *m_link, *m_history, this);
     buildControls();
     setTabChain();
     wireEvents();
@@ -162,6 +165,8 @@ KavroWindow::~KavroWindow()
     m_c.SendWin->setSentCommands(nullptr);
     // The plot window before the feed it draws from.
     delete m_plotWindow.data();
+    // A transfer tells the far end while the port is still there.
+    delete m_transfers;
 }
 
 void KavroWindow::buildControls()
@@ -295,6 +300,9 @@ void KavroWindow::wireEvents()
         connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
     };
     onClick("Verbind", [this] {
+        // A transfer ends first, telling the far end while the line is open.
+        if (m_port->PortOpen())
+            m_transfers->cancel(QStringLiteral("Der Anschluss wurde geschlossen."));
         m_link->Verbind_Click(portChoice());
         // A port on a serial server opens in the background. Clicks and keys
         // made meanwhile are dropped, not replayed afterwards; closing the
@@ -313,9 +321,10 @@ void KavroWindow::wireEvents()
         m_link->send_win_Click(command, terminator());
         // Kept only when it went out: the handler sends nothing on a closed
         // port and throws when the port refuses.
-        if (m_port->PortOpen())
+        if (m_port->PortOpen() && m_link->lineOwner().isEmpty())
             m_c.SendWin->recordSent(command);
     });
+    wireTransfers();
     connect(m_c.SendWin, &CommandBox::sendNow, this,
             [this](char byte) { m_reporter.run([this, byte] { sendNow(byte); }); });
     connect(m_c.Shape1, &QWidget::customContextMenuRequested, this, &KavroWindow::showLineMenu);
@@ -433,9 +442,12 @@ void KavroWindow::showPortState(PortState state, const QString &about)
                                                     : QStringLiteral("Schließen"));
     m_c.Shape1->setFillColor(colours[int(state)]);
     m_c.Frame5->setEnabled(state == PortState::Closed);
+    // A transfer ends when its line goes; while it runs, the line is its.
+    if (state != PortState::Open)
+        m_transfers->cancel(QStringLiteral("Der Anschluss ist nicht mehr verfügbar."));
     m_c.SendWin->setSendRefusal(
         state == PortState::Open
-            ? QString()
+            ? m_link->lineOwner()
             : lineRefusal(state == PortState::Closed ? LineAccess::Closed : LineAccess::Away));
     showRefusal();
 }
@@ -517,8 +529,36 @@ void KavroWindow::showLineMenu(const QPoint &at)
     m_lineMenu->popup(m_c.Shape1->mapToGlobal(at));
 }
 
+void KavroWindow::wireTransfers()
+{
+    // A file transfer has the line while it runs: commands are refused with
+    // the reason, shown beside "Befehl senden".
+    m_transfers->setWindowValues([this] { return int(m_port->CommPort()); },
+                                 [this] { return bytesFromText(commandToSend({}, terminator())); });
+    connect(m_port, &SerialPort::pieceTaken, m_transfers, &TransferControl::take);
+    connect(m_c.SendWin, &CommandBox::sendFileRequested, this,
+            [this] { m_reporter.run([this] { m_transfers->askSend(); }); });
+    connect(m_c.SendWin, &CommandBox::receiveFileRequested, this,
+            [this] { m_reporter.run([this] { m_transfers->askReceive(); }); });
+    connect(m_link, &SerialLink::sendRefused, this, &KavroWindow::showStatus);
+    connect(m_transfers, &TransferControl::status, this, &KavroWindow::showStatus);
+    connect(m_transfers, &TransferControl::runningChanged, this,
+            [this] { showPortState(m_portState, m_portStateAbout); });
+}
+
+void KavroWindow::showStatus(const QString &text)
+{
+    auto *button = findChild<QWidget *>(QStringLiteral("send_win"));
+    m_status = text;
+    QToolTip::showText(button->mapToGlobal(QPoint(0, button->height())), text, button);
+}
+
 void KavroWindow::sendNow(char byte)
 {
+    if (!m_link->lineOwner().isEmpty()) {
+        showStatus(m_link->lineOwner());
+        return;
+    }
     m_port->setOutput(textFromBytes(QByteArrayView(&byte, 1)));
 }
 
@@ -533,6 +573,7 @@ void KavroWindow::Form_Unload()
     // a failing close of the file is not left to the destructor, where it
     // could not be told; the port's failure is told after.
     std::exception_ptr portFailure;
+    m_transfers->cancel(QStringLiteral("Das Fenster wurde geschlossen."));
     try {
         if (m_port->PortOpen() || m_port->isOpening())
             m_port->setPortOpen(false);

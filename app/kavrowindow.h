@@ -31,6 +31,7 @@ class QPushButton;
 class QRadioButton;
 class ReceiveView;
 class SerialPort;
+class TransferControl;
 
 // The terminal window. It builds every control at its design place and value,
 // owns the components and the handlers with their state, and wires the eight
@@ -56,6 +57,10 @@ public:
     // "Kurven…": opens the plot window, or raises it.
     PlotWindow *showPlot();
     PlotFeed &plotFeed() { return *m_plotFeed; }
+    // "Datei senden…" and "Datei empfangen…" with their progress windows.
+    TransferControl &transfers() { return *m_transfers; }
+    // The last refusal shown beside "Befehl senden".
+    const QString &status() const { return m_status; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -80,6 +85,8 @@ private:
     std::optional<qint16> chosenPort() const;
     // "Sofort senden": the one byte, without terminator.
     void sendNow(char byte);
+    void wireTransfers();
+    void showStatus(const QString &text);
 
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     std::unique_ptr<CommonDialog> m_ownDialog;
@@ -100,6 +107,8 @@ private:
     std::unique_ptr<SentCommands> m_sentCommands;
     // "Break senden" and "Reset-Puls" of the lamp's menu.
     LinePulser *m_pulser = nullptr;
+    TransferControl *m_transfers = nullptr;
+    QString m_status;
     // The lamp's menu last shown.
     QPointer<QMenu> m_lineMenu;
 

@@ -62,10 +62,10 @@ void FileSender::start(const QString &path, const Choice &choice)
     m_timer.start(0);
 }
 
-void FileSender::cancel()
+void FileSender::cancel(const QString &why)
 {
     if (m_running)
-        finish(false, QStringLiteral("Abgebrochen."), true);
+        finish(false, why, true);
 }
 
 void FileSender::take(QByteArrayView received)

@@ -35,7 +35,7 @@ public:
     void start(const QString &path, const Choice &choice);
     // Received bytes, looked through for the prompt.
     void take(QByteArrayView received);
-    void cancel();
+    void cancel(const QString &why = QStringLiteral("Abgebrochen."));
     bool running() const { return m_running; }
 
     // Bytes the line may hold before more is handed to it.
