@@ -1,9 +1,8 @@
-// Sending and receiving files through a real pair of pseudo-terminals, with
+// Sending and receiving files through a real pseudo-terminal, with
 // independent programs on the far end: lrzsz for every protocol and way,
 // python3-xmodem for XMODEM; a relay in between that changes or drops a
-// byte; and paced sending of bytes and lines.
+// byte.
 #include "fdline.h"
-#include "filesender.h"
 #include "protocoltransfer.h"
 #include "ptyrelay.h"
 #include "receivedfiles.h"
@@ -158,17 +157,17 @@ private Q_SLOTS:
     void faults();
     void refusals_data();
     void refusals();
+    void farEndSilent_data();
+    void farEndSilent();
+    void folderFull();
+    void garbage_data();
+    void garbage();
     void cancelTellsFarEnd();
     void farEndCancels_data();
     void farEndCancels();
     void receivedNamesNeverOverwrite();
     void zmodemStartAcrossPieces_data();
     void zmodemStartAcrossPieces();
-    void sendFile_data();
-    void sendFile();
-    void promptAwaited();
-    void promptNeverComes();
-    void hundredMegabytes();
 };
 
 void TestTransfer::protocols_data()
@@ -360,6 +359,107 @@ void TestTransfer::refusals()
     QCOMPARE(line.near.putCount(), 0);
 }
 
+void TestTransfer::farEndSilent_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<bool>("weSend");
+    QTest::newRow("XMODEM senden") << Protocol::Xmodem << true;
+    QTest::newRow("ZMODEM empfangen") << Protocol::Zmodem << false;
+}
+
+// Nobody on the line: given up after the silence, with lrzsz ended and the
+// far end told.
+void TestTransfer::farEndSilent()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(bool, weSend);
+    Line line;
+    ProtocolTransfer transfer(line.near);
+    transfer.setSilenceLimit(500);
+    line.near.received = [&](QByteArrayView b) { transfer.take(b); };
+    QSignalSpy done(&transfer, &ProtocolTransfer::finished);
+    const QString path = line.ourFolder.filePath("datei.bin");
+    QVERIFY(writeFile(path, "x"));
+    if (weSend)
+        transfer.send(protocol, path);
+    else
+        transfer.receive(protocol, line.ourFolder.path());
+    const TransferOutcome outcome = outcomeOf(done);
+    QVERIFY(!outcome.ok);
+    QCOMPARE(outcome.message, QStringLiteral("Die Gegenstelle antwortet nicht."));
+    QVERIFY(!transfer.running());
+    QTRY_VERIFY(line.relay.passedToFar() >= ProtocolTransfer::cancelSequence().size());
+}
+
+// The folder fills up while a file arrives: said so, and nothing claims
+// success.
+void TestTransfer::folderFull()
+{
+    Line line;
+    QVERIFY(writeFile(line.farFolder.filePath("datei.bin"), randomBytes(200000, 8)));
+    ProtocolTransfer transfer(line.near);
+    line.near.received = [&](QByteArrayView b) { transfer.take(b); };
+    QSignalSpy done(&transfer, &ProtocolTransfer::finished);
+    TransferOutcome outcome;
+    {
+        // lrzsz inherits the limit: its files stop growing at 50.000 bytes.
+        FileSizeLimit limit(50000);
+        QVERIFY(limit.ok());
+        transfer.receive(Protocol::Zmodem, line.ourFolder.path());
+        line.startFar("sz", {"-b", "datei.bin"});
+        outcome = outcomeOf(done);
+    }
+    QVERIFY(!outcome.ok);
+    QCOMPARE(outcome.message,
+             QStringLiteral("Der Ordner „%1“ ist voll oder nimmt keine so große Datei an.")
+                 .arg(line.ourFolder.path()));
+    for (const QString &file : outcome.files)
+        QVERIFY2(file.endsWith(".teilweise"), qPrintable(file));
+    // The board's sz was told.
+    QVERIFY(line.farEnded());
+    QVERIFY(line.far.exitCode() != 0);
+}
+
+void TestTransfer::garbage_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<bool>("weSend");
+    QTest::newRow("XMODEM senden") << Protocol::Xmodem << true;
+    QTest::newRow("XMODEM empfangen") << Protocol::Xmodem << false;
+    QTest::newRow("ZMODEM senden") << Protocol::Zmodem << true;
+    QTest::newRow("ZMODEM empfangen") << Protocol::Zmodem << false;
+}
+
+// A device that chatters instead of speaking the protocol: the transfer
+// stops with a message, never a success.
+void TestTransfer::garbage()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(bool, weSend);
+    Line line;
+    ProtocolTransfer transfer(line.near);
+    line.near.received = [&](QByteArrayView b) { transfer.take(b); };
+    QSignalSpy done(&transfer, &ProtocolTransfer::finished);
+    const QString path = line.ourFolder.filePath("datei.bin");
+    QVERIFY(writeFile(path, randomBytes(5000, 4)));
+    transfer.setStallLimit(3000);
+    line.startFar("/usr/bin/python3", {"-c", "import os,time\n"
+                                             "for i in range(1200):\n"
+                                             "    os.write(1, b'Temperatur 21,5 Grad\\r\\n')\n"
+                                             "    time.sleep(0.05)\n"});
+    if (weSend)
+        transfer.send(protocol, path);
+    else
+        transfer.receive(protocol, line.ourFolder.path());
+    const TransferOutcome outcome = outcomeOf(done);
+    QVERIFY(!outcome.ok);
+    QCOMPARE(outcome.message,
+             QStringLiteral("Von der Gegenstelle kommt kein %1, nur Unverständliches.")
+                 .arg(ProtocolTransfer::protocolName(protocol)));
+    line.far.kill();
+    QVERIFY(line.farEnded());
+}
+
 // "Abbrechen" in the middle: lrzsz ends, the far end gets the cancel
 // sequence and gives up too, and nothing claims success.
 void TestTransfer::cancelTellsFarEnd()
@@ -472,188 +572,6 @@ void TestTransfer::zmodemStartAcrossPieces()
             found = i;
     }
     QCOMPARE(found, startsAt);
-}
-
-namespace
-{
-// The far end of a paced sending: what arrived, with our side on the slave.
-struct PacedLine {
-    FarEnd far;
-    FdLine near{far.slave()};
-    QByteArray got;
-    qint64 count = 0;
-    bool keep = true;
-    QSocketNotifier notifier{far.master(), QSocketNotifier::Read};
-    std::function<void()> arrived;
-    PacedLine()
-    {
-        QObject::connect(&notifier, &QSocketNotifier::activated, &notifier, [this] {
-            char buf[65536];
-            const ssize_t n = ::read(far.master(), buf, sizeof buf);
-            if (n > 0) {
-                count += n;
-                if (keep)
-                    got.append(buf, n);
-                if (arrived)
-                    arrived();
-            }
-        });
-    }
-};
-} // namespace
-
-void TestTransfer::sendFile_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QByteArray>("terminator");
-    QTest::addColumn<int>("byteDelay");
-    QTest::addColumn<int>("lineDelay");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QByteArray>("expected");
-    const int bytes = int(FileSender::Mode::Bytes);
-    const int lines = int(FileSender::Mode::Lines);
-    const QByteArray every = allValues(300);
-    QTest::newRow("Bytes unverändert") << bytes << QByteArray("\r") << 0 << 0 << every << every;
-    QTest::newRow("Bytes mit Pause") << bytes << QByteArray("\r") << 4 << 0
-                                     << QByteArray("a\r\nb\0c", 6) << QByteArray("a\r\nb\0c", 6);
-    QTest::newRow("Zeilenenden gemischt")
-        << lines << QByteArray("\r") << 0 << 0 << QByteArray("a\r\nb\nc\rd")
-        << QByteArray("a\rb\rc\rd\r");
-    QTest::newRow("leere Zeilen") << lines << QByteArray("\r\n") << 0 << 0
-                                  << QByteArray("a\n\nb\r\n\r\n")
-                                  << QByteArray("a\r\n\r\nb\r\n\r\n");
-    QTest::newRow("CR CR") << lines << QByteArray("\n") << 0 << 0 << QByteArray("a\r\rb")
-                           << QByteArray("a\n\nb\n");
-    QTest::newRow("ohne Abschluss")
-        << lines << QByteArray() << 0 << 0 << QByteArray("eins\r\nzwei") << QByteArray("einszwei");
-    QTest::newRow("Zeilen mit Pause")
-        << lines << QByteArray("\r\n") << 0 << 25 << numberedLines(4) << numberedLines(4);
-    QTest::newRow("Zeilen, Bytes mit Pause")
-        << lines << QByteArray("\n") << 3 << 10 << QByteArray("ab\ncd\n") << QByteArray("ab\ncd\n");
-}
-
-void TestTransfer::sendFile()
-{
-    QFETCH(int, mode);
-    QFETCH(QByteArray, terminator);
-    QFETCH(int, byteDelay);
-    QFETCH(int, lineDelay);
-    QFETCH(QByteArray, content);
-    QFETCH(QByteArray, expected);
-    QTemporaryDir folder;
-    QVERIFY(writeFile(folder.filePath("datei.txt"), content));
-    PacedLine line;
-    FileSender sender(line.near);
-    QSignalSpy done(&sender, &FileSender::finished);
-    QElapsedTimer clock;
-    clock.start();
-    FileSender::Choice choice;
-    choice.mode = FileSender::Mode(mode);
-    choice.terminator = terminator;
-    choice.byteDelayMs = byteDelay;
-    choice.lineDelayMs = lineDelay;
-    sender.start(folder.filePath("datei.txt"), choice);
-    const TransferOutcome outcome = outcomeOf(done);
-    QVERIFY2(outcome.ok, qPrintable(outcome.message));
-    QTRY_COMPARE(line.got, expected);
-    // The pauses are least times: the sending cannot have been quicker.
-    const qint64 lineCount = mode == int(FileSender::Mode::Lines) ? expected.count('\n') : 0;
-    QVERIFY(clock.elapsed() >= (expected.size() - 1) * byteDelay + (lineCount - 1) * lineDelay);
-}
-
-// After each line the sender waits for the device's prompt, which may come
-// in pieces; the next line never goes before it.
-void TestTransfer::promptAwaited()
-{
-    QTemporaryDir folder;
-    const QByteArray content = numberedLines(5);
-    QVERIFY(writeFile(folder.filePath("konfig.txt"), content));
-    PacedLine line;
-    FileSender sender(line.near);
-    line.near.received = [&](QByteArrayView b) { sender.take(b); };
-    QList<QByteArray> seenAtPrompt;
-    int answered = 0;
-    line.arrived = [&] {
-        const int complete = int(line.got.count('\n'));
-        while (answered < complete) {
-            ++answered;
-            // The device takes its time, then answers in two pieces.
-            QTimer::singleShot(30, &line.notifier, [&] {
-                seenAtPrompt << line.got;
-                line.far.send("ok\r\n>");
-                QTimer::singleShot(10, &line.notifier, [&] { line.far.send(" "); });
-            });
-        }
-    };
-    QSignalSpy done(&sender, &FileSender::finished);
-    FileSender::Choice choice;
-    choice.mode = FileSender::Mode::Lines;
-    choice.terminator = "\r\n";
-    choice.prompt = "> ";
-    choice.promptTimeoutMs = 20000;
-    sender.start(folder.filePath("konfig.txt"), choice);
-    const TransferOutcome outcome = outcomeOf(done);
-    QVERIFY2(outcome.ok, qPrintable(outcome.message));
-    QCOMPARE(line.got, content);
-    QCOMPARE(seenAtPrompt.size(), 5);
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(seenAtPrompt.at(i), numberedLines(i + 1));
-}
-
-void TestTransfer::promptNeverComes()
-{
-    QTemporaryDir folder;
-    QVERIFY(writeFile(folder.filePath("konfig.txt"), numberedLines(3)));
-    PacedLine line;
-    FileSender sender(line.near);
-    line.near.received = [&](QByteArrayView b) { sender.take(b); };
-    QSignalSpy done(&sender, &FileSender::finished);
-    FileSender::Choice choice;
-    choice.mode = FileSender::Mode::Lines;
-    choice.prompt = "> ";
-    choice.promptTimeoutMs = 200;
-    sender.start(folder.filePath("konfig.txt"), choice);
-    // An echo that is not the prompt does not count.
-    QVERIFY(line.far.send(">"));
-    const TransferOutcome outcome = outcomeOf(done);
-    QVERIFY(!outcome.ok);
-    QCOMPARE(outcome.message,
-             QStringLiteral("Die Gegenstelle hat nach Zeile 1 nicht mit „> “ geantwortet "
-                            "(200 ms gewartet)."));
-    QCOMPARE(line.got, numberedLines(1));
-}
-
-// A file far larger than anything kept in memory goes out to its last byte,
-// while the event loop keeps running.
-void TestTransfer::hundredMegabytes()
-{
-    QTemporaryDir folder;
-    const qint64 size = 100LL * 1000 * 1000;
-    {
-        QFile f(folder.filePath("gross.bin"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        QVERIFY(f.resize(size));
-        QVERIFY(f.seek(size - 3));
-        QVERIFY(f.write("end") == 3);
-    }
-    PacedLine line;
-    line.keep = false;
-    QByteArray last;
-    line.arrived = [&] {};
-    FileSender sender(line.near);
-    QSignalSpy done(&sender, &FileSender::finished);
-    QSignalSpy progress(&sender, &FileSender::progressed);
-    int ticks = 0;
-    QTimer beat;
-    connect(&beat, &QTimer::timeout, this, [&] { ++ticks; });
-    beat.start(20);
-    sender.start(folder.filePath("gross.bin"), {});
-    const TransferOutcome outcome = outcomeOf(done, 280000);
-    QVERIFY2(outcome.ok, qPrintable(outcome.message));
-    QTRY_COMPARE(line.count, size);
-    QVERIFY(ticks > 0);
-    QVERIFY(progress.size() > 1);
-    QCOMPARE(progress.last().first().value<TransferProgress>().done, size);
 }
 
 QTEST_GUILESS_MAIN(TestTransfer)

@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+
 namespace
 {
 constexpr int FullLineMs = 2;
@@ -29,6 +33,13 @@ ProtocolTransfer::ProtocolTransfer(TransferLine &line, QObject *parent)
 {
     m_relayTimer.setSingleShot(true);
     connect(&m_relayTimer, &QTimer::timeout, this, &ProtocolTransfer::relayOut);
+    m_stall.setSingleShot(true);
+    connect(&m_stall, &QTimer::timeout, this, [this] {
+        cancel(m_received == 0 ? QStringLiteral("Die Gegenstelle antwortet nicht.")
+                               : QStringLiteral("Von der Gegenstelle kommt kein %1, nur "
+                                                "Unverständliches.")
+                                     .arg(protocolName(m_protocol)));
+    });
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this, [this] {
         cancel(m_received == 0 ? QStringLiteral("Die Gegenstelle antwortet nicht.")
@@ -149,6 +160,7 @@ void ProtocolTransfer::begin(const QString &program, const QStringList &argument
     m_sent = 0;
     m_cans = 0;
     m_farCancelled = false;
+    m_writeFailed = false;
     m_outQueue.clear();
     m_finishing = false;
     m_process = std::make_unique<QProcess>();
@@ -157,7 +169,11 @@ void ProtocolTransfer::begin(const QString &program, const QStringList &argument
     process->setProcessChannelMode(QProcess::SeparateChannels);
     connect(process, &QProcess::readyReadStandardOutput, this, &ProtocolTransfer::relayOut);
     connect(process, &QProcess::readyReadStandardError, this, [this, process] {
+        const qint64 before = m_report.done() + m_report.blocks();
         m_report.feed(process->readAllStandardError());
+        // Blocks that go through are progress; bytes alone are not.
+        if (m_report.done() + m_report.blocks() != before)
+            m_stall.start(m_stallLimitMs);
         report(false);
     });
     connect(process, &QProcess::finished, this, &ProtocolTransfer::ended);
@@ -167,6 +183,7 @@ void ProtocolTransfer::begin(const QString &program, const QStringList &argument
     });
     m_reported.start();
     m_silence.start(m_silenceLimitMs);
+    m_stall.start(m_stallLimitMs);
     process->start(program, arguments);
 }
 
@@ -238,12 +255,30 @@ void ProtocolTransfer::cancel(const QString &why)
     finish(false, true, why);
 }
 
+bool ProtocolTransfer::noRoom() const
+{
+    constexpr qint64 Little = 64 * 1024;
+    struct statvfs room {
+    };
+    if (statvfs(QFile::encodeName(m_folder).constData(), &room) == 0 &&
+        qint64(room.f_bavail) * qint64(room.f_frsize) < Little)
+        return true;
+    // A file as large as this process may write is full too (lrzsz may
+    // have removed it: what it said it received counts as well).
+    rlimit limit{};
+    if (!m_inbox || getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return false;
+    qint64 largest = std::max<qint64>(m_report.done(), 0);
+    for (const QFileInfo &f : QDir(m_inbox->path()).entryInfoList(QDir::Files | QDir::Hidden))
+        largest = std::max(largest, f.size());
+    return largest + Little > qint64(limit.rlim_cur);
+}
+
 QString ProtocolTransfer::failureText() const
 {
-    if (m_report.writeFailed() && m_direction == Direction::Receive)
-        return QStringLiteral("In den Ordner %1 kann nicht geschrieben werden (voll oder "
-                              "schreibgeschützt): %2")
-            .arg(quoted(m_folder), m_report.lastWord());
+    if (m_writeFailed)
+        return QStringLiteral("Der Ordner %1 ist voll oder nimmt keine so große Datei an.")
+            .arg(quoted(m_folder));
     if (m_report.farEndCancelled() || m_farCancelled)
         return QStringLiteral("Die Gegenstelle hat die Übertragung abgebrochen.");
     if (m_received == 0)
@@ -266,6 +301,14 @@ void ProtocolTransfer::ended(int exitCode, QProcess::ExitStatus status)
         m_outQueue.clear();
     }
     const bool ok = status == QProcess::NormalExit && exitCode == 0;
+    // lrzsz does not always say that its file could not grow (it may even
+    // crash on it): the folder is looked at instead.
+    if (!ok && m_direction == Direction::Receive)
+        m_writeFailed = m_report.writeFailed() || noRoom();
+    // lrzsz tells the far end itself when it gives up, but not when it
+    // crashed.
+    if (status == QProcess::CrashExit)
+        m_line.put(cancelSequence());
     finish(ok, false, ok ? QString() : failureText());
 }
 
@@ -276,6 +319,7 @@ void ProtocolTransfer::finish(bool ok, bool cancelled, const QString &message)
     m_finishing = true;
     m_relayTimer.stop();
     m_silence.stop();
+    m_stall.stop();
     TransferOutcome outcome{ok, cancelled, message, {}};
     if (m_inbox) {
         QStringList failures;

@@ -51,6 +51,9 @@ public:
     // How long the far end may stay silent before the transfer is given up
     // (lrzsz's own timeouts come first when they are shorter).
     void setSilenceLimit(int ms) { m_silenceLimitMs = ms; }
+    // How long bytes may arrive without a block going through (a device
+    // that chatters instead of answering).
+    void setStallLimit(int ms) { m_stallLimitMs = ms; }
     // Bytes the line may hold before lrzsz's output waits in here.
     static constexpr qint64 LineFill = 16 * 1024;
     static const QByteArray &cancelSequence();
@@ -66,6 +69,9 @@ private:
     void finish(bool ok, bool cancelled, const QString &message);
     void report(bool now);
     QString failureText() const;
+    // The folder received files go into is full, or the file reached the
+    // largest size this process may write.
+    bool noRoom() const;
 
     TransferLine &m_line;
     std::unique_ptr<QProcess> m_process;
@@ -81,8 +87,11 @@ private:
     QTimer m_relayTimer;
     QTimer m_silence;
     int m_silenceLimitMs = 90000;
+    QTimer m_stall;
+    int m_stallLimitMs = 90000;
     QElapsedTimer m_reported;
     bool m_finishing = false;
     int m_cans = 0;
     bool m_farCancelled = false;
+    bool m_writeFailed = false;
 };
