@@ -169,6 +169,8 @@ QMenu *CommandBox::createContextMenu()
         if (const std::optional<QByteArray> bytes = m_prompt->askBytes(this))
             insertBytes(*bytes);
     });
+    menu->addAction(QStringLiteral("Datei senden…"), this, &CommandBox::sendFileRequested);
+    menu->addAction(QStringLiteral("Datei empfangen…"), this, &CommandBox::receiveFileRequested);
     // What a prompt or a running program is interrupted or ended with comes
     // first; the rest follow in their order.
     QMenu *now = menu->addMenu(QStringLiteral("Sofort senden"));

@@ -70,6 +70,9 @@ Q_SIGNALS:
     void saveAsCommand(const QString &text);
     // "Befehle…".
     void commandsRequested();
+    // "Datei senden…" and "Datei empfangen…".
+    void sendFileRequested();
+    void receiveFileRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

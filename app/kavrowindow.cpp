@@ -24,6 +24,7 @@
 #include "qtmessageboxes.h"
 #include "receiveview.h"
 #include "sentcommands.h"
+#include "transfercontrol.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -152,6 +153,7 @@ KavroWindow::KavroWindow(SerialPort *port, MessageBoxes *boxes, CommonDialog *di
     m_capture = new Capture(m_dialog, m_boxes, this);
     m_link = new SerialLink(*m_port, m_boxes, *m_capture, this);
     m_pulser = new LinePulser(m_port->modemLines(), this);
+    m_transfers = new TransferControl(*m_port, *m_link, *m_history, this);
     buildControls();
     setTabChain();
     wireEvents();
@@ -166,6 +168,8 @@ KavroWindow::~KavroWindow()
     m_c.SendWin->setSentCommands(nullptr);
     // The plot window before the feed it draws from.
     delete m_plotWindow.data();
+    // A transfer tells the far end while the port is still there.
+    delete m_transfers;
 }
 
 void KavroWindow::buildControls()
@@ -299,6 +303,9 @@ void KavroWindow::wireEvents()
         connect(b, &QPushButton::clicked, this, [this, handler] { m_reporter.run(handler); });
     };
     onClick("Verbind", [this] {
+        // A transfer ends first, telling the far end while the line is open.
+        if (m_port->PortOpen())
+            m_transfers->cancel(QStringLiteral("Der Anschluss wurde geschlossen."));
         m_link->Verbind_Click(portChoice());
         // A port on a serial server opens in the background. Clicks and keys
         // made meanwhile are dropped, not replayed afterwards; closing the
@@ -317,9 +324,10 @@ void KavroWindow::wireEvents()
         m_link->send_win_Click(command, terminator());
         // Kept only when it went out: the handler sends nothing on a closed
         // port and throws when the port refuses.
-        if (m_port->PortOpen())
+        if (m_port->PortOpen() && m_link->lineOwner().isEmpty())
             m_c.SendWin->recordSent(command);
     });
+    wireTransfers();
     connect(m_c.SendWin, &CommandBox::sendNow, this,
             [this](char byte) { m_reporter.run([this, byte] { sendNow(byte); }); });
     connect(m_c.Shape1, &QWidget::customContextMenuRequested, this, &KavroWindow::showLineMenu);
@@ -442,9 +450,12 @@ void KavroWindow::showPortState(PortState state, const QString &about)
                                                     : QStringLiteral("Schließen"));
     m_c.Shape1->setFillColor(colours[int(state)]);
     m_c.Frame5->setEnabled(state == PortState::Closed);
+    // A transfer ends when its line goes; while it runs, the line is its.
+    if (state != PortState::Open)
+        m_transfers->cancel(QStringLiteral("Der Anschluss ist nicht mehr verfügbar."));
     m_c.SendWin->setSendRefusal(
         state == PortState::Open
-            ? QString()
+            ? m_link->lineOwner()
             : lineRefusal(state == PortState::Closed ? LineAccess::Closed : LineAccess::Away));
     showRefusal();
 }
@@ -528,6 +539,10 @@ void KavroWindow::showLineMenu(const QPoint &at)
 
 void KavroWindow::sendNow(char byte)
 {
+    if (!m_link->lineOwner().isEmpty()) {
+        showStatus(m_link->lineOwner());
+        return;
+    }
     m_port->setOutput(textFromBytes(QByteArrayView(&byte, 1)));
 }
 
@@ -542,6 +557,7 @@ void KavroWindow::Form_Unload()
     // a failing close of the file is not left to the destructor, where it
     // could not be told; the port's failure is told after.
     std::exception_ptr portFailure;
+    m_transfers->cancel(QStringLiteral("Das Fenster wurde geschlossen."));
     try {
         if (m_port->PortOpen() || m_port->isOpening())
             m_port->setPortOpen(false);

@@ -35,6 +35,7 @@ class QPushButton;
 class QRadioButton;
 class ReceiveView;
 class SerialPort;
+class TransferControl;
 
 // The terminal window. It builds every control at its design place and value,
 // owns the components and the handlers with their state, and wires the eight
@@ -60,6 +61,10 @@ public:
     // "Kurven…": opens the plot window, or raises it.
     PlotWindow *showPlot();
     PlotFeed &plotFeed() { return *m_plotFeed; }
+    // "Datei senden…" and "Datei empfangen…" with their progress windows.
+    TransferControl &transfers() { return *m_transfers; }
+    // The last refusal shown beside "Befehl senden".
+    const QString &status() const { return m_status; }
 
     // The saved commands (kavrowindowcommands.cpp): "Befehle…" and Ctrl+B
     // open their window or raise it; F1 ... F12 run them, Esc stops what
@@ -99,10 +104,9 @@ private:
     void wireCommands();
     void runKey(int key);
     void saveAsCommand(const QString &text);
-    // Shows what the saved commands tell beside the command box, where the
-    // operator looks when pressing a key: a refusal, or what runs.
-    void showCommandNotice(const QString &text);
     void commandsRunningChanged();
+    void wireTransfers();
+    void showStatus(const QString &text);
 
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     std::unique_ptr<CommonDialog> m_ownDialog;
@@ -123,6 +127,8 @@ private:
     std::unique_ptr<SentCommands> m_sentCommands;
     // "Break senden" and "Reset-Puls" of the lamp's menu.
     LinePulser *m_pulser = nullptr;
+    TransferControl *m_transfers = nullptr;
+    QString m_status;
     // The lamp's menu last shown.
     QPointer<QMenu> m_lineMenu;
     // The saved commands, their window and questions, and the Esc that

@@ -13,7 +13,6 @@
 #include "serialport.h"
 
 #include <QShortcut>
-#include <QToolTip>
 
 void KavroWindow::wireCommands()
 {
@@ -35,10 +34,15 @@ void KavroWindow::wireCommands()
     m_stopKey->setEnabled(false);
     connect(m_stopKey, &QShortcut::activated, m_commandDesk, &CommandDesk::stopAll);
     connect(m_commandDesk, &CommandDesk::runsChanged, this, &KavroWindow::commandsRunningChanged);
-    connect(m_commandDesk, &CommandDesk::notice, this, &KavroWindow::showCommandNotice);
+    connect(m_commandDesk, &CommandDesk::notice, this, &KavroWindow::showStatus);
     // The received bytes for the sequences' waits and the replies, after the
     // history has them, so that a reply comes after what it answers.
-    connect(m_port, &SerialPort::pieceTaken, m_commandDesk, &CommandDesk::received);
+    // While a file transfer has the line, its bytes are the protocol's:
+    // no wait or reply looks at them.
+    connect(m_port, &SerialPort::pieceTaken, m_commandDesk, [this](QByteArrayView piece) {
+        if (m_link->lineOwner().isEmpty())
+            m_commandDesk->received(piece);
+    });
 }
 
 void KavroWindow::reportCommandsFile()
@@ -70,10 +74,10 @@ CommandsWindow *KavroWindow::showCommands()
 void KavroWindow::runKey(int key)
 {
     if (m_commandDesk->book().holderOf(key) < 0)
-        return showCommandNotice(QStringLiteral("Auf %1 liegt kein Befehl.").arg(keyName(key)));
+        return showStatus(QStringLiteral("Auf %1 liegt kein Befehl.").arg(keyName(key)));
     const QString why = m_commandDesk->runKey(key);
     if (!why.isEmpty())
-        showCommandNotice(why);
+        showStatus(why);
 }
 
 void KavroWindow::saveAsCommand(const QString &text)
@@ -83,12 +87,6 @@ void KavroWindow::saveAsCommand(const QString &text)
     proposal.name = readableName(text);
     proposal.key = m_commandDesk->book().firstFreeKey();
     askAndPut(*m_commandDesk, *m_commandQuestions, m_reporter, this, proposal, -1, false);
-}
-
-void KavroWindow::showCommandNotice(const QString &text)
-{
-    QToolTip::showText(m_c.SendWin->mapToGlobal(QPoint(0, m_c.SendWin->height())),
-                       plainToolTip(text, m_c.SendWin), m_c.SendWin);
 }
 
 void KavroWindow::commandsRunningChanged()
@@ -102,5 +100,5 @@ void KavroWindow::commandsRunningChanged()
                                      ? QStringLiteral("↻ %1").arg(names.first())
                                      : QStringLiteral("↻ %1 Befehle laufen").arg(names.size()));
     if (!running.isEmpty() && isActiveWindow())
-        showCommandNotice(running);
+        showStatus(running);
 }

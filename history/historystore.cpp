@@ -73,6 +73,11 @@ void HistoryStore::appendMarker(const QString &text) noexcept
     guarded([&] { m_log->appendMarker(text); });
 }
 
+void HistoryStore::transferMarker(const QString &what) noexcept
+{
+    guarded([&] { m_log->appendMarker(MarkerText::transfer(what, now())); });
+}
+
 void HistoryStore::portOpened(int port, const QString &settings) noexcept
 {
     guarded([&] { m_log->appendMarker(MarkerText::portOpened(port, settings, now()), true); });

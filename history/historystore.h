@@ -37,6 +37,8 @@ public:
     void portOpened(int port, const QString &settings) noexcept;
     void portClosed(int port) noexcept;
     void appendMarker(const QString &text) noexcept;
+    // A file transfer's start or end, with the time.
+    void transferMarker(const QString &what) noexcept;
     void clear() noexcept;
 
     const std::shared_ptr<HistoryLog> &log() const { return m_log; }

@@ -21,6 +21,11 @@ QString MarkerText::portClosed(int port, qint64 time)
     return QStringLiteral("Com %1 geschlossen, %2").arg(port).arg(dateAndTime(time));
 }
 
+QString MarkerText::transfer(const QString &what, qint64 time)
+{
+    return QStringLiteral("%1, %2").arg(what, dateAndTime(time));
+}
+
 QString MarkerText::dropped(qint64 bytes)
 {
     const QLocale german(QLocale::German, QLocale::Germany);

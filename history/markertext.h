@@ -10,6 +10,8 @@ namespace MarkerText
 QString portOpened(int port, const QString &settings, qint64 time);
 // "Com 3 geschlossen, 06.12.2026 14:05:00"
 QString portClosed(int port, qint64 time);
+// A file transfer began or ended: "Übertragung beendet: …, 06.12.2026 14:05:00"
+QString transfer(const QString &what, qint64 time);
 // The line at the top once older data went: how much.
 QString dropped(qint64 bytes);
 } // namespace MarkerText

@@ -10,11 +10,13 @@ packages=(
     fonts-liberation
     desktop-file-utils appstream clang-format file
     ser2net
+    lrzsz # XMODEM, YMODEM and ZMODEM go through its programs
 )
 case "${1:-}" in
 --screenshot) packages+=(xvfb xauth x11-apps imagemagick xdotool) ;;
 --package) packages+=(debhelper dpkg-dev lintian) ;;
---test) packages+=(debhelper dpkg-dev lintian xvfb xdotool man-db clang libclang-rt-dev) ;;
+--test) packages+=(debhelper dpkg-dev lintian xvfb xdotool man-db clang libclang-rt-dev
+                   python3-xmodem) ;; # a second XMODEM on the far end of the transfer tests
 --fuzz) packages+=(clang libclang-rt-dev) ;; # libFuzzer and the sanitizers' runtime
 --bench) packages+=(xvfb xauth) ;; # kavro-flood --x11 starts an Xvfb of its own
 esac

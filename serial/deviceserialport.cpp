@@ -403,6 +403,11 @@ void DeviceSerialPort::setOutput(const QString &text)
     Q_EMIT bytesSent(bytes);
 }
 
+qint64 DeviceSerialPort::OutBufferCount() const
+{
+    return d->open ? d->transport->bytesToWrite() : 0;
+}
+
 ModemControl &DeviceSerialPort::modemLines()
 {
     return *d;

@@ -46,6 +46,7 @@ public:
     QString Settings() const override;
     void setSettings(const QString &settings) override;
     void setOutput(const QString &text) override;
+    qint64 OutBufferCount() const override;
     // An old lock file on the device that could not be removed.
     QString openNotice() const override;
     // DTR and RTS read back from the device after each change; a refusal is

@@ -31,6 +31,7 @@ public:
     qint64 bytesAvailable() const override { return m_serial.bytesAvailable(); }
     QByteArray readAll() override { return m_serial.readAll(); }
     bool write(const QByteArray &bytes) override;
+    qint64 bytesToWrite() const override { return m_serial.bytesToWrite(); }
     QSocketNotifier *readNotifier() override;
     bool setLine(const LineSettings &settings, const QString &text) override;
     bool hasControlLines() const override { return true; }

@@ -22,6 +22,7 @@ public:
     qint64 bytesAvailable() const override { return m_line.bytesAvailable(); }
     QByteArray readAll() override { return m_line.readAll(); }
     bool write(const QByteArray &bytes) override;
+    qint64 bytesToWrite() const override { return m_line.bytesToWrite(); }
     bool setLine(const LineSettings &settings, const QString &text) override;
     // Only on an rfc2217:// port whose server took the COM-PORT-OPTION.
     bool hasControlLines() const override { return m_line.hasControlLines(); }

@@ -54,6 +54,8 @@ public:
     virtual QByteArray readAll() = 0;
     // Hands the bytes to the line; false when not all of them could be.
     virtual bool write(const QByteArray &bytes) = 0;
+    // Bytes handed over and not on the line yet.
+    virtual qint64 bytesToWrite() const { return 0; }
     // The notifier whose rest holds reading back (ReadPacer); none when the
     // line is read as its pieces come.
     virtual QSocketNotifier *readNotifier() { return nullptr; }

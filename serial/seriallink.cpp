@@ -116,11 +116,32 @@ void SerialLink::MSComm1_OnComm()
             Q_EMIT linesChanged(m_recv.shownLines());
         m_capture.endOfEvent();
     });
+    const bool owned = !m_lineOwner.isEmpty();
     while (m_port.InBufferCount() != 0) {
         const QByteArrayView unit = m_port.Input();
         m_capture.write(unit);
-        refreshed |= m_recv.feed(unit);
+        if (!owned)
+            refreshed |= m_recv.feed(unit);
     }
+}
+
+void SerialLink::setLineOwner(const QString &reason, const QString &after)
+{
+    const QString shown = reason.isEmpty() ? after : reason;
+    m_lineOwner = reason;
+    if (shown.isEmpty())
+        return;
+    // One line of its own in Empfang, whatever the line before held.
+    const QList<QByteArray> lines = m_recv.shownLines();
+    QByteArray text = lines.isEmpty() || lines.last().endsWith("\r\n") || lines.last().isEmpty()
+                          ? QByteArray()
+                          : QByteArray("\r\n");
+    text += bytesFromText(shown) + "\r\n";
+    bool refreshed = false;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        refreshed |= m_recv.feed(QByteArrayView(text.constData() + i, 1));
+    if (refreshed)
+        Q_EMIT linesChanged(m_recv.shownLines());
 }
 
 void SerialLink::clear_empf_Click()
@@ -133,6 +154,10 @@ void SerialLink::send_win_Click(const QString &command, Terminator terminator)
 {
     if (!m_port.PortOpen())
         return;
+    if (!m_lineOwner.isEmpty()) {
+        Q_EMIT sendRefused(m_lineOwner);
+        return;
+    }
     m_port.setOutput(commandToSend(command, terminator));
 }
 
@@ -140,6 +165,8 @@ QString SerialLink::sendCommandBytes(QByteArrayView bytes, const QString &name)
 {
     if (!m_port.PortOpen())
         return lineRefusal(LineAccess::Closed);
+    if (!m_lineOwner.isEmpty())
+        return m_lineOwner;
     m_sendingName = name;
     QString refusal;
     try {

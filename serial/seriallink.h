@@ -62,6 +62,14 @@ public:
     void MSComm1_OnComm();
     void clear_empf_Click();
 
+    // While a file transfer has the line, `reason` (German, for the status)
+    // says so: commands are refused with it, and Empfang shows it as one
+    // line instead of the protocol's bytes (the capture still gets every
+    // byte). Empty when the line is free; `after` is the line Empfang shows
+    // when it is given back.
+    void setLineOwner(const QString &reason, const QString &after = {});
+    const QString &lineOwner() const { return m_lineOwner; }
+
     // The line state of the receive view (RecvLines, RecvLineIdx, LineEndSeen).
     const LineAssembler &lines() const { return m_recv; }
 
@@ -73,6 +81,8 @@ public:
     const QString &openNotice() const { return m_openNotice; }
 
 Q_SIGNALS:
+    // A command was refused because a transfer has the line: why.
+    void sendRefused(const QString &reason);
     // The state changed; `about` says, while waiting, what for.
     void stateChanged(PortState state, const QString &about);
     // Empfang's text becomes these lines joined (each complete one ends in
@@ -100,4 +110,5 @@ private:
     // The port text of the click whose opening is under way.
     std::optional<QString> m_pendingPort;
     QString m_sendingName;
+    QString m_lineOwner;
 };

@@ -45,6 +45,9 @@ public:
     // Queues the whole text for sending, one byte per character; a character
     // without a byte in the code page goes out as "?".
     virtual void setOutput(const QString &text) = 0;
+    // Characters handed to setOutput that are not on the line yet; a file
+    // transfer hands over more only while few wait.
+    virtual qint64 OutBufferCount() const { return 0; }
 
     // The port's modem lines and break, for as long as the port lives; what
     // they can do follows the port (closed, open, its device away). A serial

@@ -158,6 +158,20 @@ void KavroSettings::setPlotPattern(int port, const QString &pattern)
         m_file.setValue(key, pattern);
 }
 
+QString KavroSettings::receiveFolder() const
+{
+    const QString kept = m_file.value(QStringLiteral("Uebertragung/Empfangsordner")).toString();
+    if (!kept.isEmpty())
+        return kept;
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return downloads.isEmpty() ? QDir::homePath() : downloads;
+}
+
+void KavroSettings::setReceiveFolder(const QString &folder)
+{
+    m_file.setValue(QStringLiteral("Uebertragung/Empfangsordner"), folder);
+}
+
 OpenLevels KavroSettings::openLevels(qint16 port) const
 {
     const OpenLevels defaults;

@@ -83,6 +83,11 @@ public:
     // An empty pattern is forgotten.
     void setPlotPattern(int port, const QString &pattern);
 
+    // The folder received files go into ("Datei empfangen…", and ZMODEM's
+    // start by itself): the one last chosen, or the user's download folder.
+    QString receiveFolder() const;
+    void setReceiveFolder(const QString &folder);
+
     // "Beim Öffnen" of a port number.
     OpenLevels openLevels(qint16 port) const;
     // Written at once; throws KavroError when the file cannot be written.

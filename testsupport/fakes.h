@@ -238,3 +238,42 @@ inline QAction *menuEntry(QMenu *menu, const QString &path)
     }
     return nullptr;
 }
+
+#include "transferquestions.h"
+
+// "Datei senden…" and "Datei empfangen…" answered by the test: the choices
+// given, in turn (none left: cancelled); what they were asked with is kept.
+class FakeTransferQuestions : public TransferQuestions
+{
+public:
+    QList<SendChoice> sends;
+    QList<ReceiveChoice> receives;
+    QList<int> ports;
+    QList<ReceiveChoice> receiveStarts;
+    std::optional<SendChoice> askSend(QWidget *, int port, const SendChoice &) override
+    {
+        ports << port;
+        if (sends.isEmpty())
+            return std::nullopt;
+        return sends.takeFirst();
+    }
+    std::optional<ReceiveChoice> askReceive(QWidget *, int port,
+                                            const ReceiveChoice &start) override
+    {
+        ports << port;
+        receiveStarts << start;
+        if (receives.isEmpty())
+            return std::nullopt;
+        return receives.takeFirst();
+    }
+};
+
+// The "…" buttons' dialogs answered by the test.
+class FakeFileChooser : public FileChooser
+{
+public:
+    QString file;
+    QString folder;
+    QString chooseFile(QWidget *, const QString &) override { return file; }
+    QString chooseFolder(QWidget *, const QString &) override { return folder; }
+};
