@@ -21,6 +21,12 @@
 
 namespace
 {
+
+QString commandCount(qsizetype n)
+{
+    return n == 1 ? QStringLiteral("1 Befehl") : QStringLiteral("%1 Befehle").arg(n);
+}
+
 enum Column { Name, Text, Key, TerminatorColumn, Running, Columns };
 
 // The text column: every byte as the command box and the receive box show
@@ -248,7 +254,10 @@ void CommandsWindow::fill()
     for (int r = 0; r < book.size(); ++r) {
         const SavedCommand &c = book.at(r);
         const QString text =
-            c.isSequence() ? QStringLiteral("Folge mit %1 Schritten").arg(c.steps.size()) : c.text;
+            c.isSequence() ? (c.steps.size() == 1
+                                  ? QStringLiteral("Folge mit einem Schritt")
+                                  : QStringLiteral("Folge mit %1 Schritten").arg(c.steps.size()))
+                           : c.text;
         const QStringList cells{c.name, text, keyName(c.key), terminatorCaption(c.terminator),
                                 m_desk.runner().stateOf(c.name)};
         for (int column = 0; column < Columns; ++column)
@@ -352,7 +361,7 @@ void CommandsWindow::importFile()
         tell(refusal);
         m_questions.tell(this, refusal);
     } else {
-        tell(QStringLiteral("%1 Befehle importiert.").arg(m_desk.book().size()));
+        tell(commandCount(m_desk.book().size()) + QStringLiteral(" importiert."));
     }
 }
 
@@ -363,7 +372,7 @@ void CommandsWindow::exportFile()
         return;
     m_reporter.run([this, &file] {
         m_desk.store().exportTo(file);
-        tell(QStringLiteral("%1 Befehle exportiert.").arg(m_desk.book().size()));
+        tell(commandCount(m_desk.book().size()) + QStringLiteral(" exportiert."));
     });
 }
 
