@@ -212,17 +212,9 @@ void CommandsWindow::setPortNumber(int number)
 
 void CommandsWindow::showAndRaise()
 {
-    if (isMinimized())
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    if (!isVisible() && !property("placed").toBool()) {
-        // Beside the main window and within the screen the first time, as
-        // the history and the curves open.
-        setProperty("placed", true);
-        placeBesideMainWindow(this, parentWidget() ? parentWidget()->window() : nullptr, false);
-    }
-    show();
-    raise();
-    activateWindow();
+    // Beside the main window and within the screen the first time, as the
+    // history opens.
+    showBesideMainWindow(this);
     m_list->setFocus(Qt::OtherFocusReason);
 }
 

@@ -289,16 +289,9 @@ void PlotWindow::setPortNumber(int number)
 
 void PlotWindow::showAndRaise()
 {
-    if (isMinimized())
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    if (!isVisible() && !property("placed").toBool()) {
-        // Beside the main window the first time, as the history opens.
-        setProperty("placed", true);
-        placeBesideMainWindow(this, parentWidget() ? parentWidget()->window() : nullptr, false);
-    }
-    show();
-    raise();
-    activateWindow();
+    // Beside the main window and within the screen the first time, as the
+    // history opens.
+    showBesideMainWindow(this);
 }
 
 void PlotWindow::choiceChanged()

@@ -71,3 +71,17 @@ void placeBesideMainWindow(QWidget *window, QWidget *main, bool remembered)
     window->resize(target.size() - decoration);
     window->move(target.topLeft());
 }
+
+void showBesideMainWindow(QWidget *window)
+{
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    if (!window->isVisible() && !window->property("placed").toBool()) {
+        window->setProperty("placed", true);
+        QWidget *parent = window->parentWidget();
+        placeBesideMainWindow(window, parent ? parent->window() : nullptr, false);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}

@@ -16,3 +16,7 @@ QRect besideMainWindow(const QRect &main, const QSize &frame, const QRect &avail
 // that shows most of it; otherwise, or when that is off every screen, beside
 // the main window `main` (none: in the middle of its screen).
 void placeBesideMainWindow(QWidget *window, QWidget *main, bool remembered);
+
+// Shows a window of the main window's (un-minimised, raised, active); the
+// first time beside the main window as placeBesideMainWindow puts it.
+void showBesideMainWindow(QWidget *window);
